@@ -1,0 +1,107 @@
+// Velmora face recognition: the public interface of libvelmora.
+//
+// One class, CVelmora, works on 8-bit grey images held in the caller's memory
+// (row-major, top row first, no row padding). All CVelmora objects share the
+// library's module-wide machinery, so calls must not overlap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#define VELMORA_API __attribute__((visibility("default")))
+
+struct CPoint {
+    int32_t x;
+    int32_t y;
+    CPoint() : x(0), y(0) {}
+    CPoint(int32_t px, int32_t py) : x(px), y(py) {}
+};
+
+struct CRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+    CRect() : left(0), top(0), right(0), bottom(0) {}
+    CRect(int32_t l, int32_t t, int32_t r, int32_t b) : left(l), top(t), right(r), bottom(b) {}
+};
+
+// Result of GetNormFace and GetFace.
+enum enumGFError : int32_t {
+    GF_OK = 0,
+    GF_BAD_ARGUMENT = 100,
+};
+
+// Result of both CreateTemplate overloads.
+enum enumCTError : int32_t {
+    CT_OK = 0,
+    CT_NOT_INITIALIZED = 10,
+    CT_FAILED = 100,
+};
+
+// Result of FindFaces and FindOneFace.
+enum enumFFError : int32_t {
+    FF_OK = 0,
+    FF_NO_FACE = 200,
+};
+
+// Result of Train, SaveMatrix and IncreaseTrain.
+enum enumTError : int32_t {
+    T_OK = 0,
+    T_FILE_ERROR = 10,
+    T_NO_SAMPLES = 20,
+    T_BAD_ARGUMENT = 100,
+    T_SAMPLE_FILE_ERROR = 200,
+    T_PCA_FAILED = 300,
+    T_LDA_FAILED = 400,
+};
+
+// Header of a template buffer (little-endian, no padding). It is followed by
+// count x dimension IEEE doubles, vector 0 first; the whole buffer is
+// 8 + 8 x count x dimension bytes.
+struct FaceTemplate {
+    int32_t count;
+    int32_t dimension;
+};
+static_assert(sizeof(FaceTemplate) == 8, "FaceTemplate header is 8 bytes");
+
+// Receives every message the library would otherwise show to a person.
+// A null handler (the default) writes the text and a newline to stderr.
+typedef void (*VelmoraMessageHandler)(const char* text, void* user);
+VELMORA_API void VelmoraSetMessageHandler(VelmoraMessageHandler handler, void* user);
+
+class VELMORA_API CVelmora {
+public:
+    CVelmora();
+    CVelmora(const CVelmora& other);
+    CVelmora& operator=(const CVelmora& other);
+    virtual ~CVelmora();
+
+    // Sizes, version and mode.
+    bool GetMaxTemplateSize(int& size) const;
+    bool GetNormFaceSize(int& width, int& height) const;
+    bool GetFaceSize(int width, int& height) const;
+    int GetVelmoraVersion() const;
+    bool SetFindFaceMode(int mode);
+
+    // Matching. Scores lie in 0..1; -1.0 marks invalid input.
+    double CompareTemplate(const unsigned char* templateA, const unsigned char* templateB,
+                           int mode) const;
+    // Same, for hosts that know their buffer lengths: -1.0 when a header announces
+    // more bytes than its buffer holds.
+    double CompareTemplate(const unsigned char* templateA, size_t lengthA,
+                           const unsigned char* templateB, size_t lengthB, int mode) const;
+
+    // Settings, read by the operations above and below; a host may adjust them.
+    int32_t m_bPreprocessNormFace;
+    int32_t m_bApplyFaceWeight;
+    int32_t m_nGaborFaceWidth;
+    int32_t m_nGaborFaceHeight;
+    int32_t m_nGaborScales;
+    int32_t m_nGaborOrientations;
+    double m_lfGaborSigma;
+    double m_lfGaborKmax;
+    double m_lfGaborFreqStep;
+    int32_t m_nTemplateVecNum;
+};

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what Velmora needs from Debian, builds it into build/, installs it
+# under /usr/local and runs it once. Run as root (or through sudo) on Debian 12.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+PACKAGES=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libopencv-dev opencv-data libcli11-dev liblapack-dev libsqlite3-dev)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$(nproc)"
+$SUDO cmake --install build
+$SUDO ldconfig
+
+# Main job: until the command-line tool lands, show the template matcher at work.
+build/bench/compare_bench --benchmark_min_time=0.05
