@@ -93,6 +93,13 @@ public:
     double CompareTemplate(const unsigned char* templateA, size_t lengthA,
                            const unsigned char* templateB, size_t lengthB, int mode) const;
 
+private:
+    // Gabor magnitudes of a 32 x 32 reduced face (7840 values with the default
+    // bank), from the module-wide kernel bank.
+    bool GetGaborFeature(const unsigned char* face32, double* feature) const;
+
+public:
+
     // Settings, read by the operations above and below; a host may adjust them.
     int32_t m_bPreprocessNormFace;
     int32_t m_bApplyFaceWeight;

@@ -1,8 +1,11 @@
 #include "recognizer/ModuleState.h"
 
+#include "gabor/GaborBank.h"
+
 int32_t g_templateDim = 0;
 bool g_recognizerReady = false;
 int32_t g_findFaceMode = 0;
 
 // The module-wide machinery, in construction order (destroyed in reverse):
 // g_subspaceModel, g_facePreprocessor, g_faceNormalizer, g_gaborBank, g_faceDetector.
+CGaborBank g_gaborBank;

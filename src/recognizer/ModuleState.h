@@ -7,3 +7,6 @@
 extern int32_t g_templateDim;
 extern bool g_recognizerReady;
 extern int32_t g_findFaceMode;
+
+class CGaborBank;
+extern CGaborBank g_gaborBank;

@@ -1,0 +1,65 @@
+#pragma once
+// The bank of complex Gabor kernels, held as 64 x 64 spectra, and the buffers in
+// which a 32 x 32 reduced face is filtered with them. One instance lives for the
+// library's life (g_gaborBank); filtering allocates nothing.
+#include <vector>
+
+class CGaborBank {
+public:
+    static constexpr int kSide = 64;                   // transform size per axis
+    static constexpr int kCells = kSide * kSide;       // 4096
+    static constexpr int kMaxKernels = 40;
+    static constexpr int kMaxOrientations = 8;
+    static constexpr int kFeatureCapacity = 9000;
+
+    CGaborBank();
+    virtual ~CGaborBank();
+    CGaborBank(const CGaborBank&) = delete;
+    CGaborBank& operator=(const CGaborBank&) = delete;
+
+    // Builds nScales x nOrientations kernels, kernel n = u x nScales + v for
+    // orientation u and scale v, and stores their spectra. Returns 1; returns 0
+    // and keeps the current bank when the settings exceed it (more than 8
+    // orientations or more than 40 kernels).
+    int BuildKernels(int nScales, int nOrientations, double sigmaX, double sigmaY, double kmax,
+                     double freqStep);
+
+    // In-place 64 x 64 transform: rows, then columns. direction 1 forward,
+    // -1 inverse (scaled by 1/4096).
+    void FFT2D(int direction, double* re, double* im);
+
+    // Zero-pads the 32 x 32 face to 64 x 64 and transforms it.
+    void LoadFace(const unsigned char* face);
+
+    // Filters the loaded face with every kernel and samples the response
+    // magnitudes; returns the number of values written (7840 with the defaults).
+    int ExtractFeatures();
+
+    // Copies the first n feature values (n clamped to the buffer).
+    void CopyFeatures(double* out, int n) const;
+
+    int ScaleCount() const { return m_nScales; }
+    int OrientationCount() const { return m_nOrientations; }
+    const double* KernelRe(int n) const { return m_plfKernelRe.data() + static_cast<size_t>(n) * kCells; }
+    const double* KernelIm(int n) const { return m_plfKernelIm.data() + static_cast<size_t>(n) * kCells; }
+    const double* Features() const { return m_plfFeature.data(); }
+
+private:
+    std::vector<double> m_plfFeature;
+    int m_nImgWidth;
+    int m_nImgHeight;
+    double m_lfSigmaX;
+    double m_lfSigmaY;
+    double m_lfFreqStep;
+    double m_lfKmax;
+    int m_nScales;
+    int m_nOrientations;
+    std::vector<double> m_plfKernelRe;
+    std::vector<double> m_plfKernelIm;
+    std::vector<double> m_plfFaceRe;
+    std::vector<double> m_plfFaceIm;
+    std::vector<double> m_plfProductRe;
+    std::vector<double> m_plfProductIm;
+    std::vector<double> m_plfColumnRe;
+    std::vector<double> m_plfColumnIm;
+};

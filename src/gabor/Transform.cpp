@@ -1,0 +1,75 @@
+#include "gabor/Transform.h"
+
+#include <cmath>
+#include <utility>
+
+void FFT1D(short direction, int m, double* re, double* im)
+{
+    if (m < 0 || m > 30 || re == nullptr || im == nullptr)
+        return;
+    const int n = 1 << m;
+
+    // Bit-reversed reordering by pairwise swaps.
+    const int half = n >> 1;
+    int j = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+        int k = half;
+        while (k <= j) {
+            j -= k;
+            k >>= 1;
+        }
+        j += k;
+    }
+
+    // Butterflies; (c1, c2) is the twiddle step of the stage, halved in angle
+    // from one stage to the next.
+    double c1 = -1.0;
+    double c2 = 0.0;
+    int l2 = 1;
+    for (int stage = 0; stage < m; ++stage) {
+        const int l1 = l2;
+        l2 <<= 1;
+        double u1 = 1.0;
+        double u2 = 0.0;
+        for (int group = 0; group < l1; ++group) {
+            for (int i = group; i < n; i += l2) {
+                const int i1 = i + l1;
+                const double t1 = u1 * re[i1] - u2 * im[i1];
+                const double t2 = u1 * im[i1] + u2 * re[i1];
+                re[i1] = re[i] - t1;
+                im[i1] = im[i] - t2;
+                re[i] += t1;
+                im[i] += t2;
+            }
+            const double z = u1 * c1 - u2 * c2;
+            u2 = u1 * c2 + u2 * c1;
+            u1 = z;
+        }
+        c2 = std::sqrt((1.0 - c1) / 2.0);
+        if (direction == 1)
+            c2 = -c2;
+        c1 = std::sqrt((1.0 + c1) / 2.0);
+    }
+
+    if (direction == -1) {
+        for (int i = 0; i < n; ++i) {
+            re[i] /= n;
+            im[i] /= n;
+        }
+    }
+}
+
+void ComplexMultiply(const double* aRe, const double* aIm, const double* bRe, const double* bIm,
+                     double* outRe, double* outIm, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const double r = bRe[i] * aRe[i] - aIm[i] * bIm[i];
+        const double m = bRe[i] * aIm[i] + bIm[i] * aRe[i];
+        outRe[i] = r;
+        outIm[i] = m;
+    }
+}
