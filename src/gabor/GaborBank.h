@@ -2,6 +2,7 @@
 // The bank of complex Gabor kernels, held as 64 x 64 spectra, and the buffers in
 // which a 32 x 32 reduced face is filtered with them. One instance lives for the
 // library's life (g_gaborBank); filtering allocates nothing.
+#include <cstddef>
 #include <vector>
 
 class CGaborBank {
