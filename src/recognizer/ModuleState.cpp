@@ -1,6 +1,7 @@
 #include "recognizer/ModuleState.h"
 
 #include "gabor/GaborBank.h"
+#include "pca/SubspaceModel.h"
 
 int32_t g_templateDim = 0;
 bool g_recognizerReady = false;
@@ -8,4 +9,5 @@ int32_t g_findFaceMode = 0;
 
 // The module-wide machinery, in construction order (destroyed in reverse):
 // g_subspaceModel, g_facePreprocessor, g_faceNormalizer, g_gaborBank, g_faceDetector.
+CSubspaceModel g_subspaceModel;
 CGaborBank g_gaborBank;

@@ -8,5 +8,7 @@ extern int32_t g_templateDim;
 extern bool g_recognizerReady;
 extern int32_t g_findFaceMode;
 
+class CSubspaceModel;
+extern CSubspaceModel g_subspaceModel;
 class CGaborBank;
 extern CGaborBank g_gaborBank;

@@ -1,0 +1,102 @@
+#include "lda/LDA.h"
+
+#include <new>
+
+#include "common/MessageSink.h"
+#include "common/RowTable.h"
+#include "common/VectorOps.h"
+
+namespace {
+
+double* NewDoubles(int64_t count)
+{
+    if (count < 0)
+        return nullptr;
+    return new (std::nothrow) double[static_cast<size_t>(count)];
+}
+
+} // namespace
+
+CLDA::~CLDA()
+{
+    FreeMemory();
+}
+
+bool CLDA::AllocMemory()
+{
+    const int64_t d = m_nFeatureVecDim;
+    const int k = m_nValidEigenNum;
+    const int nc = m_nClassNum;
+
+    // The scatter matrices are needed only by training; their failure shows later.
+    delete[] m_plfSb;
+    delete[] m_plfSw;
+    m_plfSb = d >= 0 ? NewDoubles(d * d) : nullptr;
+    m_plfSw = d >= 0 ? NewDoubles(d * d) : nullptr;
+
+    m_plfEigenVals = NewDoubles(k);
+    if (m_plfEigenVals == nullptr) {
+        ShowMessage("AllocMemory error: m_plfEigenVals");
+        return false;
+    }
+    m_plfMeanVec = NewDoubles(d);
+    if (m_plfMeanVec == nullptr) {
+        ShowMessage("AllocMemory error: m_plfMeanVec");
+        delete[] m_plfEigenVals;
+        m_plfEigenVals = nullptr;
+        return false;
+    }
+    m_pplfEigenVecs = New2DPointer(k, static_cast<int>(d));
+    if (m_pplfEigenVecs == nullptr) {
+        ShowMessage("AllocMemory error: m_pplfEigenVecs");
+        delete[] m_plfEigenVals;
+        delete[] m_plfMeanVec;
+        m_plfEigenVals = nullptr;
+        m_plfMeanVec = nullptr;
+        return false;
+    }
+    m_pplfMeanVecs = New2DPointer(nc, static_cast<int>(d));
+    if (m_pplfMeanVecs == nullptr) {
+        ShowMessage("AllocMemory error: m_pplfMeanVecs");
+        delete[] m_plfEigenVals;
+        delete[] m_plfMeanVec;
+        Delete2DPointer(m_pplfEigenVecs, k);
+        m_plfEigenVals = nullptr;
+        m_plfMeanVec = nullptr;
+        m_pplfEigenVecs = nullptr;
+        return false;
+    }
+    return true;
+}
+
+bool CLDA::FreeMemory()
+{
+    // Delete2DPointer skips null rows, as a partly built table may hold some.
+    Delete2DPointer(m_pplfEigenVecs, m_nValidEigenNum);
+    Delete2DPointer(m_pplfMeanVecs, m_nClassNum);
+    delete[] m_plfEigenVals;
+    delete[] m_plfMeanVec;
+    delete[] m_plfSb;
+    delete[] m_plfSw;
+    m_pplfEigenVecs = nullptr;
+    m_pplfMeanVecs = nullptr;
+    m_plfEigenVals = nullptr;
+    m_plfMeanVec = nullptr;
+    m_plfSb = nullptr;
+    m_plfSw = nullptr;
+    return true;
+}
+
+bool CLDA::Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) const
+{
+    if (!m_bLDAReady) {
+        ShowMessage("Project2SubSpace error: m_bLDAReady = false");
+        return false;
+    }
+    // A ready object always holds its vectors; this only guards a misused one.
+    if (nOutDim > 0 && (m_pplfEigenVecs == nullptr || nOutDim > m_nValidEigenNum))
+        return false;
+    for (int i = 0; i < nOutDim; ++i)
+        plfOut[i] = VectorDot(plfIn, m_pplfEigenVecs[i], m_nFeatureVecDim);
+    return true;
+}

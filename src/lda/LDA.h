@@ -1,0 +1,42 @@
+#pragma once
+// One linear-discriminant (Fisher) subspace: k discriminant vectors of dimension
+// d with their eigenvalues and means, plus the working storage of batch and
+// incremental training.
+#include <cstdint>
+#include <vector>
+
+class CLDA {
+public:
+    static constexpr int kMaxSampSumDim = 1024;
+
+    CLDA() = default;
+    virtual ~CLDA();
+    CLDA(const CLDA&) = delete;
+    CLDA& operator=(const CLDA&) = delete;
+
+    // Result and working arrays for the current d, k and Nc; reports the first
+    // result array it cannot obtain and releases what this call obtained.
+    bool AllocMemory();
+    // Releases every owned array and sets it to null. Flags, counts, the running
+    // sum and the incremental lists stay.
+    bool FreeMemory();
+    // plfOut[i] = plfIn . eigenvector i for i < nOutDim; the input is not centred.
+    bool Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) const;
+
+    int32_t m_bLDAReady = 0;
+    int32_t m_nClassNum = 0;
+    int32_t m_nFeatureVecDim = 0;
+    int32_t m_nValidEigenNum = 0;
+    double** m_pplfEigenVecs = nullptr; // m_nValidEigenNum rows of d doubles
+    double** m_pplfMeanVecs = nullptr;  // m_nClassNum rows of d doubles
+    double* m_plfEigenVals = nullptr;
+    double* m_plfMeanVec = nullptr;
+    double m_plfSampSum[kMaxSampSumDim] = {};
+    int32_t m_nTotalSampNum = 0;
+    int32_t* m_pnClassSampNum = nullptr;  // borrowed during training
+    double** m_pplfTrainSamps = nullptr;  // borrowed during training
+    double* m_plfSb = nullptr;            // d x d, row-major
+    double* m_plfSw = nullptr;            // d x d, row-major
+    std::vector<std::vector<double>> m_vecClassMeans; // incremental training, append order
+    std::vector<int32_t> m_vecClassSampNum;
+};

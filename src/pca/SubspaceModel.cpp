@@ -1,0 +1,74 @@
+#include "pca/SubspaceModel.h"
+
+#include <new>
+#include <vector>
+
+#include "common/File.h"
+#include "common/MessageSink.h"
+#include "common/RowTable.h"
+
+bool CSubspaceModel::LoadPCA(const std::string& path, int nNum)
+{
+    m_bPCAReady = false;
+    if (!m_pPCA)
+        m_pPCA = std::make_unique<CPCA>();
+    if (!m_pPCA->ReadPCAFile(path, nNum))
+        return false;
+    m_bPCAReady = true;
+    return true;
+}
+
+bool CSubspaceModel::ProjectToLDA(const double* in, int nInDim, double* out, int nOutDim) const
+{
+    if (!m_bLDAReady || !m_pPCA || !m_pLDA)
+        return false;
+    if (nInDim != m_pPCA->m_nFeatureVecDim) {
+        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim");
+        return false;
+    }
+    if (nOutDim > m_pLDA->m_nValidEigenNum) {
+        ShowMessage("nOutDim > m_pLDA->m_nValidEigenNum");
+        return false;
+    }
+    const int k = m_nPCAEigenUsed;
+    const int s = m_nPCAEigenSkipped;
+    std::vector<double> work;
+    bool ok = k >= 0;
+    if (ok) {
+        try {
+            work.resize(static_cast<size_t>(k));
+        } catch (const std::bad_alloc&) {
+            ok = false;
+        }
+    }
+    if (!ok || !m_pPCA->Project2SubSpace(in, work.data(), k)) {
+        ShowMessage("m_pPCA->Project2SubSpace error");
+        return false;
+    }
+    // The LDA reads components S to K - 1; a stage of another width cannot be fed.
+    if (s < 0 || s > k || m_pLDA->m_nFeatureVecDim != k - s ||
+        !m_pLDA->Project2SubSpace(work.data() + s, out, nOutDim)) {
+        ShowMessage("m_pLDA->Project2SubSpace error");
+        return false;
+    }
+    return true;
+}
+
+bool CSubspaceModel::ProjectToPCA(const double* in, int nInDim, double* out, int nOutDim) const
+{
+    if (!m_bPCAReady || !m_pPCA)
+        return false;
+    if (nInDim != m_pPCA->m_nFeatureVecDim) {
+        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim");
+        return false;
+    }
+    if (nOutDim > m_pPCA->m_nMaxValidEigenVecNum) {
+        ShowMessage("nOutDim > m_pPCA->m_nMaxValidEigenVecNum");
+        return false;
+    }
+    if (!m_pPCA->Project2SubSpace(in, out, nOutDim)) {
+        ShowMessage("m_pPCA->Project2SubSpace error");
+        return false;
+    }
+    return true;
+}

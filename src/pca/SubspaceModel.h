@@ -1,0 +1,40 @@
+#pragma once
+// The module-wide projection from feature vectors to template vectors: a PCA
+// onto the first K components, then an LDA on components S to K - 1. Owns its
+// CPCA and CLDA and reads and writes them as one model file.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "lda/LDA.h"
+#include "pca/PCA.h"
+
+class CSubspaceModel {
+public:
+    CSubspaceModel() = default;
+    virtual ~CSubspaceModel() = default;
+    CSubspaceModel(const CSubspaceModel&) = delete;
+    CSubspaceModel& operator=(const CSubspaceModel&) = delete;
+
+    // Replaces the PCA stage with the PCA block of a model file; K and S stay.
+    bool LoadPCA(const std::string& path, int nNum);
+    // Writes the model: K PCA vectors, S, and nNum LDA vectors (0: all of them).
+    bool SaveModel(const std::string& path, int nNum) const;
+    // Reads a model file; nNum > 0 keeps only the first nNum LDA vectors.
+    bool LoadModel(const std::string& path, int nNum);
+    // Feature vector -> nOutDim template values through both stages.
+    bool ProjectToLDA(const double* in, int nInDim, double* out, int nOutDim) const;
+    // Feature vector -> its first nOutDim principal components.
+    bool ProjectToPCA(const double* in, int nInDim, double* out, int nOutDim) const;
+
+    bool m_bLDAReady = false;
+    bool m_bPCAReady = false;
+    // Declared in this order so that the PCA is destroyed before the LDA.
+    std::unique_ptr<CLDA> m_pLDA;
+    std::unique_ptr<CPCA> m_pPCA;
+    int32_t m_nPCAEigenUsed = 0;    // K
+    int32_t m_nPCAEigenSkipped = 0; // S
+
+private:
+    bool ReadLDABlock(class CFile& file, int nNum);
+};
