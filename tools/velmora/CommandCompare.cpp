@@ -1,0 +1,89 @@
+#include <velmora/Velmora.h>
+
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "Json.h"
+#include "LibraryMessages.h"
+#include "ModelFiles.h"
+#include "TemplateFile.h"
+
+#include <cstdio>
+
+namespace velmora_cli {
+
+const char* CompareModeName(CompareMode mode)
+{
+    switch (mode) {
+    case CompareMode::Max: return "max";
+    case CompareMode::Mean: return "mean";
+    case CompareMode::Line: return "line";
+    }
+    return "max";
+}
+
+namespace {
+
+// The threshold to judge with: the option, else the calibration beside the
+// model in use (or the default model when both inputs are template files).
+std::optional<Calibration> FindThreshold(const CompareOptions& options)
+{
+    if (options.threshold) {
+        Calibration c;
+        c.threshold = *options.threshold;
+        c.source = "--threshold";
+        return c;
+    }
+    if (!options.model.empty())
+        return ReadCalibration(ResolveModelPath(options.model));
+    try {
+        return ReadCalibration(ResolveModelPath(""));
+    } catch (const CliError&) {
+        return std::nullopt; // no default model to judge by: the score alone is printed
+    }
+}
+
+} // namespace
+
+int RunCompare(const CompareOptions& options, const CommandContext& context)
+{
+    LibraryMessages messages(context.err);
+    const TemplateBuffer a = ReadTemplateFile(options.a);
+    const TemplateBuffer b = ReadTemplateFile(options.b);
+    const std::optional<Calibration> calibration = FindThreshold(options);
+
+    const CVelmora velmora;
+    const double score = velmora.CompareTemplate(a.data(), a.size(), b.data(), b.size(),
+                                                 static_cast<int>(options.mode));
+    if (score < 0.0)
+        throw CliError(kExitFailure, "cannot compare " + options.a + " with " + options.b +
+                                         ": their templates do not match in dimension");
+    const bool judged = calibration.has_value();
+    const bool same = judged && score >= calibration->threshold;
+
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("a").String(options.a);
+        w.Key("b").String(options.b);
+        w.Key("mode").String(CompareModeName(options.mode));
+        w.Key("score").Number(score);
+        if (judged) {
+            w.Key("threshold").Number(calibration->threshold);
+            w.Key("same_person").Bool(same);
+        }
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        char line[64];
+        std::snprintf(line, sizeof line, "%.6f", score);
+        context.out << "score " << line << " (mode " << CompareModeName(options.mode) << ")\n";
+        if (judged) {
+            std::snprintf(line, sizeof line, "%.6f", calibration->threshold);
+            context.out << (same ? "same person" : "different people") << " (threshold " << line << " from "
+                        << calibration->source << ")\n";
+        }
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli

@@ -1,0 +1,15 @@
+#pragma once
+// What every command gets: where to write, and the options common to all of them.
+#include <ostream>
+#include <string>
+
+namespace velmora_cli {
+
+struct CommandContext {
+    std::ostream& out;      // results (text or JSON)
+    std::ostream& err;      // errors, warnings, progress
+    bool json = false;      // results as one JSON document on out
+    bool progress = false;  // draw progress bars on err
+};
+
+} // namespace velmora_cli

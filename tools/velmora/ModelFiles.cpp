@@ -1,0 +1,88 @@
+#include "ModelFiles.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ExitCodes.h"
+#include "Json.h"
+
+namespace fs = std::filesystem;
+
+namespace velmora_cli {
+
+namespace {
+constexpr const char* kModelFileName = "velmora.model";
+
+bool IsRegularFile(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+} // namespace
+
+std::vector<std::string> DefaultModelCandidates()
+{
+    std::vector<std::string> candidates;
+    if (const char* env = std::getenv("VELMORA_MODEL"); env != nullptr && *env != '\0')
+        candidates.emplace_back(env);
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        candidates.push_back((exe.parent_path().parent_path() / "share" / "velmora" / kModelFileName).string());
+#ifdef VELMORA_INSTALLED_MODEL
+    candidates.emplace_back(VELMORA_INSTALLED_MODEL);
+#endif
+#ifdef VELMORA_SOURCE_MODEL
+    candidates.emplace_back(VELMORA_SOURCE_MODEL);
+#endif
+    return candidates;
+}
+
+std::string ResolveModelPath(const std::string& explicitPath)
+{
+    if (!explicitPath.empty()) {
+        if (!IsRegularFile(explicitPath))
+            throw CliError(kExitModel, "model file not found: " + explicitPath);
+        return explicitPath;
+    }
+    const std::vector<std::string> candidates = DefaultModelCandidates();
+    for (const std::string& c : candidates)
+        if (IsRegularFile(c))
+            return c;
+    std::string message = "no model found; looked for";
+    for (const std::string& c : candidates)
+        message += "\n  " + c;
+    message += "\nGive one with --model FILE or the VELMORA_MODEL environment variable";
+    throw CliError(kExitModel, message);
+}
+
+std::string CalibrationPathFor(const std::string& modelPath)
+{
+    return modelPath + ".json";
+}
+
+std::optional<Calibration> ReadCalibration(const std::string& modelPath)
+{
+    const std::string path = CalibrationPathFor(modelPath);
+    if (!IsRegularFile(path))
+        return std::nullopt;
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    try {
+        const JsonValue doc = JsonValue::Parse(text.str());
+        const JsonValue* threshold = doc.Find("threshold");
+        if (threshold == nullptr)
+            throw std::runtime_error("no \"threshold\" entry");
+        Calibration c;
+        c.threshold = threshold->AsNumber();
+        c.source = path;
+        return c;
+    } catch (const std::runtime_error& e) {
+        throw CliError(kExitModel, "cannot read the calibration file " + path + ": " + e.what());
+    }
+}
+
+} // namespace velmora_cli

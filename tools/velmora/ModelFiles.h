@@ -1,0 +1,28 @@
+#pragma once
+// Where the tool finds its model, and the calibration that travels beside it.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora_cli {
+
+// The places searched, in order, when no --model is given: $VELMORA_MODEL, the
+// share/velmora folder next to the executable's bin/, the configured install
+// folder, and the source tree's models/ (for a tool run from its build folder).
+std::vector<std::string> DefaultModelCandidates();
+
+// The model to use: the explicit path when given, else the first candidate
+// that exists. Throws CliError (kExitModel) when there is none.
+std::string ResolveModelPath(const std::string& explicitPath);
+
+// The decision threshold stored beside a model, in MODEL.json.
+struct Calibration {
+    double threshold = 0.0;
+    std::string source; // the file it came from
+};
+
+std::string CalibrationPathFor(const std::string& modelPath);
+// Empty when the file is absent; throws CliError (kExitModel) when it is present but unreadable.
+std::optional<Calibration> ReadCalibration(const std::string& modelPath);
+
+} // namespace velmora_cli
