@@ -22,7 +22,8 @@ bool LooksLikeTemplate(const TemplateBuffer& bytes)
     const int64_t dimension = ReadInt32LE(bytes.data() + 4);
     if (count < 1 || dimension < 1)
         return false;
-    return static_cast<uint64_t>(8 + 8 * count * dimension) == bytes.size();
+    // count x dimension fits in 62 bits, so the byte count cannot overflow.
+    return static_cast<uint64_t>(count * dimension) == (bytes.size() - 8) / 8 && (bytes.size() - 8) % 8 == 0;
 }
 
 static bool ReadWholeFile(const std::string& path, TemplateBuffer& bytes)
