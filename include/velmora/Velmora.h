@@ -85,6 +85,15 @@ public:
     int GetVelmoraVersion() const;
     bool SetFindFaceMode(int mode);
 
+    // Face cutting from the two eye centres (leftEye: the one with the smaller x).
+    // GetNormFace writes the 64 x 64 normalised face (4096 bytes), photometrically
+    // normalised when m_bPreprocessNormFace is non-zero. GetFace writes a display
+    // face of size x h bytes, h as GetFaceSize reports.
+    enumGFError GetNormFace(unsigned char* image, int width, int height, CPoint leftEye, CPoint rightEye,
+                            unsigned char* out) const;
+    enumGFError GetFace(unsigned char* image, int width, int height, CPoint leftEye, CPoint rightEye,
+                        unsigned char* out, int size) const;
+
     // Matching. Scores lie in 0..1; -1.0 marks invalid input.
     double CompareTemplate(const unsigned char* templateA, const unsigned char* templateB,
                            int mode) const;

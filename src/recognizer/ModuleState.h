@@ -10,5 +10,9 @@ extern int32_t g_findFaceMode;
 
 class CSubspaceModel;
 extern CSubspaceModel g_subspaceModel;
+class CFacePreprocessor;
+extern CFacePreprocessor g_facePreprocessor;
+class CFaceNormalizer;
+extern CFaceNormalizer g_faceNormalizer;
 class CGaborBank;
 extern CGaborBank g_gaborBank;
