@@ -21,10 +21,11 @@ std::vector<unsigned char> RandomFace()
     return face;
 }
 
+// Argument: number of orientations (5 scales each); 8 is the default bank.
 void BM_GaborFeatures(benchmark::State& state)
 {
     CGaborBank bank;
-    bank.BuildKernels(5, 8, 2.0 * kPi, 2.0 * kPi, kPi, 1.41421);
+    bank.BuildKernels(5, static_cast<int>(state.range(0)), 2.0 * kPi, 2.0 * kPi, kPi, 1.41421);
     const auto face = RandomFace();
     std::vector<double> features(7840);
     for (auto _ : state) {
@@ -44,5 +45,19 @@ void BM_BuildKernels(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_GaborFeatures)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GaborFeatures)->ArgName("orientations")->Arg(8)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildKernels)->Unit(benchmark::kMillisecond);
+
+namespace {
+void BM_LoadFace(benchmark::State& state)
+{
+    CGaborBank bank;
+    bank.BuildKernels(5, 8, 2.0 * kPi, 2.0 * kPi, kPi, 1.41421);
+    const auto face = RandomFace();
+    for (auto _ : state) {
+        bank.LoadFace(face.data());
+        benchmark::ClobberMemory();
+    }
+}
+} // namespace
+BENCHMARK(BM_LoadFace)->Unit(benchmark::kMicrosecond);

@@ -43,7 +43,13 @@ CGaborBank::CGaborBank()
       m_plfProductRe(kCells, 0.0),
       m_plfProductIm(kCells, 0.0),
       m_plfColumnRe(kSide, 0.0),
-      m_plfColumnIm(kSide, 0.0)
+      m_plfColumnIm(kSide, 0.0),
+      m_plfFoldedRe(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
+      m_plfFoldedIm(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
+      m_plfWorkRe(6 * 32 * 32, 0.0),
+      m_plfWorkIm(6 * 32 * 32, 0.0),
+      m_forward32(5, -1),
+      m_inverse32(5, 1)
 {
 }
 
@@ -68,6 +74,8 @@ int CGaborBank::BuildKernels(int nScales, int nOrientations, double sigmaX, doub
     const double dc = std::exp(-sigmaY * sigmaY / 2.0);
     std::fill(m_plfKernelRe.begin(), m_plfKernelRe.end(), 0.0);
     std::fill(m_plfKernelIm.begin(), m_plfKernelIm.end(), 0.0);
+    std::fill(m_plfFoldedRe.begin(), m_plfFoldedRe.end(), 0.0);
+    std::fill(m_plfFoldedIm.begin(), m_plfFoldedIm.end(), 0.0);
 
     int n = 0;
     for (int u = 0; u < nOrientations; ++u) {
@@ -90,6 +98,7 @@ int CGaborBank::BuildKernels(int nScales, int nOrientations, double sigmaX, doub
                 }
             }
             FFT2D(1, re, im);
+            FoldKernel(n);
             ++n;
         }
     }
@@ -117,18 +126,169 @@ void CGaborBank::FFT2D(int direction, double* re, double* im)
     }
 }
 
+// How a face is filtered. The response is wanted only at odd rows and columns
+// (17, 19, .., 45 of the 64 x 64 result). At an odd output 2m + 1 the inverse
+// 64-point transform of P reduces to the 32-point one of
+// (P[k] - P[k + 32]) x exp(2 pi i k / 64) at m: the first decimation-in-frequency
+// stage. Folding both axes that way, with the spectra split into their four
+// 32 x 32 quadrants q = (row half, column half),
+//   Q = sum over q of F_q x [K_q x sign(q) x exp(2 pi i (row + column) / 64) / 4096],
+// where the bracket depends on the kernel only and is built with it. What is
+// left per kernel is one 32 x 32 inverse transform, over columns for all rows
+// and then over rows for the 14 sampled columns only.
+//
+// The face spectrum is made the same way round: the face occupies half of
+// each axis, so each 64-point transform is two 32-point ones, of g[n] (even
+// outputs) and of g[n] x exp(-2 pi i n / 64) (odd outputs), and the all-zero
+// lower half of the padded face is never touched.
+
+namespace {
+
+constexpr int kQuad = 32;               // quadrant side
+constexpr int kQuadCells = kQuadrantCells;
+static_assert(kQuadCells == kQuad * kQuad, "quadrant layout");
+constexpr int kSamples = 14;            // sampled rows (and columns) per kernel
+constexpr int kSampleLanes = 16;        // sampled columns padded to a lane row
+
+// Sampled response line i (0..13) is 2m + 1 for this m of the folded transform:
+// lines 17, 19, .., 45 without the face's middle line 31.
+constexpr int SampleIndex(int i)
+{
+    return i < 7 ? 8 + i : 9 + i;
+}
+
+} // namespace
+
+void CGaborBank::FoldKernel(int n)
+{
+    const double* kre = KernelRe(n);
+    const double* kim = KernelIm(n);
+    double* fre = m_plfFoldedRe.data() + static_cast<size_t>(n) * kCells;
+    double* fim = m_plfFoldedIm.data() + static_cast<size_t>(n) * kCells;
+    double twRe[2 * kQuad - 1], twIm[2 * kQuad - 1];
+    for (int t = 0; t < 2 * kQuad - 1; ++t) {
+        const double angle = 2.0 * M_PI * t / kSide;
+        twRe[t] = std::cos(angle) / kCells;
+        twIm[t] = std::sin(angle) / kCells;
+    }
+    for (int q = 0; q < 4; ++q) {
+        const int rowHalf = q >> 1, colHalf = q & 1;
+        const double sign = (rowHalf + colHalf) & 1 ? -1.0 : 1.0;
+        for (int col = 0; col < kQuad; ++col) {
+            for (int row = 0; row < kQuad; ++row) {
+                const double wr = sign * twRe[row + col];
+                const double wi = sign * twIm[row + col];
+                const int src = (row + kQuad * rowHalf) * kSide + col + kQuad * colHalf;
+                const int dst = q * kQuadCells + col * kQuad + row;
+                fre[dst] = kre[src] * wr - kim[src] * wi;
+                fim[dst] = kre[src] * wi + kim[src] * wr;
+            }
+        }
+    }
+}
+
 void CGaborBank::LoadFace(const unsigned char* face)
 {
     if (face == nullptr)
         return;
-    for (int r = 0; r < kSide; ++r) {
-        for (int c = 0; c < kSide; ++c) {
-            const bool inside = r < m_nImgHeight && c < m_nImgWidth;
-            m_plfFaceRe[r * kSide + c] = inside ? face[r * m_nImgWidth + c] : 0.0;
-            m_plfFaceIm[r * kSide + c] = 0.0;
+    // Work layout: a0, a1 (32 x 32 each, lanes = columns), then b0, b1
+    // (32 x 64 each, lanes = rows of the spectrum).
+    double* a0r = m_plfWorkRe.data();
+    double* a0i = m_plfWorkIm.data();
+    double* a1r = a0r + kQuadCells;
+    double* a1i = a0i + kQuadCells;
+    double* b0r = a1r + kQuadCells;
+    double* b0i = a1i + kQuadCells;
+    double* b1r = b0r + 2 * kQuadCells;
+    double* b1i = b0i + 2 * kQuadCells;
+
+    // Along the rows of the face (columns are lanes): even and odd outputs.
+    for (int r = 0; r < kQuad; ++r) {
+        const double angle = -2.0 * M_PI * r / kSide;
+        const double wr = std::cos(angle), wi = std::sin(angle);
+        for (int c = 0; c < kQuad; ++c) {
+            const double g = r < m_nImgHeight && c < m_nImgWidth ? face[r * m_nImgWidth + c] : 0.0;
+            a0r[r * kQuad + c] = g;
+            a0i[r * kQuad + c] = 0.0;
+            a1r[r * kQuad + c] = g * wr;
+            a1i[r * kQuad + c] = g * wi;
         }
     }
-    FFT2D(1, m_plfFaceRe.data(), m_plfFaceIm.data());
+    LaneFFT(m_forward32, kQuad, a0r, a0i);
+    LaneFFT(m_forward32, kQuad, a1r, a1i);
+
+    // Transpose so that spectrum rows become lanes, then the same along columns.
+    for (int parity = 0; parity < 2; ++parity) {
+        const double* ar = parity ? a1r : a0r;
+        const double* ai = parity ? a1i : a0i;
+        for (int p = 0; p < kQuad; ++p) {
+            const int row = 2 * BitReverse(p, 5) + parity;
+            for (int c = 0; c < kQuad; ++c) {
+                b0r[c * kSide + row] = ar[p * kQuad + c];
+                b0i[c * kSide + row] = ai[p * kQuad + c];
+            }
+        }
+    }
+    for (int c = 0; c < kQuad; ++c) {
+        const double angle = -2.0 * M_PI * c / kSide;
+        const double wr = std::cos(angle), wi = std::sin(angle);
+        for (int row = 0; row < kSide; ++row) {
+            const double xr = b0r[c * kSide + row], xi = b0i[c * kSide + row];
+            b1r[c * kSide + row] = xr * wr - xi * wi;
+            b1i[c * kSide + row] = xr * wi + xi * wr;
+        }
+    }
+    LaneFFT(m_forward32, kSide, b0r, b0i);
+    LaneFFT(m_forward32, kSide, b1r, b1i);
+
+    // Into quadrants: element (column, row) of quadrant (row half, column half).
+    for (int parity = 0; parity < 2; ++parity) {
+        const double* br = parity ? b1r : b0r;
+        const double* bi = parity ? b1i : b0i;
+        for (int p = 0; p < kQuad; ++p) {
+            const int col = 2 * BitReverse(p, 5) + parity;
+            for (int rowHalf = 0; rowHalf < 2; ++rowHalf) {
+                const int q = rowHalf * 2 + col / kQuad;
+                const int dst = q * kQuadCells + (col % kQuad) * kQuad;
+                const int src = p * kSide + rowHalf * kQuad;
+                std::copy_n(br + src, kQuad, m_plfFaceRe.data() + dst);
+                std::copy_n(bi + src, kQuad, m_plfFaceIm.data() + dst);
+            }
+        }
+    }
+}
+
+void CGaborBank::SampleResponse(int n, double* out)
+{
+    const double* kre = m_plfFoldedRe.data() + static_cast<size_t>(n) * kCells;
+    const double* kim = m_plfFoldedIm.data() + static_cast<size_t>(n) * kCells;
+    double* qr = m_plfProductRe.data();
+    double* qi = m_plfProductIm.data();
+
+    // Folded product, then the inverse transform along columns for every row.
+    SumOfQuadrantProducts(m_plfFaceRe.data(), m_plfFaceIm.data(), kre, kim, qr, qi);
+    LaneFFT(m_inverse32, kQuad, qr, qi);
+
+    // The sampled columns become lanes; the inverse transform along rows.
+    double* tr = qr + kQuadCells;
+    double* ti = qi + kQuadCells;
+    for (int j = 0; j < kSamples; ++j) {
+        const double* srcR = qr + BitReverse(SampleIndex(j), 5) * kQuad;
+        const double* srcI = qi + BitReverse(SampleIndex(j), 5) * kQuad;
+        for (int row = 0; row < kQuad; ++row) {
+            tr[row * kSampleLanes + j] = srcR[row];
+            ti[row * kSampleLanes + j] = srcI[row];
+        }
+    }
+    LaneFFT(m_inverse32, kSampleLanes, tr, ti);
+
+    for (int i = 0; i < kSamples; ++i) {
+        const int at = BitReverse(SampleIndex(i), 5) * kSampleLanes;
+        for (int j = 0; j < kSamples; ++j) {
+            const double re = tr[at + j], im = ti[at + j];
+            out[i * kSamples + j] = std::sqrt(re * re + im * im);
+        }
+    }
 }
 
 int CGaborBank::ExtractFeatures()
@@ -136,19 +296,8 @@ int CGaborBank::ExtractFeatures()
     int count = 0;
     for (int v = 0; v < m_nScales; ++v) {
         for (int u = 0; u < m_nOrientations; ++u) {
-            const int n = u * m_nScales + v;
-            ComplexMultiply(m_plfFaceRe.data(), m_plfFaceIm.data(), KernelRe(n), KernelIm(n),
-                            m_plfProductRe.data(), m_plfProductIm.data(), kCells);
-            FFT2D(-1, m_plfProductRe.data(), m_plfProductIm.data());
-            for (int y = kHalf + 2; y < kHalf + m_nImgHeight; y += 2) {
-                for (int x = kHalf + 2; x < kHalf + m_nImgWidth; x += 2) {
-                    if (x == m_nImgWidth / 2 + kHalf || y == m_nImgHeight / 2 + kHalf)
-                        continue;
-                    const double re = m_plfProductRe[y * kSide + x];
-                    const double im = m_plfProductIm[y * kSide + x];
-                    m_plfFeature[count++] = std::sqrt(re * re + im * im);
-                }
-            }
+            SampleResponse(u * m_nScales + v, m_plfFeature.data() + count);
+            count += kSamples * kSamples;
         }
     }
     return count;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "gabor/LaneFFT.h"
+
 class CGaborBank {
 public:
     static constexpr int kSide = 64;                   // transform size per axis
@@ -29,11 +31,14 @@ public:
     // -1 inverse (scaled by 1/4096).
     void FFT2D(int direction, double* re, double* im);
 
-    // Zero-pads the 32 x 32 face to 64 x 64 and transforms it.
+    // Zero-pads the 32 x 32 face to 64 x 64 and transforms it. The spectrum is
+    // kept as four 32 x 32 quadrants (see ExtractFeatures).
     void LoadFace(const unsigned char* face);
 
     // Filters the loaded face with every kernel and samples the response
-    // magnitudes; returns the number of values written (7840 with the defaults).
+    // magnitudes at rows and columns 2, 4, .., 14, 18, .., 30 of the face;
+    // returns the number of values written (7840 with the defaults), ordered
+    // by scale, orientation, sample row, sample column.
     int ExtractFeatures();
 
     // Copies the first n feature values (n clamped to the buffer).
@@ -46,6 +51,9 @@ public:
     const double* Features() const { return m_plfFeature.data(); }
 
 private:
+    void FoldKernel(int n);
+    void SampleResponse(int n, double* out);
+
     std::vector<double> m_plfFeature;
     int m_nImgWidth;
     int m_nImgHeight;
@@ -63,4 +71,14 @@ private:
     std::vector<double> m_plfProductIm;
     std::vector<double> m_plfColumnRe;
     std::vector<double> m_plfColumnIm;
+
+    // Each kernel spectrum folded for the sampled inverse transform, quadrant q
+    // at n x 4096 + q x 1024, element (column, row) of the quadrant at column x 32 + row.
+    std::vector<double> m_plfFoldedRe;
+    std::vector<double> m_plfFoldedIm;
+    // Scratch of the face transform.
+    std::vector<double> m_plfWorkRe;
+    std::vector<double> m_plfWorkIm;
+    LaneTwiddles m_forward32;
+    LaneTwiddles m_inverse32;
 };

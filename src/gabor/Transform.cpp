@@ -3,6 +3,8 @@
 #include <cmath>
 #include <utility>
 
+#include "gabor/VectorClones.h"
+
 void FFT1D(short direction, int m, double* re, double* im)
 {
     if (m < 0 || m > 30 || re == nullptr || im == nullptr)
@@ -71,5 +73,23 @@ void ComplexMultiply(const double* aRe, const double* aIm, const double* bRe, co
         const double m = bRe[i] * aIm[i] + bIm[i] * aRe[i];
         outRe[i] = r;
         outIm[i] = m;
+    }
+}
+
+VELMORA_VECTOR_CLONES
+void SumOfQuadrantProducts(const double* __restrict aRe, const double* __restrict aIm,
+                           const double* __restrict bRe, const double* __restrict bIm,
+                           double* __restrict outRe, double* __restrict outIm)
+{
+    for (int i = 0; i < kQuadrantCells; ++i) {
+        double sr = 0.0;
+        double si = 0.0;
+        for (int q = 0; q < 4; ++q) {
+            const int at = q * kQuadrantCells + i;
+            sr += aRe[at] * bRe[at] - aIm[at] * bIm[at];
+            si += aRe[at] * bIm[at] + aIm[at] * bRe[at];
+        }
+        outRe[i] = sr;
+        outIm[i] = si;
     }
 }
