@@ -1,6 +1,7 @@
 // The velmora command-line tool: its building blocks and its commands, run in
 // process through RunCli, plus one run of the real executable.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -14,11 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "Commands.h"
+#include "Dataset.h"
 #include "ExitCodes.h"
 #include "Json.h"
 #include "ModelFiles.h"
 #include "ProgressBar.h"
 #include "SampleFile.h"
+#include "StdoutRedirect.h"
 #include "TemplateFile.h"
 #include "common/ByteOrder.h"
 
@@ -314,6 +317,57 @@ TEST(CliEyes, ParsesFourIntegers)
     EXPECT_EQ(e.rightY, -4);
     for (const char* bad : {"", "1,2,3", "1,2,3,4,5", "1;2;3;4", "a,b,c,d", "1,2,3,4x", "1.5,2,3,4"})
         EXPECT_THROW(ParseEyes(bad), CliError) << bad;
+}
+
+TEST(CliDataset, PeopleAreSortedFoldersWithImages)
+{
+    TempDir dir;
+    fs::create_directories(dir.path() / "Zoe");
+    fs::create_directories(dir.path() / "Adam");
+    fs::create_directories(dir.path() / "Empty");
+    fs::create_directories(dir.path() / "Left_Out");
+    WriteBytes(dir / "Zoe/b.PNG", "x");
+    WriteBytes(dir / "Zoe/a.jpg", "x");
+    WriteBytes(dir / "Zoe/notes.txt", "x");
+    WriteBytes(dir / "Adam/1.pgm", "x");
+    WriteBytes(dir / "Left_Out/1.pgm", "x");
+    WriteBytes(dir / "Empty/readme", "x");
+    WriteBytes(dir / "loose.jpg", "x"); // not in a person folder
+    WriteBytes(dir / "exclude.txt", "# people to skip\n\nLeft_Out \r\n");
+
+    const std::vector<Person> people = ListDataset(dir.path().string(), ReadNameList(dir / "exclude.txt"));
+    ASSERT_EQ(people.size(), 2u);
+    EXPECT_EQ(people[0].name, "Adam");
+    EXPECT_EQ(people[1].name, "Zoe");
+    ASSERT_EQ(people[1].images.size(), 2u);
+    EXPECT_EQ(fs::path(people[1].images[0]).filename(), "a.jpg");
+    EXPECT_EQ(fs::path(people[1].images[1]).filename(), "b.PNG");
+
+    EXPECT_THROW(ListDataset(dir / "absent", {}), CliError);
+    EXPECT_THROW(ReadNameList(dir / "absent.txt"), CliError);
+}
+
+TEST(CliStdoutRedirect, CountersLeaveStdoutAlone)
+{
+    TempDir dir;
+    // Point stdout at a file, print through the redirect, and see what arrived.
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    ASSERT_GE(saved, 0);
+    FILE* file = std::fopen((dir / "stdout").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    dup2(fileno(file), STDOUT_FILENO);
+    std::printf("before ");
+    {
+        const StdoutRedirect quiet(false);
+        std::printf("\rloop1 times: 7   ");
+    }
+    std::printf("after");
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::fclose(file);
+    EXPECT_EQ(ReadBytes(dir / "stdout"), "before after");
 }
 
 // ---------------------------------------------------------------- commands
