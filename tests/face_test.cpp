@@ -1,0 +1,325 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <velmora/Velmora.h>
+
+#include "normalize/FaceNormalizer.h"
+#include "preprocess/FaceMasks.h"
+#include "preprocess/FacePreprocessor.h"
+#include "recognizer/ModuleState.h"
+#include "recognizer/PhotometricSteps.h"
+#include "support/TestData.h"
+
+namespace {
+
+const int kTarget[4] = {17, 13, 45, 13};
+
+bool OnSeam(int i)
+{
+    const int r = i / 64, c = i % 64;
+    return (r >= 30 && r <= 33) || (c >= 30 && c <= 33);
+}
+
+// Pixels outside the current mask are 0 after the photometric steps, except
+// where the seam blending copies a neighbour in.
+void ExpectMaskedFace(const unsigned char* face, int maskKind)
+{
+    const unsigned char* mask = BuiltInFaceMask(maskKind);
+    for (int i = 0; i < 4096; ++i) {
+        if (!mask[i] && !OnSeam(i)) {
+            ASSERT_EQ(face[i], 0) << "pixel " << i;
+        }
+    }
+}
+
+struct Pgm {
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;
+};
+
+// Just enough to read the BioID files (binary PGM, 8-bit, no comments).
+bool ReadPgm(const std::filesystem::path& path, Pgm& img)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    if (!(in >> magic >> img.width >> img.height >> maxval) || magic != "P5" || maxval != 255)
+        return false;
+    in.get();
+    img.pixels.resize(static_cast<size_t>(img.width) * img.height);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(img.pixels.data()), img.pixels.size()));
+}
+
+// BioID marks the person's left eye first, which is the image's right one.
+bool ReadEyes(const std::filesystem::path& path, CPoint& left, CPoint& right)
+{
+    std::ifstream in(path);
+    std::string header;
+    int lx, ly, rx, ry;
+    if (!std::getline(in, header) || !(in >> lx >> ly >> rx >> ry))
+        return false;
+    left = lx < rx ? CPoint(lx, ly) : CPoint(rx, ry);
+    right = lx < rx ? CPoint(rx, ry) : CPoint(lx, ly);
+    return true;
+}
+
+} // namespace
+
+TEST(FaceCutting, ArgumentChecksInOrderWriteNothing)
+{
+    CVelmora v;
+    std::vector<unsigned char> img(100 * 80, 128);
+    std::vector<unsigned char> out(4096, 9); // room for either face
+    const CPoint l(30, 40), r(60, 40);
+    unsigned char* im = img.data();
+    unsigned char* o = out.data();
+    for (int op = 0; op < 2; ++op) {
+        const auto call = [&](unsigned char* i, int w, int h, CPoint a, CPoint b, unsigned char* dst) {
+            return op == 0 ? v.GetNormFace(i, w, h, a, b, dst) : v.GetFace(i, w, h, a, b, dst, 46);
+        };
+        EXPECT_EQ(call(nullptr, 100, 80, l, r, o), GF_BAD_ARGUMENT);
+        EXPECT_EQ(call(im, 100, 80, l, r, nullptr), GF_BAD_ARGUMENT);
+        EXPECT_EQ(call(im, -1, 80, l, r, o), GF_BAD_ARGUMENT);
+        EXPECT_EQ(call(im, 100, -1, l, r, o), GF_BAD_ARGUMENT);
+        EXPECT_EQ(call(im, 100, 80, l, CPoint(32, 40), o), GF_BAD_ARGUMENT); // 2 apart
+        EXPECT_EQ(call(im, 100, 80, r, l, o), GF_BAD_ARGUMENT);              // wrong order
+        // A gap that overflows 32 bits must not wrap into a pass.
+        EXPECT_EQ(call(im, 100, 80, CPoint(INT_MAX, 0), CPoint(INT_MIN, 0), o), GF_BAD_ARGUMENT);
+        for (unsigned char b : out)
+            ASSERT_EQ(b, 9) << "operation " << op;
+        // Three apart passes, whatever the rows.
+        EXPECT_EQ(call(im, 100, 80, CPoint(30, 5), CPoint(33, 70), o), GF_OK);
+        std::fill(out.begin(), out.end(), 9);
+    }
+}
+
+TEST(FaceCutting, NormFaceGeometricAndPhotometric)
+{
+    CVelmora v;
+    std::mt19937 rng(21);
+    std::vector<unsigned char> img(120 * 100);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 120; ++x)
+            img[y * 120 + x] = static_cast<unsigned char>(40 + (x * 3 + y * 2) % 150 + rng() % 20);
+    const CPoint l(35, 40), r(80, 35);
+
+    v.m_bPreprocessNormFace = 0;
+    std::vector<unsigned char> geometric(4096);
+    ASSERT_EQ(v.GetNormFace(img.data(), 120, 100, l, r, geometric.data()), GF_OK);
+    std::vector<unsigned char> direct(4096);
+    const int eyes[4] = {35, 40, 80, 35};
+    g_faceNormalizer.NormalizeFace(img.data(), 120, 100, eyes, direct.data(), 64, 64, kTarget);
+    EXPECT_EQ(geometric, direct);
+    // Outside the mask the geometric face keeps its pixels.
+    EXPECT_NE(geometric[0], 0);
+
+    for (int kind : {2, 3}) {
+        g_facePreprocessor.SetMask(kind);
+        v.m_bPreprocessNormFace = 1;
+        std::vector<unsigned char> face(4096);
+        ASSERT_EQ(v.GetNormFace(img.data(), 120, 100, l, r, face.data()), GF_OK);
+        auto expected = geometric;
+        ApplyPhotometricSteps(expected.data());
+        EXPECT_EQ(face, expected);
+        ExpectMaskedFace(face.data(), kind);
+        const int bright = static_cast<int>(std::count_if(face.begin(), face.end(), [](int p) { return p > 200; }));
+        EXPECT_GT(bright, 20) << "gamma fit leaves no bright pixel";
+    }
+    g_facePreprocessor.SetMask(2);
+}
+
+TEST(FaceCutting, EmptyOrBlackInputGivesABlackFace)
+{
+    CVelmora v;
+    std::vector<unsigned char> img(64 * 64, 0);
+    std::vector<unsigned char> face(4096, 7);
+    for (int preprocess : {0, 1}) {
+        v.m_bPreprocessNormFace = preprocess;
+        std::fill(face.begin(), face.end(), 7);
+        ASSERT_EQ(v.GetNormFace(img.data(), 0, 0, CPoint(10, 10), CPoint(40, 10), face.data()), GF_OK);
+        EXPECT_EQ(face, std::vector<unsigned char>(4096, 0));
+        std::fill(face.begin(), face.end(), 7);
+        ASSERT_EQ(v.GetNormFace(img.data(), 64, 64, CPoint(10, 10), CPoint(40, 10), face.data()), GF_OK);
+        EXPECT_EQ(face, std::vector<unsigned char>(4096, 0));
+        // Eyes far outside the image: the face is black, not NaN bytes.
+        std::vector<unsigned char> grey(64 * 64, 90);
+        std::fill(face.begin(), face.end(), 7);
+        ASSERT_EQ(v.GetNormFace(grey.data(), 64, 64, CPoint(INT_MIN, INT_MIN), CPoint(INT_MAX, INT_MAX),
+                                face.data()),
+                  GF_OK);
+        ASSERT_EQ(v.GetNormFace(grey.data(), 64, 64, CPoint(5000, -9000), CPoint(5040, -9000), face.data()), GF_OK);
+        EXPECT_EQ(face, std::vector<unsigned char>(4096, 0));
+    }
+}
+
+TEST(FaceCutting, DisplayFaceSizesAndRefusals)
+{
+    CVelmora v;
+    std::mt19937 rng(22);
+    std::vector<unsigned char> img(300 * 260);
+    for (auto& p : img)
+        p = static_cast<unsigned char>(1 + rng() % 250);
+    const CPoint l(120, 110), r(170, 112);
+    int h = 0;
+    ASSERT_TRUE(v.GetFaceSize(46, h));
+    ASSERT_EQ(h, 56);
+    std::vector<unsigned char> out(46 * 56 + 16, 3);
+    ASSERT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), 46), GF_OK);
+    EXPECT_NE(std::count(out.begin(), out.begin() + 46 * 56, 3), 46 * 56);
+    for (size_t i = 46 * 56; i < out.size(); ++i)
+        ASSERT_EQ(out[i], 3) << "wrote past 46 x 56";
+    // The same as cutting directly.
+    std::vector<unsigned char> direct(46 * 56);
+    const int eyes[4] = {120, 110, 170, 112};
+    g_faceNormalizer.CutFace(img.data(), 300, 260, eyes, direct.data(), 46, 56);
+    EXPECT_TRUE(std::equal(direct.begin(), direct.end(), out.begin()));
+
+    std::fill(out.begin(), out.end(), 3);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), 0), GF_OK);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), -5), GF_OK);
+    EXPECT_EQ(v.GetFace(img.data(), 0, 260, l, r, out.data(), 46), GF_BAD_ARGUMENT);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 0, l, r, out.data(), 46), GF_BAD_ARGUMENT);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, CPoint(900, 10), CPoint(950, 10), out.data(), 46), GF_BAD_ARGUMENT);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, CPoint(10, 5000), CPoint(60, 5000), out.data(), 46), GF_BAD_ARGUMENT);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), INT_MAX), GF_BAD_ARGUMENT); // height overflows
+    for (unsigned char b : out)
+        ASSERT_EQ(b, 3);
+}
+
+TEST(FaceCutting, EyesLandOnTheirTargets)
+{
+    // Two dark discs on a bright ramp, at random scale, tilt and position: in
+    // the geometric face the darkest spot of each half is within about a
+    // pixel of (17, 13) and (45, 13).
+    CVelmora v;
+    v.m_bPreprocessNormFace = 0;
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<double> angle(-0.5, 0.5), dist(24.0, 90.0), pos(0.45, 0.55);
+    const int w = 480, h = 400; // the whole face stays inside the image
+    for (int trial = 0; trial < 40; ++trial) {
+        const double a = angle(rng), d = dist(rng);
+        const double cx = w * pos(rng), cy = h * pos(rng);
+        const double lx = cx - 0.5 * d * std::cos(a), ly = cy - 0.5 * d * std::sin(a);
+        const double rx = cx + 0.5 * d * std::cos(a), ry = cy + 0.5 * d * std::sin(a);
+        const double radius = d / 12.0;
+        std::vector<unsigned char> img(w * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double dl = std::hypot(x - lx, y - ly), dr = std::hypot(x - rx, y - ry);
+                const double depth = std::max(0.0, 1.0 - std::min(dl, dr) / radius);
+                img[y * w + x] = static_cast<unsigned char>(200.0 - 180.0 * depth + 0.05 * (x - y));
+            }
+        std::vector<unsigned char> face(4096);
+        ASSERT_EQ(v.GetNormFace(img.data(), w, h, CPoint(static_cast<int>(lx + 0.5), static_cast<int>(ly + 0.5)),
+                                CPoint(static_cast<int>(rx + 0.5), static_cast<int>(ry + 0.5)), face.data()),
+                  GF_OK);
+        for (int eye = 0; eye < 2; ++eye) {
+            int best = 256, bx = 0, by = 0;
+            for (int y = 0; y < 40; ++y)
+                for (int x = eye * 32; x < eye * 32 + 32; ++x)
+                    if (face[y * 64 + x] < best) {
+                        best = face[y * 64 + x];
+                        bx = x;
+                        by = y;
+                    }
+            EXPECT_NEAR(bx, eye == 0 ? 17 : 45, 2) << "trial " << trial;
+            EXPECT_NEAR(by, 13, 2) << "trial " << trial;
+        }
+    }
+}
+
+TEST(FaceCutting, HostileGeometryNeverBreaksTheFace)
+{
+    CVelmora v;
+    g_facePreprocessor.SetMask(3);
+    std::mt19937 rng(24);
+    std::uniform_int_distribution<int> size(0, 90), any(INT_MIN, INT_MAX), near(-300, 300);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int w = size(rng), h = size(rng);
+        std::vector<unsigned char> img(static_cast<size_t>(std::max(1, w * h)));
+        for (auto& p : img)
+            p = static_cast<unsigned char>(rng());
+        CPoint l(trial % 4 == 0 ? any(rng) : near(rng), trial % 3 == 0 ? any(rng) : near(rng));
+        CPoint r(trial % 5 == 0 ? any(rng) : near(rng), trial % 3 == 1 ? any(rng) : near(rng));
+        if (static_cast<int64_t>(r.x) - l.x < 3)
+            std::swap(l.x, r.x);
+        std::vector<unsigned char> face(4096);
+        const auto result = v.GetNormFace(img.data(), w, h, l, r, face.data());
+        if (static_cast<int64_t>(r.x) - l.x < 3) {
+            EXPECT_EQ(result, GF_BAD_ARGUMENT);
+            continue;
+        }
+        ASSERT_EQ(result, GF_OK);
+        ExpectMaskedFace(face.data(), 3);
+        std::vector<unsigned char> display(20 * 24);
+        const auto shown = v.GetFace(img.data(), w, h, l, r, display.data(), 20);
+        EXPECT_TRUE(shown == GF_OK || shown == GF_BAD_ARGUMENT);
+    }
+    g_facePreprocessor.SetMask(2);
+}
+
+TEST(FaceCutting, RealBioIdFaces)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    const auto dir = velmora_test::DataDir() / "bioid";
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().extension() == ".pgm")
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    ASSERT_GT(files.size(), 100u);
+
+    CVelmora v;
+    g_facePreprocessor.SetMask(3);
+    const unsigned char* mask = BuiltInFaceMask(3);
+    int faces = 0, darkEyes = 0;
+    for (size_t k = 0; k < files.size(); k += 3) {
+        Pgm img;
+        CPoint l, r;
+        auto eyeFile = files[k];
+        eyeFile.replace_extension(".eye");
+        ASSERT_TRUE(ReadPgm(files[k], img)) << files[k];
+        ASSERT_TRUE(ReadEyes(eyeFile, l, r)) << eyeFile;
+        std::vector<unsigned char> geometric(4096), face(4096);
+        v.m_bPreprocessNormFace = 0;
+        ASSERT_EQ(v.GetNormFace(img.pixels.data(), img.width, img.height, l, r, geometric.data()), GF_OK);
+        v.m_bPreprocessNormFace = 1;
+        ASSERT_EQ(v.GetNormFace(img.pixels.data(), img.width, img.height, l, r, face.data()), GF_OK);
+        ExpectMaskedFace(face.data(), 3);
+
+        // Pupils and lids are darker than the face around them: the 3 x 3
+        // patches at the eye targets are darker than the masked mean.
+        double mean = 0;
+        for (int i = 0; i < 4096; ++i)
+            mean += mask[i] ? geometric[i] : 0;
+        mean /= 2898;
+        const auto patch = [&](int cx) {
+            double s = 0;
+            for (int y = 12; y <= 14; ++y)
+                for (int x = cx - 1; x <= cx + 1; ++x)
+                    s += geometric[y * 64 + x];
+            return s / 9;
+        };
+        darkEyes += patch(17) < mean && patch(45) < mean;
+        // The photometric face spans a wide range inside the mask.
+        int lo = 255, hi = 0;
+        for (int i = 0; i < 4096; ++i)
+            if (mask[i]) {
+                lo = std::min<int>(lo, face[i]);
+                hi = std::max<int>(hi, face[i]);
+            }
+        EXPECT_GT(hi - lo, 150) << files[k];
+        ++faces;
+    }
+    EXPECT_GE(darkEyes, faces * 9 / 10) << darkEyes << " of " << faces;
+    g_facePreprocessor.SetMask(2);
+}
