@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "common/ByteOrder.h"
+#include "image/Image.h"
+#include "support/ImageTestSupport.h"
+#include "support/MessageCapture.h"
+#include "support/TestData.h"
+
+using namespace velmora_test;
+using Texts = std::vector<std::string>;
+
+TEST(ImageFiles, BmpWrittenByUsReadsBack)
+{
+    TempDir dir;
+    for (const auto& [width, bits] : {std::pair{64, 8}, std::pair{63, 8}, std::pair{5, 24}}) {
+        SCOPED_TRACE(std::to_string(width) + " x 3, " + std::to_string(bits) + " bits");
+        CImage source;
+        MakeImage(source, width, 3, bits);
+        ASSERT_EQ(SavePath(source, dir / "a.bmp"), 1);
+        const Bytes file = ReadBytes(dir / "a.bmp");
+        const int colors = bits == 8 ? 256 : 0;
+        ASSERT_EQ(file.size(), source.m_dwDIBSize + 14u);
+        EXPECT_EQ(ReadUInt16LE(file.data()), 0x4D42);
+        EXPECT_EQ(ReadInt32LE(file.data() + 2), static_cast<int32_t>(file.size()));
+        EXPECT_EQ(ReadInt32LE(file.data() + 10), 54 + 4 * colors);
+        EXPECT_EQ(Bytes(file.begin() + 14, file.end()), Bytes(source.GetDIB(), source.GetDIB() + source.m_dwDIBSize));
+
+        CImage back;
+        ASSERT_EQ(LoadPath(back, dir / "a.bmp"), 1);
+        const int stride = CImage::WidthBytes(width, bits);
+        EXPECT_EQ(Bytes(back.m_pBits, back.m_pBits + 3 * stride), Bytes(source.m_pBits, source.m_pBits + 3 * stride));
+        EXPECT_EQ(back.GetPalette()->GetEntryCount(), colors);
+        // The reader sizes its block as the file plus every row's padding, so a
+        // padded image grows by that much (zeros at the end) each time round.
+        ASSERT_EQ(SavePath(back, dir / "b.bmp"), 1);
+        const size_t growth = static_cast<size_t>(3 * (stride - width * bits / 8));
+        Bytes expected = file;
+        expected.resize(file.size() + growth, 0);
+        WriteInt32LE(expected.data() + 2, static_cast<int32_t>(expected.size()));
+        EXPECT_EQ(ReadBytes(dir / "b.bmp"), expected);
+    }
+}
+
+// ImageMagick may adjust the levels it writes, so its own decoding of each file
+// (to plain RGB bytes, top row first) is the reference.
+TEST(ImageFiles, ReadsBmpWrittenByImageMagick)
+{
+    if (std::system("command -v convert >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ImageMagick's convert is not installed";
+    TempDir dir;
+    const int w = 63, h = 5;
+    Bytes pgm = ToBytes("P5\n63 5\n255\n"), ppm = ToBytes("P6\n63 5\n255\n");
+    for (int i = 0; i < w * h; ++i) {
+        pgm.push_back(static_cast<unsigned char>(i * 5));
+        for (int k = 0; k < 3; ++k)
+            ppm.push_back(static_cast<unsigned char>(i * (k + 2)));
+    }
+    WriteBytes(dir / "g.pgm", pgm);
+    WriteBytes(dir / "c.ppm", ppm);
+    const std::string cmd = "cd " + (dir / "").string() + " && convert g.pgm -type Palette -compress None BMP3:g.bmp"
+                            " && convert c.ppm -type TrueColor BMP3:c.bmp && convert g.pgm -type Palette BMP3:rle.bmp"
+                            " && convert g.bmp -depth 8 rgb:g.rgb && convert c.bmp -depth 8 rgb:c.rgb";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    for (const std::string name : {"g", "c"}) {
+        CImage image;
+        ASSERT_EQ(LoadPath(image, dir / (name + ".bmp")), 1);
+        ASSERT_EQ(image.GetBitCount(), name == "g" ? 8 : 24);
+        const unsigned char* p = image.ToRasterLayout();
+        ASSERT_NE(p, nullptr);
+        Bytes rgb;
+        for (int i = 0; i < w * h; ++i) {
+            const PALETTEENTRY e = name == "g" ? image.GetPalette()->GetEntry(p[i])
+                                               : PALETTEENTRY{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
+            rgb.insert(rgb.end(), {e.peRed, e.peGreen, e.peBlue});
+        }
+        EXPECT_EQ(rgb, ReadBytes(dir / (name + ".rgb"))) << name;
+    }
+
+    MessageCapture messages; // run-length encoded: refused without a word
+    CImage rle;
+    EXPECT_EQ(LoadPath(rle, dir / "rle.bmp"), 0);
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(ImageFiles, FormatFollowsLowerCasedExtension)
+{
+    TempDir dir;
+    CImage image;
+    MakeImage(image, 2, 2, 8);
+    const Bytes raster = {StoredValue(1, 0), StoredValue(1, 1), StoredValue(0, 0), StoredValue(0, 1)};
+    Bytes pgm = ToBytes("P5\n2 2\n255\n");
+    pgm.insert(pgm.end(), raster.begin(), raster.end());
+    const std::string text = " 42  53 \n  5  16 \n";
+    const std::pair<const char*, Bytes> cases[] = {
+        {"a.PGM", pgm}, {"pgm", pgm}, {"a.Raw", raster}, {"a.bin", raster}, {"a.DAT", raster}, {"a.tXt", ToBytes(text)}};
+    for (const auto& [name, expected] : cases) {
+        CFile file;
+        ASSERT_TRUE(file.Open((dir / name).string(), CFile::modeCreate | CFile::modeWrite));
+        EXPECT_EQ(image.Save(&file), 1) << name;
+        EXPECT_TRUE(file.IsOpen()) << name;
+        file.Close();
+        EXPECT_EQ(ReadBytes(dir / name), expected) << name;
+        EXPECT_EQ(image.m_bDIBLayout, 1) << name;
+    }
+    for (const char* name : {"plain", "a.jpg", "a.BMP"}) {
+        ASSERT_EQ(SavePath(image, dir / name), 1);
+        EXPECT_EQ(ReadBytes(dir / name)[0], 'B') << name;
+    }
+
+    WriteBytes(dir / "b.PGM", ToBytes("P5\n#\n2 1\n255\nAB"));
+    CImage loaded;
+    EXPECT_EQ(LoadPath(loaded, dir / "b.PGM"), 1);
+    // Loading looks at the whole path: a dotted folder hides the extension and the
+    // file is taken for a bitmap.
+    std::filesystem::create_directories(dir / "d.x");
+    WriteBytes(dir / "d.x" / "c.pgm", ToBytes("P5\n#\n2 1\n255\nAB"));
+    MessageCapture messages;
+    EXPECT_EQ(LoadPath(loaded, dir / "d.x" / "c.pgm"), 0);
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(ImageFiles, PgmHeaderHasFourLines)
+{
+    TempDir dir;
+    Bytes file = ToBytes("P5\n# made by hand\n64 64\n255\n");
+    const size_t header = file.size();
+    for (int i = 0; i < 64 * 64 + 9; ++i) // nine bytes too many: ignored
+        file.push_back(static_cast<unsigned char>(i * 13 + i / 64));
+    WriteBytes(dir / "f.pgm", file);
+    CImage image;
+    ASSERT_EQ(LoadPath(image, dir / "f.pgm"), 1);
+    EXPECT_EQ(image.GetWidth(), 64);
+    EXPECT_EQ(image.GetHeight(), 64);
+    EXPECT_EQ(image.GetBitCount(), 8);
+    EXPECT_EQ(image.m_bDIBLayout, 1);
+    EXPECT_EQ(image.m_pBits[63 * 64 + 5], file[header + 5]); // top file row is the last stored row
+    const Bytes pixels(file.begin() + header, file.end() - 9);
+    ASSERT_EQ(SavePath(image, dir / "w.pgm"), 1);
+    Bytes written = ToBytes("P5\n64 64\n255\n");
+    written.insert(written.end(), pixels.begin(), pixels.end());
+    EXPECT_EQ(ReadBytes(dir / "w.pgm"), written);
+
+    MessageCapture messages; // three header lines are one too few
+    CImage again;
+    EXPECT_EQ(LoadPath(again, dir / "w.pgm"), 0);
+    EXPECT_EQ(messages.texts(), Texts{"The format is wrong!"});
+}
+
+TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
+{
+    TempDir dir;
+    Bytes file(32 + 175104);
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<unsigned char>(i * 7 % 251);
+    WriteBytes(dir / "frame.dat", file);
+    CImage image;
+    ASSERT_EQ(LoadPath(image, dir / "frame.dat"), 1);
+    EXPECT_EQ(image.GetWidth(), 512);
+    EXPECT_EQ(image.GetHeight(), 342);
+    const unsigned char* raster = image.ToRasterLayout();
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(Bytes(raster, raster + 175104), Bytes(file.begin() + 32, file.end()));
+
+    MessageCapture messages;
+    file.resize(175104);
+    WriteBytes(dir / "short.raw", file);
+    EXPECT_EQ(LoadPath(image, dir / "short.raw"), 0);
+    file.resize(175120); // longer than a frame but not a header plus a frame
+    WriteBytes(dir / "cut.raw", file);
+    EXPECT_EQ(LoadPath(image, dir / "cut.raw"), 0);
+    EXPECT_EQ(messages.texts(), (Texts{"Wrong Data!", "Read error"}));
+    EXPECT_EQ(image.GetDIB(), nullptr);
+}
+
+TEST(ImageFiles, ImgDepthComesFromTheLength)
+{
+    TempDir dir;
+    // width, height, pixel bytes, expected bit count; 7 bytes for 4 x 1 leaves a surplus
+    for (const auto& [w, h, bytes, bits] : {std::tuple{5, 3, 15, 8}, {2, 2, 12, 24}, {4, 1, 7, 8}}) {
+        Bytes file(4 + bytes);
+        WriteUInt16LE(file.data(), static_cast<uint16_t>(w));
+        WriteUInt16LE(file.data() + 2, static_cast<uint16_t>(h));
+        for (size_t i = 4; i < file.size(); ++i)
+            file[i] = static_cast<unsigned char>(i * 29);
+        WriteBytes(dir / "a.img", file);
+        CImage image;
+        ASSERT_EQ(LoadPath(image, dir / "a.img"), 1) << bytes;
+        EXPECT_EQ(image.GetBitCount(), bits);
+        EXPECT_EQ(image.m_bDIBLayout, 1); // taken as they stand, not flipped
+        EXPECT_EQ(Bytes(image.m_pBits, image.m_pBits + 4), Bytes(file.begin() + 4, file.begin() + 8));
+    }
+}
+
+TEST(ImageFiles, TextDumpAndGreyOnlyWriters)
+{
+    TempDir dir;
+    CImage image;
+    MakeImage(image, 2, 1, 8);
+    image.m_pBits[0] = 7;
+    image.m_pBits[1] = 200;
+    ASSERT_EQ(image.WriteText((dir / "d.txt").string()), 1);
+    EXPECT_EQ(ReadBytes(dir / "d.txt"), ToBytes("  7 200 \n"));
+
+    MessageCapture messages;
+    CImage colour;
+    MakeImage(colour, 2, 1, 24);
+    EXPECT_EQ(colour.WriteText((dir / "c.txt").string()), 0);
+    EXPECT_EQ(SavePath(colour, dir / "c.pgm"), 0);
+    EXPECT_EQ(messages.texts(), (Texts{"It is not 8-greylevel image!", "It is not 8-greylevel image!"}));
+    EXPECT_EQ(colour.m_bDIBLayout, 1);
+}
+
+TEST(ImageFiles, WriteFailureIsReported)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full to fail writes";
+    CImage image;
+    MakeImage(image, 512, 342, 8); // larger than the stream buffer, so the write itself fails
+    for (int (CImage::*writer)(CFile*) : {&CImage::WriteBMP, &CImage::WritePGM, &CImage::WriteRaw}) {
+        MessageCapture messages;
+        CFile file;
+        ASSERT_TRUE(file.Open("/dev/full", CFile::modeCreate | CFile::modeWrite));
+        EXPECT_EQ((image.*writer)(&file), 0);
+        EXPECT_EQ(messages.texts(), Texts{"Write error--possible disk full condition"});
+        EXPECT_EQ(image.m_bDIBLayout, 1);
+    }
+}
+
+TEST(ImageFiles, ReadsRealFaceWithCommentLine)
+{
+    VELMORA_REQUIRE_DATA("orl");
+    TempDir dir;
+    const Bytes original = ReadBytes(DataDir() / "orl" / "s1" / "1.pgm"); // P5, 92 112, 255
+    const Bytes header = ToBytes("P5\n92 112\n255\n");
+    ASSERT_TRUE(std::equal(header.begin(), header.end(), original.begin()));
+    Bytes withComment = ToBytes("P5\n# ORL\n92 112\n255\n");
+    withComment.insert(withComment.end(), original.begin() + header.size(), original.end());
+    WriteBytes(dir / "face.pgm", withComment);
+    CImage image;
+    ASSERT_EQ(LoadPath(image, dir / "face.pgm"), 1);
+    ASSERT_EQ(image.GetWidth(), 92);
+    const unsigned char* raster = image.ToRasterLayout();
+    EXPECT_EQ(Bytes(raster, raster + 92 * 112), Bytes(original.begin() + header.size(), original.end()));
+}
