@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <fstream>
+#include <string>
 #include <random>
 #include <vector>
 
 #include "gabor/GaborBank.h"
 #include "gabor/Transform.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -267,6 +270,36 @@ TEST(CGaborBank, SampledFilteringMatchesThePlainTransforms)
         for (size_t i = 0; i < fast.size(); ++i)
             ASSERT_NEAR(fast[i], plain[i], 1e-12 * scale) << "feature " << i;
     }
+}
+
+TEST(CGaborBank, RealFaceFilteringMatchesThePlainTransforms)
+{
+    VELMORA_REQUIRE_DATA("orl");
+    // A binary PGM of 92 x 112; every second pixel of a 64 x 64 window around
+    // the eyes and nose makes a face of the reduced size.
+    std::ifstream in(velmora_test::DataDir() / "orl" / "s1" / "1.pgm", std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxLevel = 0;
+    in >> magic >> width >> height >> maxLevel;
+    in.get();
+    ASSERT_EQ(magic, "P5");
+    ASSERT_EQ(width, 92);
+    ASSERT_EQ(height, 112);
+    std::vector<unsigned char> image(static_cast<size_t>(width) * height);
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(image.data()), image.size()));
+
+    std::vector<unsigned char> face(32 * 32);
+    for (int r = 0; r < 32; ++r)
+        for (int c = 0; c < 32; ++c)
+            face[r * 32 + c] = image[(24 + 2 * r) * width + 14 + 2 * c];
+
+    CGaborBank& bank = DefaultBank();
+    const auto fast = Features(bank, face);
+    const auto plain = ReferenceFeatures(bank, face);
+    ASSERT_EQ(fast.size(), plain.size());
+    const double scale = MaxAbs(plain);
+    for (size_t i = 0; i < fast.size(); ++i)
+        ASSERT_NEAR(fast[i], plain[i], 1e-12 * scale) << "feature " << i;
 }
 
 TEST(CGaborBank, ZeroFaceGivesZerosAndScalingTheFaceScalesTheFeatures)
