@@ -12,7 +12,7 @@ constexpr int kLog2Side = 6;
 constexpr int kHalf = 15; // offset of the kernel centre in its array
 
 // Kernel orientations in radians. The last three step by pi/8 from 11 pi/16,
-// not from 5 pi/8; the values are kept exactly as the bank was trained with.
+// not from 5 pi/8; these are the values existing models were trained with.
 constexpr double kOrientations[CGaborBank::kMaxOrientations] = {
     0.0,
     0.39269908169872414,
@@ -24,7 +24,36 @@ constexpr double kOrientations[CGaborBank::kMaxOrientations] = {
     2.945243112740431,
 };
 
+constexpr int kQuad = 32;               // quadrant side
+constexpr int kQuadCells = kQuadrantCells;
+static_assert(kQuadCells == kQuad * kQuad, "quadrant layout");
+constexpr int kSamples = 14;            // sampled rows (and columns) per kernel
+constexpr int kSampleLanes = 16;        // sampled columns padded to a lane row
+
+// Sampled response line i (0..13) is 2m + 1 for this m of the folded transform:
+// lines 17, 19, .., 45 without the face's middle line 31.
+constexpr int SampleIndex(int i)
+{
+    return i < 7 ? 8 + i : 9 + i;
+}
+
 } // namespace
+
+// How a face is filtered. The response is wanted only at odd rows and columns
+// (17, 19, .., 45 of the 64 x 64 result). At an odd output 2m + 1 the inverse
+// 64-point transform of P reduces to the 32-point one of
+// (P[k] - P[k + 32]) x exp(2 pi i k / 64) at m: the first decimation-in-frequency
+// stage. Folding both axes that way, with the spectra split into their four
+// 32 x 32 quadrants q = (row half, column half),
+//   Q = sum over q of F_q x [K_q x sign(q) x exp(2 pi i (row + column) / 64) / 4096],
+// where the bracket depends on the kernel only and is built with it. What is
+// left per kernel is one 32 x 32 inverse transform, over columns for all rows
+// and then over rows for the 14 sampled columns only.
+//
+// The face spectrum is made the same way round: the face occupies half of
+// each axis, so each 64-point transform is two 32-point ones, of g[n] (even
+// outputs) and of g[n] x exp(-2 pi i n / 64) (odd outputs), and the all-zero
+// lower half of the padded face is never touched.
 
 CGaborBank::CGaborBank()
     : m_plfFeature(kFeatureCapacity, 0.0),
@@ -125,39 +154,6 @@ void CGaborBank::FFT2D(int direction, double* re, double* im)
         }
     }
 }
-
-// How a face is filtered. The response is wanted only at odd rows and columns
-// (17, 19, .., 45 of the 64 x 64 result). At an odd output 2m + 1 the inverse
-// 64-point transform of P reduces to the 32-point one of
-// (P[k] - P[k + 32]) x exp(2 pi i k / 64) at m: the first decimation-in-frequency
-// stage. Folding both axes that way, with the spectra split into their four
-// 32 x 32 quadrants q = (row half, column half),
-//   Q = sum over q of F_q x [K_q x sign(q) x exp(2 pi i (row + column) / 64) / 4096],
-// where the bracket depends on the kernel only and is built with it. What is
-// left per kernel is one 32 x 32 inverse transform, over columns for all rows
-// and then over rows for the 14 sampled columns only.
-//
-// The face spectrum is made the same way round: the face occupies half of
-// each axis, so each 64-point transform is two 32-point ones, of g[n] (even
-// outputs) and of g[n] x exp(-2 pi i n / 64) (odd outputs), and the all-zero
-// lower half of the padded face is never touched.
-
-namespace {
-
-constexpr int kQuad = 32;               // quadrant side
-constexpr int kQuadCells = kQuadrantCells;
-static_assert(kQuadCells == kQuad * kQuad, "quadrant layout");
-constexpr int kSamples = 14;            // sampled rows (and columns) per kernel
-constexpr int kSampleLanes = 16;        // sampled columns padded to a lane row
-
-// Sampled response line i (0..13) is 2m + 1 for this m of the folded transform:
-// lines 17, 19, .., 45 without the face's middle line 31.
-constexpr int SampleIndex(int i)
-{
-    return i < 7 ? 8 + i : 9 + i;
-}
-
-} // namespace
 
 void CGaborBank::FoldKernel(int n)
 {
