@@ -56,15 +56,10 @@ bool ComputeLeveling(const int eyes[4], Leveling& g)
     return true;
 }
 
-// Pixel (x, y) of the rotated image: the input sampled bilinearly at the
-// inversely rotated point, 0 where that point has no right and lower neighbour.
-inline unsigned char RotatedPixel(const unsigned char* image, int width, int height,
-                                  const Leveling& g, int64_t x, int64_t y)
+// The input sampled bilinearly at (sx, sy), rounded; 0 where the point has no
+// right and lower neighbour inside the image.
+inline unsigned char SampleInput(const unsigned char* image, int width, int height, double sx, double sy)
 {
-    const double dx = static_cast<double>(x - g.A);
-    const double dy = static_cast<double>(y - g.B);
-    const double sx = static_cast<double>(g.A) + dx * g.ca + dy * g.sa;
-    const double sy = static_cast<double>(g.B) - dx * g.sa + dy * g.ca;
     if (!(sx >= 0.0 && sy >= 0.0 && sx < width - 1 && sy < height - 1))
         return 0;
     const int64_t ix = static_cast<int64_t>(sx);
@@ -78,6 +73,17 @@ inline unsigned char RotatedPixel(const unsigned char* image, int width, int hei
     if (r > 255.0)
         r = 255.0;
     return static_cast<unsigned char>(static_cast<int>(r));
+}
+
+// Pixel (x, y) of the rotated image: the input at the inversely rotated point.
+inline unsigned char RotatedPixel(const unsigned char* image, int width, int height, const Leveling& g, int64_t x,
+                                  int64_t y)
+{
+    const double dx = static_cast<double>(x - g.A);
+    const double dy = static_cast<double>(y - g.B);
+    const double sx = static_cast<double>(g.A) + dx * g.ca + dy * g.sa;
+    const double sy = static_cast<double>(g.B) - dx * g.sa + dy * g.ca;
+    return SampleInput(image, width, height, sx, sy);
 }
 
 // One axis of the resampling: the distinct source indices it reads ("taps"), and
@@ -132,10 +138,11 @@ inline unsigned char TruncToByte(double v)
     return static_cast<unsigned char>(static_cast<int>(v));
 }
 
-// Resamples a srcW x srcH source, read through source(x, y), to dst. Only the
-// source pixels that the interpolation reads are fetched, once each.
-template <class Source>
-void ResampleFrom(const Source& source, int64_t srcW, int64_t srcH, unsigned char* dst, int dstW, int dstH)
+// Resamples a srcW x srcH source to dst. Only the source pixels that the
+// interpolation reads are fetched, once each: fill(grid, columns, rows) writes
+// source pixel (columns[c], rows[r]) to grid[r * columns.size() + c].
+template <class Fill>
+void ResampleFrom(const Fill& fill, int64_t srcW, int64_t srcH, unsigned char* dst, int dstW, int dstH)
 {
     if (dstW <= 0 || dstH <= 0)
         return;
@@ -149,9 +156,7 @@ void ResampleFrom(const Source& source, int64_t srcW, int64_t srcH, unsigned cha
     const SampleAxis ay = MakeAxis(srcH, dstH, copy);
     const size_t gw = ax.taps.size();
     std::vector<unsigned char> grid(gw * ay.taps.size());
-    for (size_t r = 0; r < ay.taps.size(); ++r)
-        for (size_t c = 0; c < gw; ++c)
-            grid[r * gw + c] = source(ax.taps[c], ay.taps[r]);
+    fill(grid.data(), ax.taps, ay.taps);
 
     for (int j = 0; j < dstH; ++j) {
         unsigned char* row = dst + static_cast<size_t>(j) * static_cast<size_t>(dstW);
@@ -176,13 +181,33 @@ void ResampleFrom(const Source& source, int64_t srcW, int64_t srcH, unsigned cha
 void ResampleRotated(const unsigned char* image, int width, int height, const Leveling& g, int64_t left,
                      int64_t top, int64_t right, int64_t bottom, unsigned char* out, int outWidth, int outHeight)
 {
-    const auto source = [&](int64_t cx, int64_t cy) -> unsigned char {
-        const int64_t x = left + cx, y = top + cy;
-        if (x < 0 || y < 0 || x >= width || y >= height)
-            return 0;
-        return RotatedPixel(image, width, height, g, x, y);
+    const auto fill = [&](unsigned char* grid, const std::vector<int64_t>& columns, const std::vector<int64_t>& rows) {
+        // The column and row parts of the inverse rotation, formed once per tap
+        // with the same operations, in the same order, as RotatedPixel.
+        const size_t nc = columns.size();
+        std::vector<double> colX(nc), colY(nc);
+        std::vector<char> colInside(nc);
+        for (size_t c = 0; c < nc; ++c) {
+            const int64_t x = left + columns[c];
+            colInside[c] = x >= 0 && x < width;
+            const double dx = static_cast<double>(x - g.A);
+            colX[c] = static_cast<double>(g.A) + dx * g.ca;
+            colY[c] = static_cast<double>(g.B) - dx * g.sa;
+        }
+        for (size_t r = 0; r < rows.size(); ++r) {
+            unsigned char* line = grid + r * nc;
+            const int64_t y = top + rows[r];
+            if (y < 0 || y >= height) {
+                std::memset(line, 0, nc);
+                continue;
+            }
+            const double dy = static_cast<double>(y - g.B);
+            const double rowX = dy * g.sa, rowY = dy * g.ca;
+            for (size_t c = 0; c < nc; ++c)
+                line[c] = colInside[c] ? SampleInput(image, width, height, colX[c] + rowX, colY[c] + rowY) : 0;
+        }
     };
-    ResampleFrom(source, right - left + 1, bottom - top + 1, out, outWidth, outHeight);
+    ResampleFrom(fill, right - left + 1, bottom - top + 1, out, outWidth, outHeight);
 }
 
 void ClearOutput(unsigned char* out, int outWidth, int outHeight)
@@ -280,10 +305,14 @@ int CFaceNormalizer::CropRect(const unsigned char* image, int width, int height,
 int CFaceNormalizer::ResampleFace(const unsigned char* src, int srcWidth, int srcHeight, unsigned char* dst,
                                   int dstWidth, int dstHeight)
 {
-    const auto source = [&](int64_t x, int64_t y) -> unsigned char {
-        return src[static_cast<size_t>(y) * static_cast<size_t>(srcWidth) + static_cast<size_t>(x)];
+    const auto fill = [&](unsigned char* grid, const std::vector<int64_t>& columns, const std::vector<int64_t>& rows) {
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const unsigned char* line = src + static_cast<size_t>(rows[r]) * static_cast<size_t>(srcWidth);
+            for (size_t c = 0; c < columns.size(); ++c)
+                grid[r * columns.size() + c] = line[columns[c]];
+        }
     };
-    ResampleFrom(source, srcWidth, srcHeight, dst, dstWidth, dstHeight);
+    ResampleFrom(fill, srcWidth, srcHeight, dst, dstWidth, dstHeight);
     return 1;
 }
 

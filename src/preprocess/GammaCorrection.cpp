@@ -10,46 +10,71 @@
 
 namespace {
 
-// A byte image has at most 256 grey levels, so the curve is tabulated once per
-// gamma instead of evaluated per pixel. Entries are exactly what the per-pixel
-// formula gives, held to the byte range (a gamma walked down to 0 or below
-// would otherwise leave it).
+// A byte image has at most 256 grey levels, so the curve is evaluated once per
+// level present instead of once per pixel. Entries are exactly what the
+// per-pixel formula gives, held to the byte range (a gamma walked down to 0 or
+// below would otherwise leave it).
+struct LevelHistogram {
+    int maxLevel = 0;
+    std::vector<int> levels; // the non-zero levels present, increasing
+    int64_t count[256] = {};
+
+    LevelHistogram(const unsigned char* image, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            ++count[image[i]];
+        for (int p = 1; p < 256; ++p)
+            if (count[p] != 0) {
+                levels.push_back(p);
+                maxLevel = p;
+            }
+    }
+};
+
 struct GammaCurve {
     unsigned char map[256];
-    GammaCurve(int maxLevel, double gamma)
+    GammaCurve(const LevelHistogram& h, double gamma)
     {
         map[0] = 0;
-        if (maxLevel <= 0)
+        if (h.maxLevel <= 0)
             return;
         const double e = 1.0 / gamma;
-        const double k = 255.0 / std::pow(static_cast<double>(maxLevel), e);
-        for (int p = 1; p <= maxLevel; ++p) {
+        const double k = 255.0 / std::pow(static_cast<double>(h.maxLevel), e);
+        for (int p : h.levels) {
             const double v = std::pow(static_cast<double>(p), e) * k;
             map[p] = !(v > 0.0) ? 0 : (v >= 255.0 ? 255 : static_cast<unsigned char>(static_cast<int>(v)));
         }
     }
 };
 
-int MaxLevel(const unsigned char* image, int count)
-{
-    int m = 0;
-    for (int i = 0; i < count; ++i)
-        if (image[i] > m)
-            m = image[i];
-    return m;
-}
+// Squared distance between the gamma-mapped image and the reference, from
+// per-level sums: sum over pixels of (m - r)^2 = sum over levels of
+// (n m^2 - 2 m R) + sum of r^2, with n the pixels of a level and R the sum of
+// their reference values. All integers, so exactly the per-pixel sum.
+struct DistanceTerms {
+    LevelHistogram histogram;
+    int64_t referenceSum[256] = {};
+    int64_t referenceSquares = 0;
 
-double DistanceWithCurve(const unsigned char* image, const unsigned char* reference, int count,
-                         const GammaCurve& curve)
-{
-    // Every term is a small integer, so the sum is exact in any order.
-    int64_t sum = 0;
-    for (int i = 0; i < count; ++i) {
-        const int d = curve.map[image[i]] - reference[i];
-        sum += d * d;
+    DistanceTerms(const unsigned char* image, const unsigned char* reference, int n) : histogram(image, n)
+    {
+        for (int i = 0; i < n; ++i) {
+            referenceSum[image[i]] += reference[i];
+            referenceSquares += static_cast<int64_t>(reference[i]) * reference[i];
+        }
     }
-    return std::sqrt(static_cast<double>(sum));
-}
+
+    double Distance(double gamma) const
+    {
+        const GammaCurve curve(histogram, gamma);
+        int64_t sum = referenceSquares;
+        for (int p : histogram.levels) {
+            const int64_t m = curve.map[p];
+            sum += histogram.count[p] * m * m - 2 * m * referenceSum[p];
+        }
+        return std::sqrt(static_cast<double>(sum));
+    }
+};
 
 void CopyBlock(const unsigned char* src, int srcStride, unsigned char* dst, int dstStride, int w, int h)
 {
@@ -68,10 +93,10 @@ void ApplyGamma(unsigned char* image, int count, double gamma)
 {
     if (!image || count <= 0)
         return;
-    const int maxLevel = MaxLevel(image, count);
-    if (maxLevel == 0)
+    const LevelHistogram histogram(image, count);
+    if (histogram.maxLevel == 0)
         return;
-    const GammaCurve curve(maxLevel, gamma);
+    const GammaCurve curve(histogram, gamma);
     for (int i = 0; i < count; ++i)
         image[i] = curve.map[image[i]];
 }
@@ -80,7 +105,7 @@ double GammaDistance(const unsigned char* image, const unsigned char* reference,
 {
     if (!image || !reference || count <= 0)
         return 0.0;
-    return DistanceWithCurve(image, reference, count, GammaCurve(MaxLevel(image, count), gamma));
+    return DistanceTerms(image, reference, count).Distance(gamma);
 }
 
 double FitGamma(unsigned char* image, const unsigned char* reference, int width, int height)
@@ -88,10 +113,8 @@ double FitGamma(unsigned char* image, const unsigned char* reference, int width,
     if (!image || !reference || width <= 0 || height <= 0)
         return 1.0;
     const int count = width * height;
-    const int maxLevel = MaxLevel(image, count);
-    const auto distance = [&](double g) {
-        return DistanceWithCurve(image, reference, count, GammaCurve(maxLevel, g));
-    };
+    const DistanceTerms terms(image, reference, count);
+    const auto distance = [&](double g) { return terms.Distance(g); };
     double left = 0.98, centre = 1.0, right = 1.02;
     double dLeft = distance(left), dRight = distance(right), dCentre = distance(centre);
     // Each move strictly lowers the centre distance, which takes finitely many

@@ -1,7 +1,9 @@
 #include "preprocess/LightingNormalization.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "preprocess/FacePreprocessor.h"
 
@@ -113,6 +115,60 @@ void CFacePreprocessor::PercentileBounds(const double* values, int count, double
     }
 }
 
+namespace {
+
+// Every step of the normalisation maps each value through one function of the
+// value alone (the rescaling's minimum and maximum are the same for all), so
+// values that start equal stay equal. When they start as grey levels, the
+// steps run on one representative per level instead of on every pixel, and
+// each pixel takes its level's value: the same doubles, with far fewer powers.
+class LevelClasses {
+public:
+    bool Build(const double* values, int count)
+    {
+        int index[256];
+        std::fill(index, index + 256, -1);
+        m_class.resize(count);
+        m_levels.clear();
+        for (int i = 0; i < count; ++i) {
+            const double v = values[i];
+            if (!(v >= 0.0 && v <= 255.0) || v != static_cast<double>(static_cast<int>(v)))
+                return false;
+            int& slot = index[static_cast<int>(v)];
+            if (slot < 0) {
+                slot = static_cast<int>(m_levels.size());
+                m_levels.push_back(v);
+            }
+            m_class[i] = static_cast<unsigned char>(slot);
+        }
+        return true;
+    }
+
+    double* Levels() { return m_levels.data(); }
+    int LevelCount() const { return static_cast<int>(m_levels.size()); }
+
+    // MeanValue of the full vector, summed in pixel order.
+    double Mean() const
+    {
+        double sum = 0.0;
+        for (unsigned char c : m_class)
+            sum += m_levels[c];
+        return sum / static_cast<int>(m_class.size());
+    }
+
+    void Store(double* values) const
+    {
+        for (size_t i = 0; i < m_class.size(); ++i)
+            values[i] = m_levels[m_class[i]];
+    }
+
+private:
+    std::vector<unsigned char> m_class;
+    std::vector<double> m_levels;
+};
+
+} // namespace
+
 void CFacePreprocessor::NormalizeLighting(double* values, int count)
 {
     if (!values || count < 1)
@@ -120,23 +176,34 @@ void CFacePreprocessor::NormalizeLighting(double* values, int count)
     double mean = MeanValue(values, count);
     int lower = 0, upper = 0;
     PercentileBounds(values, count, 0.02, 0.98, lower, upper);
-    StretchRange(values, count, lower, upper);
+
+    LevelClasses classes;
+    const bool byLevel = classes.Build(values, count);
+    double* work = byLevel ? classes.Levels() : values;
+    const int n = byLevel ? classes.LevelCount() : count;
+    const auto finish = [&] {
+        if (byLevel)
+            classes.Store(values);
+    };
+
+    StretchRange(work, n, lower, upper);
     if (std::fabs(kTargetMean - mean) <= 1.0)
-        return;
+        return finish();
     double previous = 0.0;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         if (pass > 0 && std::fabs(previous - mean) <= 0.01)
-            return;
+            return finish();
         // A mean of 0 means every value is 0 (they are not negative): there is
         // nothing to scale, and the face stays black.
         if (!(mean > 0.0))
-            return;
-        ScaleValues(values, count, kTargetMean / mean);
-        PowerValues(values, count, mean * kExponentPerMean);
-        RescaleRange(values, count, 0.0, 220.0);
+            return finish();
+        ScaleValues(work, n, kTargetMean / mean);
+        PowerValues(work, n, mean * kExponentPerMean);
+        RescaleRange(work, n, 0.0, 220.0);
         previous = mean;
-        mean = MeanValue(values, count);
+        mean = byLevel ? classes.Mean() : MeanValue(values, count);
         if (std::fabs(kTargetMean - mean) <= 1.0)
-            return;
+            return finish();
     }
+    finish();
 }
