@@ -94,6 +94,22 @@ public:
     enumGFError GetFace(unsigned char* image, int width, int height, CPoint leftEye, CPoint rightEye,
                         unsigned char* out, int size) const;
 
+    // Selects face mask 3, loads the subspace model file and builds the Gabor
+    // kernels from the settings. False (readiness unchanged) when the model does
+    // not load or the settings ask for more than 8 orientations or 40 kernels.
+    // secondPath is not read.
+    bool Initialize(const char* modelPath, const char* secondPath);
+
+    // Templates (header count 1, dimension 200, then 200 doubles: 1608 bytes,
+    // written to templ; length receives the byte count). The first overload takes
+    // a normalised face as GetNormFace makes it (width and height are not read);
+    // it is changed in place when m_bPreprocessNormFace is 0 or m_bApplyFaceWeight
+    // is set. The second cuts the face from an image first.
+    enumCTError CreateTemplate(unsigned char* face, int width, int height, unsigned char* templ,
+                               int& length) const;
+    enumCTError CreateTemplate(unsigned char* image, int width, int height, CPoint leftEye,
+                               CPoint rightEye, unsigned char* templ, int* length) const;
+
     // Matching. Scores lie in 0..1; -1.0 marks invalid input.
     double CompareTemplate(const unsigned char* templateA, const unsigned char* templateB,
                            int mode) const;
