@@ -20,12 +20,13 @@ bool CFile::Open(const std::string& path, unsigned flags)
     return true;
 }
 
-void CFile::Close()
+bool CFile::Close()
 {
-    if (m_file != nullptr) {
-        std::fclose(m_file);
-        m_file = nullptr;
-    }
+    if (m_file == nullptr)
+        return true;
+    const bool ok = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    return ok;
 }
 
 size_t CFile::Read(void* buffer, size_t count)

@@ -21,7 +21,8 @@ public:
 
     // modeRead opens an existing file; modeCreate | modeWrite creates or truncates.
     bool Open(const std::string& path, unsigned flags);
-    void Close();
+    // False when buffered data could not be written out (e.g. a full disk).
+    bool Close();
     bool IsOpen() const { return m_file != nullptr; }
 
     // Returns the number of bytes actually read.

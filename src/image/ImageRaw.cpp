@@ -117,7 +117,7 @@ int CImage::WriteText(const std::string& path)
         row += '\n';
         written = out.Write(row.data(), row.size());
     }
-    out.Close();
+    written = out.Close() && written;
     ToDIBLayout();
     return written ? 1 : 0;
 }

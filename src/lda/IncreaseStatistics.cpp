@@ -120,7 +120,7 @@ bool CIncreaseStatistics::Save(const char* path) const
         ok = file.WriteDoubles(m_vecClassMeans[i].data(), d) &&
              file.WriteInt32(m_vecClassSampNum[i]);
     ok = ok && file.WriteDoubles(m_vecScatter.data(), d * d);
-    file.Close();
+    ok = file.Close() && ok;
     if (!ok)
         std::remove(path);
     return ok;

@@ -49,8 +49,7 @@ bool CSubspaceModel::SaveModel(const std::string& path, int nNum) const
               file.WriteDoubles(lda.m_plfMeanVec, static_cast<size_t>(e));
     for (int i = 0; ok && i < l; ++i)
         ok = file.WriteDoubles(lda.m_pplfEigenVecs[i], static_cast<size_t>(e));
-    file.Close();
-    return ok;
+    return file.Close() && ok;
 }
 
 bool CSubspaceModel::LoadModel(const std::string& path, int nNum)
