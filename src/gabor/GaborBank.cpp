@@ -67,14 +67,12 @@ CGaborBank::CGaborBank()
       m_nOrientations(8),
       m_plfKernelRe(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
       m_plfKernelIm(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
-      m_plfFaceRe(kCells, 0.0),
-      m_plfFaceIm(kCells, 0.0),
+      m_plfFaceSpectrum(2 * kCells, 0.0),
       m_plfProductRe(kCells, 0.0),
       m_plfProductIm(kCells, 0.0),
       m_plfColumnRe(kSide, 0.0),
       m_plfColumnIm(kSide, 0.0),
-      m_plfFoldedRe(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
-      m_plfFoldedIm(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
+      m_plfFolded(static_cast<size_t>(kMaxKernels) * 2 * kCells, 0.0),
       m_plfWorkRe(6 * 32 * 32, 0.0),
       m_plfWorkIm(6 * 32 * 32, 0.0),
       m_forward32(5, -1),
@@ -103,8 +101,7 @@ int CGaborBank::BuildKernels(int nScales, int nOrientations, double sigmaX, doub
     const double dc = std::exp(-sigmaY * sigmaY / 2.0);
     std::fill(m_plfKernelRe.begin(), m_plfKernelRe.end(), 0.0);
     std::fill(m_plfKernelIm.begin(), m_plfKernelIm.end(), 0.0);
-    std::fill(m_plfFoldedRe.begin(), m_plfFoldedRe.end(), 0.0);
-    std::fill(m_plfFoldedIm.begin(), m_plfFoldedIm.end(), 0.0);
+    std::fill(m_plfFolded.begin(), m_plfFolded.end(), 0.0);
 
     int n = 0;
     for (int u = 0; u < nOrientations; ++u) {
@@ -159,8 +156,7 @@ void CGaborBank::FoldKernel(int n)
 {
     const double* kre = KernelRe(n);
     const double* kim = KernelIm(n);
-    double* fre = m_plfFoldedRe.data() + static_cast<size_t>(n) * kCells;
-    double* fim = m_plfFoldedIm.data() + static_cast<size_t>(n) * kCells;
+    double* folded = m_plfFolded.data() + static_cast<size_t>(n) * 2 * kCells;
     double twRe[2 * kQuad - 1], twIm[2 * kQuad - 1];
     for (int t = 0; t < 2 * kQuad - 1; ++t) {
         const double angle = 2.0 * M_PI * t / kSide;
@@ -175,9 +171,9 @@ void CGaborBank::FoldKernel(int n)
                 const double wr = sign * twRe[row + col];
                 const double wi = sign * twIm[row + col];
                 const int src = (row + kQuad * rowHalf) * kSide + col + kQuad * colHalf;
-                const int dst = q * kQuadCells + col * kQuad + row;
-                fre[dst] = kre[src] * wr - kim[src] * wi;
-                fim[dst] = kre[src] * wi + kim[src] * wr;
+                const int dst = QuadrantIndex(q, col * kQuad + row);
+                folded[dst] = kre[src] * wr - kim[src] * wi;
+                folded[dst + kQuadrantBlock] = kre[src] * wi + kim[src] * wr;
             }
         }
     }
@@ -245,10 +241,13 @@ void CGaborBank::LoadFace(const unsigned char* face)
             const int col = 2 * BitReverse(p, 5) + parity;
             for (int rowHalf = 0; rowHalf < 2; ++rowHalf) {
                 const int q = rowHalf * 2 + col / kQuad;
-                const int dst = q * kQuadCells + (col % kQuad) * kQuad;
+                const int cell = (col % kQuad) * kQuad;
                 const int src = p * kSide + rowHalf * kQuad;
-                std::copy_n(br + src, kQuad, m_plfFaceRe.data() + dst);
-                std::copy_n(bi + src, kQuad, m_plfFaceIm.data() + dst);
+                for (int row = 0; row < kQuad; ++row) {
+                    const int dst = QuadrantIndex(q, cell + row);
+                    m_plfFaceSpectrum[dst] = br[src + row];
+                    m_plfFaceSpectrum[dst + kQuadrantBlock] = bi[src + row];
+                }
             }
         }
     }
@@ -256,13 +255,12 @@ void CGaborBank::LoadFace(const unsigned char* face)
 
 void CGaborBank::SampleResponse(int n, double* out)
 {
-    const double* kre = m_plfFoldedRe.data() + static_cast<size_t>(n) * kCells;
-    const double* kim = m_plfFoldedIm.data() + static_cast<size_t>(n) * kCells;
+    const double* folded = m_plfFolded.data() + static_cast<size_t>(n) * 2 * kCells;
     double* qr = m_plfProductRe.data();
     double* qi = m_plfProductIm.data();
 
     // Folded product, then the inverse transform along columns for every row.
-    SumOfQuadrantProducts(m_plfFaceRe.data(), m_plfFaceIm.data(), kre, kim, qr, qi);
+    SumOfQuadrantProducts(m_plfFaceSpectrum.data(), folded, qr, qi);
     LaneFFT(m_inverse32, kQuad, qr, qi);
 
     // The sampled columns become lanes; the inverse transform along rows.

@@ -65,17 +65,16 @@ private:
     int m_nOrientations;
     std::vector<double> m_plfKernelRe;
     std::vector<double> m_plfKernelIm;
-    std::vector<double> m_plfFaceRe;
-    std::vector<double> m_plfFaceIm;
+    std::vector<double> m_plfFaceSpectrum; // interleaved quadrants, see QuadrantIndex
     std::vector<double> m_plfProductRe;
     std::vector<double> m_plfProductIm;
     std::vector<double> m_plfColumnRe;
     std::vector<double> m_plfColumnIm;
 
-    // Each kernel spectrum folded for the sampled inverse transform, quadrant q
-    // at n x 4096 + q x 1024, element (column, row) of the quadrant at column x 32 + row.
-    std::vector<double> m_plfFoldedRe;
-    std::vector<double> m_plfFoldedIm;
+    // Each kernel spectrum folded for the sampled inverse transform: kernel n
+    // at n x 8192 in the interleaved quadrant layout, element (column, row) of a
+    // quadrant at cell column x 32 + row.
+    std::vector<double> m_plfFolded;
     // Scratch of the face transform.
     std::vector<double> m_plfWorkRe;
     std::vector<double> m_plfWorkIm;

@@ -77,19 +77,24 @@ void ComplexMultiply(const double* aRe, const double* aIm, const double* bRe, co
 }
 
 VELMORA_VECTOR_CLONES
-void SumOfQuadrantProducts(const double* __restrict aRe, const double* __restrict aIm,
-                           const double* __restrict bRe, const double* __restrict bIm,
+void SumOfQuadrantProducts(const double* __restrict a, const double* __restrict b,
                            double* __restrict outRe, double* __restrict outIm)
 {
-    for (int i = 0; i < kQuadrantCells; ++i) {
-        double sr = 0.0;
-        double si = 0.0;
-        for (int q = 0; q < 4; ++q) {
-            const int at = q * kQuadrantCells + i;
-            sr += aRe[at] * bRe[at] - aIm[at] * bIm[at];
-            si += aRe[at] * bIm[at] + aIm[at] * bRe[at];
+    constexpr int B = kQuadrantBlock;
+    for (int block = 0; block < kQuadrantCells / B; ++block) {
+        const double* __restrict ab = a + block * 8 * B;
+        const double* __restrict bb = b + block * 8 * B;
+        for (int t = 0; t < B; ++t) {
+            double sr = 0.0;
+            double si = 0.0;
+            for (int q = 0; q < 4; ++q) {
+                const double ar = ab[2 * q * B + t], ai = ab[2 * q * B + B + t];
+                const double br = bb[2 * q * B + t], bi = bb[2 * q * B + B + t];
+                sr += ar * br - ai * bi;
+                si += ar * bi + ai * br;
+            }
+            outRe[block * B + t] = sr;
+            outIm[block * B + t] = si;
         }
-        outRe[i] = sr;
-        outIm[i] = si;
     }
 }

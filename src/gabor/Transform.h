@@ -11,10 +11,17 @@ void FFT1D(short direction, int m, double* re, double* im);
 void ComplexMultiply(const double* aRe, const double* aIm, const double* bRe, const double* bIm,
                      double* outRe, double* outIm, int count);
 
-// Four 32 x 32 quadrants laid end to end: the folded operands of the Gabor filtering.
+// Four 32 x 32 quadrants of a complex array, interleaved so that one pass reads
+// a single stream: element i of quadrant q has its real part at
+// QuadrantIndex(q, i) and its imaginary part 8 places further.
 constexpr int kQuadrantCells = 1024;
+constexpr int kQuadrantBlock = 8;
+constexpr int QuadrantIndex(int q, int i)
+{
+    return (i / kQuadrantBlock) * (8 * kQuadrantBlock) + q * 2 * kQuadrantBlock + i % kQuadrantBlock;
+}
 
-// out[i] = sum over quadrants q = 0..3 of a[q x 1024 + i] x b[q x 1024 + i],
-// complex, for i = 0..1023; the products are added in order of q from zero.
-void SumOfQuadrantProducts(const double* aRe, const double* aIm, const double* bRe,
-                           const double* bIm, double* outRe, double* outIm);
+// out[i] = sum over quadrants q = 0..3 of a(q, i) x b(q, i), complex, for
+// i = 0..1023, with a and b in the interleaved layout above (8192 doubles
+// each); the products are added in order of q from zero.
+void SumOfQuadrantProducts(const double* a, const double* b, double* outRe, double* outIm);
