@@ -118,6 +118,16 @@ public:
     double CompareTemplate(const unsigned char* templateA, size_t lengthA,
                            const unsigned char* templateB, size_t lengthB, int mode) const;
 
+    // Face finding. FindFaces takes the room of both point arrays in count and
+    // returns there the number of faces reported, in the detector's order
+    // (larger faces first); FindOneFace reports the first face only and leaves
+    // face as it was. First eyes are the ones on the image's left. An eye that
+    // cannot be localised is estimated from the detector's eye box.
+    enumFFError FindFaces(unsigned char* image, int width, int height, CPoint* firstEyes,
+                          CPoint* secondEyes, int& count);
+    enumFFError FindOneFace(unsigned char* image, int width, int height, CRect& face,
+                            CPoint& firstEye, CPoint& secondEye);
+
 private:
     // Gabor magnitudes of a 32 x 32 reduced face (7840 values with the default
     // bank), from the module-wide kernel bank.

@@ -5,6 +5,8 @@
 #include "pca/SubspaceModel.h"
 #include "preprocess/FacePreprocessor.h"
 
+#include <tarvik/Tarvik.h>
+
 int32_t g_templateDim = 0;
 bool g_recognizerReady = false;
 int32_t g_findFaceMode = 0;
@@ -15,3 +17,4 @@ CSubspaceModel g_subspaceModel;
 CFacePreprocessor g_facePreprocessor;
 CFaceNormalizer g_faceNormalizer;
 CGaborBank g_gaborBank;
+CAdaboostFaceDetect g_faceDetector;

@@ -16,3 +16,5 @@ class CFaceNormalizer;
 extern CFaceNormalizer g_faceNormalizer;
 class CGaborBank;
 extern CGaborBank g_gaborBank;
+class CAdaboostFaceDetect;
+extern CAdaboostFaceDetect g_faceDetector;

@@ -1,0 +1,48 @@
+#include "Cascades.h"
+
+#include <cstdlib>
+
+#include "Report.h"
+
+#ifndef TARVIK_CASCADE_DIR
+#define TARVIK_CASCADE_DIR "/usr/share/opencv4/haarcascades"
+#endif
+
+namespace tarvik {
+
+namespace {
+constexpr const char* kFaceCascade = "haarcascade_frontalface_alt2.xml";
+constexpr const char* kEyeCascade = "haarcascade_eye.xml";
+
+bool Load(cv::CascadeClassifier& classifier, const std::string& path)
+{
+    try {
+        return classifier.load(path) && !classifier.empty();
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+} // namespace
+
+std::string CascadeFolder()
+{
+    const char* env = std::getenv("VELMORA_CASCADE_DIR");
+    if (env != nullptr && *env != '\0')
+        return env;
+    return TARVIK_CASCADE_DIR;
+}
+
+void LoadCascades(Cascades& cascades)
+{
+    const std::string folder = CascadeFolder() + "/";
+    cascades.faceReady = Load(cascades.face, folder + kFaceCascade);
+    if (!cascades.faceReady)
+        Report("Tarvik: cannot load the face cascade " + folder + kFaceCascade +
+               "; no face will be found.");
+    cascades.eyeReady = Load(cascades.eye, folder + kEyeCascade);
+    if (!cascades.eyeReady)
+        Report("Tarvik: cannot load the eye cascade " + folder + kEyeCascade +
+               "; eye boxes will follow the face box only.");
+}
+
+} // namespace tarvik

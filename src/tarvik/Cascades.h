@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+#include <opencv2/objdetect.hpp>
+
+namespace tarvik {
+
+// The cascades one detector uses, read once from the cascade folder.
+struct Cascades {
+    cv::CascadeClassifier face;
+    cv::CascadeClassifier eye;
+    bool faceReady = false;
+    bool eyeReady = false;
+};
+
+// VELMORA_CASCADE_DIR when set and not empty, else the folder built in.
+std::string CascadeFolder();
+
+// Reads both cascades; each one that cannot be read is reported once here.
+void LoadCascades(Cascades& cascades);
+
+} // namespace tarvik

@@ -1,0 +1,7 @@
+#pragma once
+#include <string>
+
+namespace tarvik {
+// Hands a message to the sink the host installed (stderr by default).
+void Report(const std::string& text);
+} // namespace tarvik

@@ -1,0 +1,7 @@
+#pragma once
+#include <tarvik/DetectionSource.h>
+
+namespace tarvik {
+// The scripted source installed by a test, or an empty function.
+const TarvikDetectionSource& ScriptedSource();
+} // namespace tarvik

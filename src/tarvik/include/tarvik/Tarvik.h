@@ -1,0 +1,34 @@
+// Tarvik: the AdaBoost face detector behind Velmora's face finding.
+#pragma once
+
+#include <memory>
+
+#include <tarvik/FaceLocation.h>
+
+#define TARVIK_API __attribute__((visibility("default")))
+
+// Receives the detector's few messages (a cascade file that cannot be loaded).
+// A null sink, the default, writes the text and a newline to stderr.
+typedef void (*TarvikMessageSink)(const char* text);
+TARVIK_API void TarvikSetMessageSink(TarvikMessageSink sink);
+
+// Finds frontal faces in an 8-bit grey image and places a box round each eye.
+// Cascades are read on first use from VELMORA_CASCADE_DIR, or else from the
+// folder the library was built for.
+class TARVIK_API CAdaboostFaceDetect {
+public:
+    CAdaboostFaceDetect();
+    virtual ~CAdaboostFaceDetect();
+    CAdaboostFaceDetect(const CAdaboostFaceDetect&) = delete;
+    CAdaboostFaceDetect& operator=(const CAdaboostFaceDetect&) = delete;
+
+    // On entry *count is the room in records (0 or anything above 10 means 10).
+    // Fills records from the first on, larger faces first, sets *count to the
+    // number filled and returns it. Bad arguments give 0 faces.
+    int RunFaceDetector(unsigned char* image, int width, int height, FACE_LOCATION* records,
+                        int* count);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_pImpl;
+};
