@@ -1,0 +1,190 @@
+// Eye selection on synthetic eye patches: the box is 48 x 48 inside a 64 x 64
+// image, so the patch is the box itself and patch positions map one to one.
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "locate/EyeLocator.h"
+
+namespace {
+
+constexpr int kSide = 64;
+constexpr int kBoxX = 8;
+constexpr int kBoxY = 8;
+
+struct Scene {
+    std::vector<unsigned char> pixels = std::vector<unsigned char>(kSide * kSide, 200);
+
+    // Fills patch rows top..bottom, columns left..right (inclusive) of the box.
+    void Fill(int top, int bottom, int left, int right, unsigned char value)
+    {
+        for (int r = top; r <= bottom; ++r)
+            for (int c = left; c <= right; ++c)
+                pixels[(kBoxY + r) * kSide + kBoxX + c] = value;
+    }
+};
+
+FACE_LOCATION BoxRecord(int x, int y, int width, int height)
+{
+    FACE_LOCATION rec{};
+    rec.nEye1X = x;
+    rec.nEye1Y = y;
+    rec.nEye1Width = width;
+    rec.nEye1Height = height;
+    rec.nEye2X = x;
+    rec.nEye2Y = y;
+    rec.nEye2Width = width;
+    rec.nEye2Height = height;
+    return rec;
+}
+
+CPoint Locate(const Scene& s, FACE_LOCATION rec)
+{
+    CPoint eye(123, 456);
+    LocateEye(s.pixels.data(), kSide, kSide, rec, eye, 1);
+    return eye;
+}
+
+// Patch point (column, row) in image coordinates.
+CPoint Image(int column, int row)
+{
+    return CPoint(kBoxX + column, kBoxY + row);
+}
+
+TEST(LocateEye, SingleRegionWithoutEyebrowIsChosenWhateverItsScore)
+{
+    Scene s;
+    s.Fill(25, 33, 20, 29, 10); // 90 pixels: exactly the darkest share
+    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+    // After closing and opening the block shrinks by one pixel on every side;
+    // its centre stays.
+    EXPECT_EQ(eye.x, Image((21 + 28) / 2, 0).x);
+    EXPECT_EQ(eye.y, Image(0, (26 + 32) / 2).y);
+}
+
+TEST(LocateEye, EyebrowWithOneOtherRegionPicksTheOtherRegion)
+{
+    Scene s;
+    s.Fill(5, 6, 10, 29, 10);   // brow: 20 wide, bottom row 6
+    s.Fill(25, 29, 15, 24, 10); // eye: 50 pixels
+    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+    EXPECT_EQ(eye.x, Image((15 + 24) / 2, 0).x);
+    EXPECT_EQ(eye.y, Image(0, (25 + 29) / 2).y);
+}
+
+TEST(LocateEye, WithAnEyebrowRegionsAboveRow12AreNotChosenByScore)
+{
+    Scene s;
+    s.Fill(2, 3, 5, 24, 10);    // brow, 40 pixels
+    s.Fill(4, 8, 34, 37, 10);   // a dark spot high in the patch, 20 pixels
+    s.Fill(26, 28, 30, 39, 10); // the eye, 30 pixels
+    // Strong texture round the high spot so it would win on score.
+    for (int r = 0; r < 14; ++r)
+        for (int c = 30; c < 46; ++c)
+            if ((r < 4 || r > 8 || c < 34 || c > 37) && (r + c) % 2 == 0)
+                s.Fill(r, r, c, c, 255);
+    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+    EXPECT_EQ(eye.x, Image((30 + 39) / 2, 0).x);
+    EXPECT_EQ(eye.y, Image(0, (26 + 28) / 2).y);
+}
+
+TEST(LocateEye, WithoutEyebrowTheStrongestEdgesWin)
+{
+    Scene s;
+    s.Fill(30, 34, 6, 15, 10);  // plain surroundings
+    s.Fill(30, 34, 30, 39, 10); // ringed by a bright checkerboard
+    for (int r = 24; r <= 40; ++r)
+        for (int c = 26; c <= 43; ++c)
+            if ((r < 30 || r > 34 || c < 30 || c > 39) && (r + c) % 2 == 0)
+                s.Fill(r, r, c, c, 255);
+    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+    EXPECT_EQ(eye.x, Image((31 + 38) / 2, 0).x);
+    EXPECT_EQ(eye.y, Image(0, (31 + 33) / 2).y);
+}
+
+TEST(LocateEye, TallThinRegionsFailTheShapeTest)
+{
+    Scene s;
+    s.Fill(14, 36, 10, 11, 10); // 2 x 23: height over width far above 1.75
+    s.Fill(14, 36, 30, 31, 10);
+    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+    EXPECT_EQ(eye.x, -1);
+    EXPECT_EQ(eye.y, -1);
+}
+
+TEST(LocateEye, WidthIsRoundedOnceAndWrittenBack)
+{
+    Scene s;
+    s.Fill(25, 33, 20, 29, 10);
+    FACE_LOCATION rec = BoxRecord(kBoxX, kBoxY, 21, 30);
+    rec.nEye2Width = 20;
+    CPoint first, second;
+    LocateEyes(s.pixels.data(), kSide, kSide, rec, first, second);
+    EXPECT_EQ(rec.nEye1Width, 22);
+    EXPECT_EQ(rec.nEye2Width, 20);
+    rec.nEye2Width = 24;
+    LocateEye(s.pixels.data(), kSide, kSide, rec, second, 2);
+    EXPECT_EQ(rec.nEye2Width, 24);
+    rec.nEye1Width = 23;
+    LocateEye(s.pixels.data(), kSide, kSide, rec, first, 1);
+    EXPECT_EQ(rec.nEye1Width, 24);
+}
+
+TEST(LocateEye, BoxesAreClippedToTheImage)
+{
+    Scene s;
+    s.Fill(25, 33, 20, 29, 10);
+    // Reaches 20 pixels past the top-left corner: the part inside is the
+    // image's own 44 x 44 top-left block, which still holds the whole blob.
+    const CPoint clipped = Locate(s, BoxRecord(-20, -20, 64, 64));
+    EXPECT_NEAR(clipped.x, Image(24, 0).x, 2);
+    EXPECT_NEAR(clipped.y, Image(0, 29).y, 2);
+
+    for (const FACE_LOCATION& outside :
+         {BoxRecord(kSide, 0, 20, 20), BoxRecord(-40, 0, 40, 20), BoxRecord(0, kSide + 5, 8, 8),
+          BoxRecord(0, 0, 0, 10), BoxRecord(0, 0, 8, -3),
+          BoxRecord(INT32_MAX - 10, INT32_MAX - 10, INT32_MAX, INT32_MAX)}) {
+        const CPoint eye = Locate(s, outside);
+        EXPECT_EQ(eye.x, -1);
+        EXPECT_EQ(eye.y, -1);
+    }
+
+    CPoint eye(5, 5);
+    FACE_LOCATION rec = BoxRecord(0, 0, 8, 8);
+    LocateEye(nullptr, kSide, kSide, rec, eye, 1);
+    EXPECT_EQ(eye.x, -1);
+    LocateEye(s.pixels.data(), kSide, kSide, rec, eye, 3);
+    EXPECT_EQ(eye.x, -1);
+}
+
+TEST(LocateEye, BoxesFarLargerThan4096PixelsAreResampledFromTheImage)
+{
+    const int side = 400;
+    std::vector<unsigned char> img(side * side, 180);
+    for (int r = 250; r < 350; ++r) // 120 x 100: about 170 patch pixels
+        for (int c = 100; c < 220; ++c)
+            img[r * side + c] = 20;
+    FACE_LOCATION rec = BoxRecord(0, 0, side, side);
+    CPoint eye;
+    LocateEye(img.data(), side, side, rec, eye, 1);
+    EXPECT_NEAR(eye.x, 160, 10); // one patch pixel is 8.3 image pixels
+    EXPECT_NEAR(eye.y, 300, 10);
+}
+
+TEST(LocateEye, FlatAndTinyImagesDoNotBreakIt)
+{
+    std::vector<unsigned char> black(kSide * kSide, 0);
+    FACE_LOCATION rec = BoxRecord(4, 4, 40, 30);
+    CPoint eye;
+    LocateEye(black.data(), kSide, kSide, rec, eye, 1);
+    EXPECT_GE(eye.x, 4); // everything is dark: one region, taken as the eye
+    EXPECT_LT(eye.x, 44);
+
+    const unsigned char one = 9;
+    rec = BoxRecord(0, 0, 4, 4);
+    LocateEye(&one, 1, 1, rec, eye, 1);
+    EXPECT_TRUE(eye.x == -1 || (eye.x == 0 && eye.y == 0));
+}
+
+} // namespace
