@@ -75,6 +75,7 @@ double EyeError(const Eyes& truth, double x1, double y1, double x2, double y2)
 }
 
 struct Tally {
+    explicit Tally(const char* label) : name(label) {}
     const char* name;
     int images = 0;
     int found = 0;
@@ -161,7 +162,7 @@ void BioID(const fs::path& dir, bool list)
     const std::string cascadeDir = env && *env ? env : TARVIK_CASCADE_DIR;
     const bool haveEyeCascade = eyeCascade.load(cascadeDir + "/haarcascade_eye.xml");
 
-    Tally a{"(a) FindOneFace"}, b{"(b) eye-box centres"}, c{"(c) OpenCV eye cascade alone"};
+    Tally a("(a) FindOneFace"), b("(b) eye-box centres"), c("(c) OpenCV eye cascade alone");
     for (const fs::path& pgm : Files(dir, ".pgm", false)) {
         Grey g;
         Eyes truth;
