@@ -75,6 +75,8 @@ TEST(ModelFile, MessagesAndPartialLoads)
     EXPECT_FALSE(model.ProjectToPCA(kFeatures.data(), 6, out, 1));
     EXPECT_FALSE(model.SaveModel(dir.Path("a.bin"), 0));
     EXPECT_FALSE(model.LoadModel(dir.Path("missing.bin"), 0)); // silent
+    EXPECT_FALSE(model.LoadModel(dir.Path(""), 0));            // a folder
+    EXPECT_FALSE(model.LoadModel("/dev/zero", 0));
 
     std::string bytes = BasisModel(6, 4, 0, 4).Bytes();
     bytes.resize(bytes.size() - 8 * 4 * 2); // rows 2 and 3 are never read with nNum 2
