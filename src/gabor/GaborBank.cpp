@@ -253,19 +253,14 @@ void CGaborBank::LoadFace(const unsigned char* face)
     }
 }
 
-void CGaborBank::SampleResponse(int n, double* out)
+void CGaborBank::SampleResponse(double* qr, double* qi, double* out)
 {
-    const double* folded = m_plfFolded.data() + static_cast<size_t>(n) * 2 * kCells;
-    double* qr = m_plfProductRe.data();
-    double* qi = m_plfProductIm.data();
-
-    // Folded product, then the inverse transform along columns for every row.
-    SumOfQuadrantProducts(m_plfFaceSpectrum.data(), folded, qr, qi);
+    // The inverse transform along columns for every row.
     LaneFFT(m_inverse32, kQuad, qr, qi);
 
     // The sampled columns become lanes; the inverse transform along rows.
-    double* tr = qr + kQuadCells;
-    double* ti = qi + kQuadCells;
+    double* tr = m_plfWorkRe.data();
+    double* ti = m_plfWorkIm.data();
     for (int j = 0; j < kSamples; ++j) {
         const double* srcR = qr + BitReverse(SampleIndex(j), 5) * kQuad;
         const double* srcI = qi + BitReverse(SampleIndex(j), 5) * kQuad;
@@ -287,11 +282,30 @@ void CGaborBank::SampleResponse(int n, double* out)
 
 int CGaborBank::ExtractFeatures()
 {
+    // Orientations go in pairs through the folded product, which then reads the
+    // face spectrum once for two kernels.
+    constexpr int kPerKernel = kSamples * kSamples;
+    const double* face = m_plfFaceSpectrum.data();
+    double* qr = m_plfProductRe.data();
+    double* qi = m_plfProductIm.data();
     int count = 0;
     for (int v = 0; v < m_nScales; ++v) {
-        for (int u = 0; u < m_nOrientations; ++u) {
-            SampleResponse(u * m_nScales + v, m_plfFeature.data() + count);
-            count += kSamples * kSamples;
+        for (int u = 0; u < m_nOrientations; u += 2) {
+            const size_t n = static_cast<size_t>(u * m_nScales + v);
+            const double* first = m_plfFolded.data() + n * 2 * kCells;
+            if (u + 1 < m_nOrientations) {
+                const double* second = first + static_cast<size_t>(m_nScales) * 2 * kCells;
+                SumOfQuadrantProducts2(face, first, second, qr, qi, qr + kQuadCells,
+                                       qi + kQuadCells);
+                SampleResponse(qr, qi, m_plfFeature.data() + count);
+                SampleResponse(qr + kQuadCells, qi + kQuadCells,
+                               m_plfFeature.data() + count + kPerKernel);
+                count += 2 * kPerKernel;
+            } else {
+                SumOfQuadrantProducts(face, first, qr, qi);
+                SampleResponse(qr, qi, m_plfFeature.data() + count);
+                count += kPerKernel;
+            }
         }
     }
     return count;

@@ -32,7 +32,8 @@ public:
     void FFT2D(int direction, double* re, double* im);
 
     // Zero-pads the 32 x 32 face to 64 x 64 and transforms it. The spectrum is
-    // kept as four 32 x 32 quadrants (see ExtractFeatures).
+    // kept as four interleaved 32 x 32 quadrants, the layout the sampled
+    // filtering of ExtractFeatures works in (explained in GaborBank.cpp).
     void LoadFace(const unsigned char* face);
 
     // Filters the loaded face with every kernel and samples the response
@@ -46,13 +47,23 @@ public:
 
     int ScaleCount() const { return m_nScales; }
     int OrientationCount() const { return m_nOrientations; }
-    const double* KernelRe(int n) const { return m_plfKernelRe.data() + static_cast<size_t>(n) * kCells; }
-    const double* KernelIm(int n) const { return m_plfKernelIm.data() + static_cast<size_t>(n) * kCells; }
+    // Spectrum of kernel n (0 .. 39), 64 x 64 row-major.
+    const double* KernelRe(int n) const
+    {
+        return m_plfKernelRe.data() + static_cast<size_t>(n) * kCells;
+    }
+    const double* KernelIm(int n) const
+    {
+        return m_plfKernelIm.data() + static_cast<size_t>(n) * kCells;
+    }
     const double* Features() const { return m_plfFeature.data(); }
 
 private:
+    // Folds the spectrum of kernel n into m_plfFolded.
     void FoldKernel(int n);
-    void SampleResponse(int n, double* out);
+    // Transforms one folded product (1024 values, overwritten) back and writes
+    // the 14 x 14 sampled magnitudes to out.
+    void SampleResponse(double* qr, double* qi, double* out);
 
     std::vector<double> m_plfFeature;
     int m_nImgWidth;
@@ -75,7 +86,7 @@ private:
     // at n x 8192 in the interleaved quadrant layout, element (column, row) of a
     // quadrant at cell column x 32 + row.
     std::vector<double> m_plfFolded;
-    // Scratch of the face transform.
+    // Scratch of the face transform and of the sampled columns.
     std::vector<double> m_plfWorkRe;
     std::vector<double> m_plfWorkIm;
     LaneTwiddles m_forward32;

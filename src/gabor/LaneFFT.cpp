@@ -18,8 +18,8 @@ namespace {
 
 // (a, b) <- (a + b, a - b)
 template <int L>
-inline __attribute__((always_inline)) void AddSub(double* __restrict ar, double* __restrict ai, double* __restrict br,
-                   double* __restrict bi)
+inline __attribute__((always_inline)) void AddSub(double* __restrict ar, double* __restrict ai,
+                                                  double* __restrict br, double* __restrict bi)
 {
     for (int t = 0; t < L; ++t) {
         const double xr = ar[t], xi = ai[t], yr = br[t], yi = bi[t];
@@ -32,8 +32,10 @@ inline __attribute__((always_inline)) void AddSub(double* __restrict ar, double*
 
 // (a, b) <- (a + b, (a - b) x w)
 template <int L>
-inline __attribute__((always_inline)) void Butterfly(double* __restrict ar, double* __restrict ai, double* __restrict br,
-                      double* __restrict bi, double wr, double wi)
+inline __attribute__((always_inline)) void Butterfly(double* __restrict ar,
+                                                     double* __restrict ai,
+                                                     double* __restrict br,
+                                                     double* __restrict bi, double wr, double wi)
 {
     for (int t = 0; t < L; ++t) {
         const double xr = ar[t], xi = ai[t], yr = br[t], yi = bi[t];

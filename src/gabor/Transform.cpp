@@ -98,3 +98,33 @@ void SumOfQuadrantProducts(const double* __restrict a, const double* __restrict 
         }
     }
 }
+
+VELMORA_VECTOR_CLONES
+void SumOfQuadrantProducts2(const double* __restrict a, const double* __restrict b,
+                            const double* __restrict c, double* __restrict outBRe,
+                            double* __restrict outBIm, double* __restrict outCRe,
+                            double* __restrict outCIm)
+{
+    constexpr int B = kQuadrantBlock;
+    for (int block = 0; block < kQuadrantCells / B; ++block) {
+        const double* __restrict ab = a + block * 8 * B;
+        const double* __restrict bb = b + block * 8 * B;
+        const double* __restrict cb = c + block * 8 * B;
+        for (int t = 0; t < B; ++t) {
+            double br = 0.0, bi = 0.0, cr = 0.0, ci = 0.0;
+            for (int q = 0; q < 4; ++q) {
+                const double xr = ab[2 * q * B + t], xi = ab[2 * q * B + B + t];
+                const double yr = bb[2 * q * B + t], yi = bb[2 * q * B + B + t];
+                const double zr = cb[2 * q * B + t], zi = cb[2 * q * B + B + t];
+                br += xr * yr - xi * yi;
+                bi += xr * yi + xi * yr;
+                cr += xr * zr - xi * zi;
+                ci += xr * zi + xi * zr;
+            }
+            outBRe[block * B + t] = br;
+            outBIm[block * B + t] = bi;
+            outCRe[block * B + t] = cr;
+            outCIm[block * B + t] = ci;
+        }
+    }
+}

@@ -18,10 +18,15 @@ constexpr int kQuadrantCells = 1024;
 constexpr int kQuadrantBlock = 8;
 constexpr int QuadrantIndex(int q, int i)
 {
-    return (i / kQuadrantBlock) * (8 * kQuadrantBlock) + q * 2 * kQuadrantBlock + i % kQuadrantBlock;
+    return (i / kQuadrantBlock) * 8 * kQuadrantBlock + q * 2 * kQuadrantBlock +
+           i % kQuadrantBlock;
 }
 
 // out[i] = sum over quadrants q = 0..3 of a(q, i) x b(q, i), complex, for
 // i = 0..1023, with a and b in the interleaved layout above (8192 doubles
 // each); the products are added in order of q from zero.
 void SumOfQuadrantProducts(const double* a, const double* b, double* outRe, double* outIm);
+
+// The same for two operands b and c at once, reading a once for both.
+void SumOfQuadrantProducts2(const double* a, const double* b, const double* c, double* outBRe,
+                            double* outBIm, double* outCRe, double* outCIm);
