@@ -1,0 +1,226 @@
+#include "common/OrderedProduct.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Four independent lanes; without AVX the compiler splits each operation into
+// two SSE2 halves, with the same IEEE results.
+typedef double v4d __attribute__((vector_size(32)));
+
+constexpr size_t kRowBlock = 4;    // rows of A per micro-kernel
+constexpr size_t kPanel = 8;       // columns of B per micro-kernel (two v4d)
+constexpr size_t kInnerBlock = 256; // inner indices per pass over C
+constexpr size_t kColBlock = 256;  // columns of B packed at a time
+
+// Unaligned loads and stores; by reference, so that no vector crosses a call
+// boundary of the non-AVX ABI.
+inline void Load(v4d& v, const double* p)
+{
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+inline void Store(double* p, const v4d& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+// acc(4 x 8) continues the sums held in C (or starts them from 0.0) over the
+// inner indices of one block. a[r] point at the block's first inner element of
+// row r; bp is the packed panel, kPanel values per inner index.
+__attribute__((target_clones("avx2", "default"))) void MicroKernel(
+    const double* const* a, const double* bp, size_t count, double* c, size_t ldc, bool start)
+{
+    v4d acc[kRowBlock][2];
+    for (size_t r = 0; r < kRowBlock; ++r) {
+        if (start) {
+            acc[r][0] = v4d{0.0, 0.0, 0.0, 0.0};
+            acc[r][1] = v4d{0.0, 0.0, 0.0, 0.0};
+        } else {
+            Load(acc[r][0], c + r * ldc);
+            Load(acc[r][1], c + r * ldc + 4);
+        }
+    }
+    const double* a0 = a[0];
+    const double* a1 = a[1];
+    const double* a2 = a[2];
+    const double* a3 = a[3];
+    for (size_t t = 0; t < count; ++t) {
+        v4d b0;
+        v4d b1;
+        Load(b0, bp + t * kPanel);
+        Load(b1, bp + t * kPanel + 4);
+        const v4d x0 = v4d{a0[t], a0[t], a0[t], a0[t]};
+        acc[0][0] += x0 * b0;
+        acc[0][1] += x0 * b1;
+        const v4d x1 = v4d{a1[t], a1[t], a1[t], a1[t]};
+        acc[1][0] += x1 * b0;
+        acc[1][1] += x1 * b1;
+        const v4d x2 = v4d{a2[t], a2[t], a2[t], a2[t]};
+        acc[2][0] += x2 * b0;
+        acc[2][1] += x2 * b1;
+        const v4d x3 = v4d{a3[t], a3[t], a3[t], a3[t]};
+        acc[3][0] += x3 * b0;
+        acc[3][1] += x3 * b1;
+    }
+    for (size_t r = 0; r < kRowBlock; ++r) {
+        Store(c + r * ldc, acc[r][0]);
+        Store(c + r * ldc + 4, acc[r][1]);
+    }
+}
+
+struct Job {
+    MatrixView A;
+    MatrixView B;
+    double* C;
+    size_t ldc;
+    size_t rows;
+    size_t cols;
+    size_t inner;
+    bool upperOnly;
+};
+
+// Rows of A are needed contiguous along the inner index; a transposed A is
+// copied block by block into this buffer.
+bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
+{
+    const size_t rowBlocks = (job.rows + kRowBlock - 1) / kRowBlock;
+    if (firstBlock >= rowBlocks)
+        return true;
+    std::unique_ptr<double[]> packed(new (std::nothrow) double[kInnerBlock * kColBlock]);
+    std::unique_ptr<double[]> aCopy;
+    if (job.A.transposed)
+        aCopy.reset(new (std::nothrow) double[kRowBlock * kInnerBlock]);
+    if (!packed || (job.A.transposed && !aCopy))
+        return false;
+    double tile[kRowBlock * kPanel];
+
+    for (size_t t0 = 0; t0 < job.inner; t0 += kInnerBlock) {
+        const size_t tn = std::min(kInnerBlock, job.inner - t0);
+        const bool start = (t0 == 0);
+        for (size_t j0 = 0; j0 < job.cols; j0 += kColBlock) {
+            const size_t jn = std::min(kColBlock, job.cols - j0);
+            if (job.upperOnly && j0 + jn <= firstBlock * kRowBlock)
+                continue;
+            // Pack B[t0 .. t0+tn) x [j0 .. j0+jn) into panels of kPanel columns,
+            // padding the last panel with zeros.
+            const size_t panels = (jn + kPanel - 1) / kPanel;
+            for (size_t p = 0; p < panels; ++p) {
+                double* dst = packed.get() + p * tn * kPanel;
+                for (size_t q = 0; q < kPanel; ++q) {
+                    const size_t j = p * kPanel + q;
+                    if (j >= jn) {
+                        for (size_t t = 0; t < tn; ++t)
+                            dst[t * kPanel + q] = 0.0;
+                    } else if (job.B.transposed) {
+                        const double* src = job.B.StoredRow(j0 + j) + t0;
+                        for (size_t t = 0; t < tn; ++t)
+                            dst[t * kPanel + q] = src[t];
+                    } else {
+                        for (size_t t = 0; t < tn; ++t)
+                            dst[t * kPanel + q] = job.B.StoredRow(t0 + t)[j0 + j];
+                    }
+                }
+            }
+            for (size_t rb = firstBlock; rb < rowBlocks; rb += blockStep) {
+                const size_t i0 = rb * kRowBlock;
+                const size_t in = std::min(kRowBlock, job.rows - i0);
+                if (job.upperOnly && j0 + jn <= i0)
+                    continue;
+                const double* a[kRowBlock];
+                if (job.A.transposed) {
+                    for (size_t r = 0; r < kRowBlock; ++r) {
+                        const size_t i = i0 + std::min(r, in - 1);
+                        for (size_t t = 0; t < tn; ++t)
+                            aCopy[r * kInnerBlock + t] = job.A.At(i, t0 + t);
+                        a[r] = aCopy.get() + r * kInnerBlock;
+                    }
+                } else {
+                    for (size_t r = 0; r < kRowBlock; ++r)
+                        a[r] = job.A.StoredRow(i0 + std::min(r, in - 1)) + t0;
+                }
+                for (size_t p = 0; p < panels; ++p) {
+                    const size_t jj = j0 + p * kPanel;
+                    const size_t jw = std::min(kPanel, j0 + jn - jj);
+                    if (job.upperOnly && jj + jw <= i0)
+                        continue;
+                    const double* bp = packed.get() + p * tn * kPanel;
+                    const bool full = (in == kRowBlock && jw == kPanel &&
+                                       (!job.upperOnly || jj + 1 >= i0 + kRowBlock));
+                    if (full) {
+                        MicroKernel(a, bp, tn, job.C + i0 * job.ldc + jj, job.ldc, start);
+                        continue;
+                    }
+                    // Edge or diagonal tile: work on a padded copy, write back
+                    // only the wanted part.
+                    auto wanted = [&](size_t r, size_t q) {
+                        return r < in && q < jw && (!job.upperOnly || jj + q >= i0 + r);
+                    };
+                    for (size_t r = 0; r < kRowBlock; ++r)
+                        for (size_t q = 0; q < kPanel; ++q)
+                            tile[r * kPanel + q] =
+                                (!start && wanted(r, q)) ? job.C[(i0 + r) * job.ldc + jj + q] : 0.0;
+                    MicroKernel(a, bp, tn, tile, kPanel, start);
+                    for (size_t r = 0; r < in; ++r)
+                        for (size_t q = 0; q < jw; ++q)
+                            if (wanted(r, q))
+                                job.C[(i0 + r) * job.ldc + jj + q] = tile[r * kPanel + q];
+                }
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t rows, size_t cols,
+                    size_t inner, bool upperOnly, int threads)
+{
+    if (rows == 0 || cols == 0)
+        return true;
+    if (inner == 0) {
+        for (size_t i = 0; i < rows; ++i)
+            for (size_t j = upperOnly ? i : 0; j < cols; ++j)
+                C[i * ldc + j] = 0.0;
+        return true;
+    }
+    const Job job{A, B, C, ldc, rows, cols, inner, upperOnly};
+    const size_t rowBlocks = (rows + kRowBlock - 1) / kRowBlock;
+    size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
+    workers = std::min(workers, rowBlocks);
+    if (workers <= 1)
+        return RunRowBlocks(job, 0, 1);
+
+    // Interleaved row blocks keep the triangle of a symmetric product balanced.
+    std::vector<char> ok(workers, 0);
+    std::vector<std::thread> pool;
+    try {
+        for (size_t w = 1; w < workers; ++w)
+            pool.emplace_back([&, w] { ok[w] = RunRowBlocks(job, w, workers) ? 1 : 0; });
+    } catch (...) {
+        for (auto& th : pool)
+            th.join();
+        return false;
+    }
+    ok[0] = RunRowBlocks(job, 0, workers) ? 1 : 0;
+    for (auto& th : pool)
+        th.join();
+    return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+}
+
+int TrainingThreads()
+{
+    if (const char* env = std::getenv("VELMORA_THREADS")) {
+        const int n = std::atoi(env);
+        if (n >= 1)
+            return std::min(n, 64);
+    }
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw >= 2 ? 2 : 1;
+}

@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "lda/MatrixOps.h"
+#include "lda/SVD.h"
+
+namespace {
+
+std::vector<double> Random(int rows, int cols, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uni(-1.0, 1.0);
+    std::vector<double> m(static_cast<size_t>(rows) * cols);
+    for (double& x : m)
+        x = uni(rng);
+    return m;
+}
+
+// max |U W V^T - A|, and the orthonormality defects of U's and V's columns.
+struct Check {
+    double reconstruction = 0, orthoU = 0, orthoV = 0;
+};
+
+Check Verify(const std::vector<double>& original, const std::vector<double>& U,
+             const std::vector<double>& W, const std::vector<double>& V, int m, int n)
+{
+    Check c;
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < n; ++j) {
+            double s = 0;
+            for (int k = 0; k < n; ++k)
+                s += U[i * n + k] * W[k * n + k] * V[j * n + k];
+            c.reconstruction = std::max(c.reconstruction, std::fabs(s - original[i * n + j]));
+        }
+    for (int p = 0; p < n; ++p)
+        for (int q = 0; q < n; ++q) {
+            double su = 0, sv = 0;
+            for (int i = 0; i < m; ++i)
+                su += U[i * n + p] * U[i * n + q];
+            for (int i = 0; i < n; ++i)
+                sv += V[i * n + p] * V[i * n + q];
+            const double want = p == q ? 1.0 : 0.0;
+            c.orthoV = std::max(c.orthoV, std::fabs(sv - want));
+            // Columns of U belonging to zero singular values are not defined.
+            if (W[p * n + p] > 1e-9 && W[q * n + q] > 1e-9) {
+                c.orthoU = std::max(c.orthoU, std::fabs(su - want));
+            }
+        }
+    return c;
+}
+
+// Decompose with a chosen tolerance, straight through HouseholderQR.
+bool DecomposeWith(double eps, std::vector<double>& A, int m, int n, std::vector<double>& W,
+                   std::vector<double>& V)
+{
+    CSVD svd;
+    std::vector<double> work = A, u(static_cast<size_t>(m) * m, 0.0), vt(static_cast<size_t>(n) * n);
+    if (!svd.HouseholderQR(work.data(), m, n, u.data(), vt.data(), eps, std::max(m, n)))
+        return false;
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < n; ++j)
+            A[i * n + j] = u[i * m + j];
+    std::fill(W.begin(), W.end(), 0.0);
+    for (int i = 0; i < n; ++i) {
+        W[i * n + i] = work[i * n + i];
+        for (int j = 0; j < n; ++j)
+            V[i * n + j] = vt[j * n + i];
+    }
+    return true;
+}
+
+void ExpectDiagonalSorted(const std::vector<double>& W, int n)
+{
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            if (i != j) {
+                EXPECT_EQ(W[i * n + j], 0.0);
+            }
+        }
+    for (int i = 0; i < n; ++i) {
+        EXPECT_GE(W[i * n + i], 0.0);
+        if (i + 1 < n) {
+            EXPECT_GE(W[i * n + i], W[(i + 1) * n + i + 1]);
+        }
+    }
+}
+
+} // namespace
+
+TEST(MatrixOps, ArithmeticAndRefusals)
+{
+    const double A[] = {1, 2, 3, 4, 5, 6}; // 2 x 3
+    const double B[] = {6, 5, 4, 3, 2, 1};
+    double R[6] = {};
+    ASSERT_TRUE(MatrixAdd(A, B, R, 2, 3));
+    for (double x : R)
+        EXPECT_EQ(x, 7.0);
+    ASSERT_TRUE(MatrixSub(A, B, R, 2, 3));
+    EXPECT_EQ(R[0], -5.0);
+    EXPECT_EQ(R[5], 5.0);
+    double inPlace[] = {1, 2, 3, 4, 5, 6};
+    ASSERT_TRUE(MatrixScale(inPlace, inPlace, -2.0, 2, 3));
+    EXPECT_EQ(inPlace[5], -12.0);
+    ASSERT_TRUE(MatrixAdd(inPlace, A, inPlace, 2, 3));
+    EXPECT_EQ(inPlace[1], -2.0);
+
+    double T[6];
+    ASSERT_TRUE(MatrixTranspose(A, 2, 3, T)); // 3 x 2
+    EXPECT_EQ(T[0], 1.0);
+    EXPECT_EQ(T[1], 4.0);
+    EXPECT_EQ(T[4], 3.0);
+    double P[4];
+    ASSERT_TRUE(MatrixMul(A, 2, 3, T, 3, 2, P)); // A A^T
+    EXPECT_EQ(P[0], 14.0);
+    EXPECT_EQ(P[1], 32.0);
+    EXPECT_EQ(P[2], 32.0);
+    EXPECT_EQ(P[3], 77.0);
+    double outer[9];
+    const double u[] = {1, -2, 3};
+    ASSERT_TRUE(MatrixMul(u, 3, 1, u, 1, 3, outer));
+    EXPECT_EQ(outer[5], -6.0);
+    EXPECT_EQ(outer[8], 9.0);
+
+    double untouched[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_FALSE(MatrixAdd(nullptr, B, untouched, 2, 3));
+    EXPECT_FALSE(MatrixSub(A, B, untouched, 0, 3));
+    EXPECT_FALSE(MatrixScale(A, untouched, 2.0, 2, -1));
+    EXPECT_FALSE(MatrixTranspose(A, 2, 0, untouched));
+    EXPECT_FALSE(MatrixMul(A, 2, 3, B, 2, 3, untouched)); // inner sizes differ
+    EXPECT_FALSE(MatrixMul(A, 2, 3, nullptr, 3, 2, untouched));
+    EXPECT_TRUE(MatrixMul(A, 0, 3, T, 3, 2, untouched)); // empty result
+    for (double x : untouched)
+        EXPECT_EQ(x, 9.0);
+}
+
+TEST(GivensParam, FollowsDrotgSigns)
+{
+    double f = 3, g = 4, cs, sn;
+    CSVD::GivensParam(f, g, cs, sn);
+    EXPECT_DOUBLE_EQ(f, 5.0);
+    EXPECT_DOUBLE_EQ(cs, 0.6);
+    EXPECT_DOUBLE_EQ(sn, 0.8);
+    f = -4, g = 3; // |f| larger: r takes f's sign
+    CSVD::GivensParam(f, g, cs, sn);
+    EXPECT_DOUBLE_EQ(f, -5.0);
+    EXPECT_DOUBLE_EQ(cs, 0.8);
+    EXPECT_DOUBLE_EQ(sn, -0.6);
+    f = 2, g = -2; // tie: g's sign
+    CSVD::GivensParam(f, g, cs, sn);
+    EXPECT_DOUBLE_EQ(f, -std::sqrt(8.0));
+    EXPECT_LT(cs, 0.0);
+    f = 0, g = 0;
+    CSVD::GivensParam(f, g, cs, sn);
+    EXPECT_EQ(f, 0.0);
+    EXPECT_EQ(cs, 1.0);
+    EXPECT_EQ(sn, 0.0);
+}
+
+TEST(SVDDecompose, DiagonalExamples)
+{
+    CSVD svd;
+    {
+        std::vector<double> A = {1, 0, 0, 0, 3, 0, 0, 0, 2};
+        const auto original = A;
+        std::vector<double> W(9, -1), V(9, -1);
+        ASSERT_TRUE(svd.Decompose(A.data(), 3, 3, W.data(), V.data()));
+        EXPECT_DOUBLE_EQ(W[0], 3.0);
+        EXPECT_DOUBLE_EQ(W[4], 2.0);
+        EXPECT_DOUBLE_EQ(W[8], 1.0);
+        ExpectDiagonalSorted(W, 3);
+        for (double v : V) // a signed permutation
+            EXPECT_TRUE(std::fabs(v) < 1e-15 || std::fabs(std::fabs(v) - 1.0) < 1e-15) << v;
+        const Check c = Verify(original, A, W, V, 3, 3);
+        EXPECT_LT(c.reconstruction, 1e-14);
+    }
+    {
+        std::vector<double> A = {2, 0, 0, -5};
+        const auto original = A;
+        std::vector<double> W(4), V(4);
+        ASSERT_TRUE(svd.Decompose(A.data(), 2, 2, W.data(), V.data()));
+        EXPECT_DOUBLE_EQ(W[0], 5.0);
+        EXPECT_DOUBLE_EQ(W[3], 2.0);
+        EXPECT_LT(Verify(original, A, W, V, 2, 2).reconstruction, 1e-14);
+    }
+}
+
+TEST(SVDDecompose, RandomTallAndRankDeficientMatrices)
+{
+    CSVD svd;
+    struct Case {
+        int m, n, rank;
+    };
+    for (const Case& k : {Case{1, 1, 1}, Case{2, 1, 1}, Case{5, 5, 5}, Case{9, 4, 4},
+                          Case{30, 30, 30}, Case{40, 17, 17}, Case{12, 12, 5}, Case{25, 10, 3},
+                          Case{60, 60, 59}}) {
+        SCOPED_TRACE(testing::Message() << k.m << "x" << k.n << " rank " << k.rank);
+        std::vector<double> A;
+        if (k.rank == k.n) {
+            A = Random(k.m, k.n, 11u * k.m + k.n);
+        } else {
+            const auto L = Random(k.m, k.rank, 3u * k.m);
+            const auto R = Random(k.rank, k.n, 5u * k.n);
+            A.resize(static_cast<size_t>(k.m) * k.n);
+            ASSERT_TRUE(MatrixMul(L.data(), k.m, k.rank, R.data(), k.rank, k.n, A.data()));
+        }
+        const auto original = A;
+        std::vector<double> W(static_cast<size_t>(k.n) * k.n), V(W.size());
+        // The production tolerance 1e-7 drops superdiagonal elements up to 1e-7
+        // relative, which bounds the reconstruction error accordingly.
+        ASSERT_TRUE(svd.Decompose(A.data(), k.m, k.n, W.data(), V.data()));
+        ExpectDiagonalSorted(W, k.n);
+        Check c = Verify(original, A, W, V, k.m, k.n);
+        EXPECT_LT(c.reconstruction, 1e-6 * W[0]);
+        EXPECT_LT(c.orthoU, 1e-12);
+        EXPECT_LT(c.orthoV, 1e-12);
+        for (int i = k.rank; i < k.n; ++i)
+            EXPECT_LT(W[i * k.n + i], 1e-6 * W[0]);
+        // With a tight tolerance the same routine is accurate to rounding.
+        A = original;
+        ASSERT_TRUE(DecomposeWith(1e-15, A, k.m, k.n, W, V));
+        ExpectDiagonalSorted(W, k.n);
+        c = Verify(original, A, W, V, k.m, k.n);
+        EXPECT_LT(c.reconstruction, 1e-12);
+        EXPECT_LT(c.orthoU, 1e-12);
+        EXPECT_LT(c.orthoV, 1e-12);
+        for (int i = k.rank; i < k.n; ++i)
+            EXPECT_LT(W[i * k.n + i], 1e-12);
+        EXPECT_GT(W[(k.rank - 1) * k.n + k.rank - 1], 1e-6);
+    }
+}
+
+TEST(SVDDecompose, SingularValuesOfKnownMatrix)
+{
+    // A = [[3, 2, 2], [2, 3, -2]]^T has singular values 5 and 3.
+    std::vector<double> A = {3, 2, 2, 3, 2, -2};
+    CSVD svd;
+    std::vector<double> W(4), V(4);
+    ASSERT_TRUE(svd.Decompose(A.data(), 3, 2, W.data(), V.data()));
+    EXPECT_NEAR(W[0], 5.0, 1e-14);
+    EXPECT_NEAR(W[3], 3.0, 1e-14);
+}
+
+TEST(SVDDecompose, RefusesWideMatricesWithoutTouchingThem)
+{
+    std::vector<double> A = {1, 2, 3, 4, 5, 6}; // 2 x 3
+    std::vector<double> W(9, 7.0), V(9, 8.0);
+    CSVD svd;
+    EXPECT_FALSE(svd.Decompose(A.data(), 2, 3, W.data(), V.data()));
+    EXPECT_EQ(A, (std::vector<double>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(W, std::vector<double>(9, 7.0));
+    EXPECT_EQ(V, std::vector<double>(9, 8.0));
+}
+
+TEST(SVDHouseholderQR, WideMatrixAndBudgetFailure)
+{
+    CSVD svd;
+    // m < n through the routine itself: singular values of a 2 x 4 matrix.
+    std::vector<double> a = {1, 0, 2, 0, 0, 3, 0, 4};
+    std::vector<double> u(4), v(16);
+    ASSERT_TRUE(svd.HouseholderQR(a.data(), 2, 4, u.data(), v.data(), 1e-7, 4));
+    EXPECT_NEAR(a[0], 5.0, 1e-13);            // sqrt(9 + 16)
+    EXPECT_NEAR(a[5], std::sqrt(5.0), 1e-13); // sqrt(1 + 4)
+
+    // A not-a-number entry never converges: the budget runs out, false.
+    std::vector<double> bad = Random(6, 6, 3);
+    bad[7] = std::nan("");
+    std::vector<double> uu(36), vv(36);
+    EXPECT_FALSE(svd.HouseholderQR(bad.data(), 6, 6, uu.data(), vv.data(), 1e-7, 6));
+    std::vector<double> W(36, 1.0), V(36, 2.0);
+    bad = Random(6, 6, 3);
+    bad[7] = std::nan("");
+    const auto before = bad;
+    EXPECT_FALSE(svd.Decompose(bad.data(), 6, 6, W.data(), V.data()));
+    EXPECT_EQ(W, std::vector<double>(36, 1.0));
+    EXPECT_TRUE(std::isnan(bad[7]));
+    EXPECT_EQ(bad[0], before[0]);
+    EXPECT_EQ(V, std::vector<double>(36, 2.0));
+}
