@@ -128,6 +128,15 @@ public:
     enumFFError FindOneFace(unsigned char* image, int width, int height, CRect& face,
                             CPoint& firstEye, CPoint& secondEye);
 
+    // Training. Train builds new PCA and LDA subspaces from the samples of a
+    // training sample file plus nClassNum new classes of samples (ppImages,
+    // pnClassSampNum[i] samples of nSampWidth x nSampHeight bytes per class, class
+    // by class) and keeps them in memory; SaveMatrix writes them as a model file.
+    // Both return an enumTError code. Train prints progress lines to stdout.
+    enumTError Train(unsigned char** ppImages, int nSampWidth, int nSampHeight, int nClassNum,
+                     int* const pnClassSampNum, const char* strSampFile);
+    enumTError SaveMatrix(const char* strPath);
+
 private:
     // Gabor magnitudes of a 32 x 32 reduced face (7840 values with the default
     // bank), from the module-wide kernel bank.

@@ -34,7 +34,7 @@ inline void Store(double* p, const v4d& v)
 // inner indices of one block. a[r] point at the block's first inner element of
 // row r; bp is the packed panel, kPanel values per inner index.
 __attribute__((target_clones("avx2", "default"))) void MicroKernel(
-    const double* const* a, const double* bp, size_t count, double* c, size_t ldc, bool start)
+    const double* const* a, const double* bp, size_t count, double* const* c, bool start)
 {
     v4d acc[kRowBlock][2];
     for (size_t r = 0; r < kRowBlock; ++r) {
@@ -42,8 +42,8 @@ __attribute__((target_clones("avx2", "default"))) void MicroKernel(
             acc[r][0] = v4d{0.0, 0.0, 0.0, 0.0};
             acc[r][1] = v4d{0.0, 0.0, 0.0, 0.0};
         } else {
-            Load(acc[r][0], c + r * ldc);
-            Load(acc[r][1], c + r * ldc + 4);
+            Load(acc[r][0], c[r]);
+            Load(acc[r][1], c[r] + 4);
         }
     }
     const double* a0 = a[0];
@@ -69,20 +69,24 @@ __attribute__((target_clones("avx2", "default"))) void MicroKernel(
         acc[3][1] += x3 * b1;
     }
     for (size_t r = 0; r < kRowBlock; ++r) {
-        Store(c + r * ldc, acc[r][0]);
-        Store(c + r * ldc + 4, acc[r][1]);
+        Store(c[r], acc[r][0]);
+        Store(c[r] + 4, acc[r][1]);
     }
 }
 
 struct Job {
+    double* CRow(size_t i) const { return CRows ? CRows[i] : C + i * ldc; }
+
     MatrixView A;
     MatrixView B;
     double* C;
     size_t ldc;
+    double* const* CRows; // used instead of C when not null
     size_t rows;
     size_t cols;
     size_t inner;
     bool upperOnly;
+    int threads;
 };
 
 // Rows of A are needed contiguous along the inner index; a transposed A is
@@ -153,7 +157,10 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
                     const bool full = (in == kRowBlock && jw == kPanel &&
                                        (!job.upperOnly || jj + 1 >= i0 + kRowBlock));
                     if (full) {
-                        MicroKernel(a, bp, tn, job.C + i0 * job.ldc + jj, job.ldc, start);
+                        double* c[kRowBlock];
+                        for (size_t r = 0; r < kRowBlock; ++r)
+                            c[r] = job.CRow(i0 + r) + jj;
+                        MicroKernel(a, bp, tn, c, start);
                         continue;
                     }
                     // Edge or diagonal tile: work on a padded copy, write back
@@ -161,15 +168,17 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
                     auto wanted = [&](size_t r, size_t q) {
                         return r < in && q < jw && (!job.upperOnly || jj + q >= i0 + r);
                     };
-                    for (size_t r = 0; r < kRowBlock; ++r)
+                    double* t[kRowBlock];
+                    for (size_t r = 0; r < kRowBlock; ++r) {
+                        t[r] = tile + r * kPanel;
                         for (size_t q = 0; q < kPanel; ++q)
-                            tile[r * kPanel + q] =
-                                (!start && wanted(r, q)) ? job.C[(i0 + r) * job.ldc + jj + q] : 0.0;
-                    MicroKernel(a, bp, tn, tile, kPanel, start);
+                            t[r][q] = (!start && wanted(r, q)) ? job.CRow(i0 + r)[jj + q] : 0.0;
+                    }
+                    MicroKernel(a, bp, tn, t, start);
                     for (size_t r = 0; r < in; ++r)
                         for (size_t q = 0; q < jw; ++q)
                             if (wanted(r, q))
-                                job.C[(i0 + r) * job.ldc + jj + q] = tile[r * kPanel + q];
+                                job.CRow(i0 + r)[jj + q] = tile[r * kPanel + q];
                 }
             }
         }
@@ -177,20 +186,18 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
     return true;
 }
 
-} // namespace
-
-bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t rows, size_t cols,
-                    size_t inner, bool upperOnly, int threads)
+bool Run(const Job& job)
 {
-    if (rows == 0 || cols == 0)
+    if (job.rows == 0 || job.cols == 0)
         return true;
-    if (inner == 0) {
-        for (size_t i = 0; i < rows; ++i)
-            for (size_t j = upperOnly ? i : 0; j < cols; ++j)
-                C[i * ldc + j] = 0.0;
+    if (job.inner == 0) {
+        for (size_t i = 0; i < job.rows; ++i)
+            for (size_t j = job.upperOnly ? i : 0; j < job.cols; ++j)
+                job.CRow(i)[j] = 0.0;
         return true;
     }
-    const Job job{A, B, C, ldc, rows, cols, inner, upperOnly};
+    const size_t rows = job.rows;
+    const int threads = job.threads;
     const size_t rowBlocks = (rows + kRowBlock - 1) / kRowBlock;
     size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
     workers = std::min(workers, rowBlocks);
@@ -212,6 +219,20 @@ bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t ro
     for (auto& th : pool)
         th.join();
     return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+}
+
+} // namespace
+
+bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t rows, size_t cols,
+                    size_t inner, bool upperOnly, int threads)
+{
+    return Run(Job{A, B, C, ldc, nullptr, rows, cols, inner, upperOnly, threads});
+}
+
+bool OrderedProduct(MatrixView A, MatrixView B, double* const* CRows, size_t rows, size_t cols,
+                    size_t inner, int threads)
+{
+    return Run(Job{A, B, nullptr, 0, CRows, rows, cols, inner, false, threads});
 }
 
 int TrainingThreads()

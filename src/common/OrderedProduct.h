@@ -45,6 +45,10 @@ struct MatrixView {
 bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t rows, size_t cols,
                     size_t inner, bool upperOnly = false, int threads = 1);
 
+// The same with C given as a row table (row i at CRows[i]); no upper-only mode.
+bool OrderedProduct(MatrixView A, MatrixView B, double* const* CRows, size_t rows, size_t cols,
+                    size_t inner, int threads = 1);
+
 // Threads the training code may use: the hardware concurrency, at most 2,
 // unless VELMORA_THREADS sets another positive number.
 int TrainingThreads();

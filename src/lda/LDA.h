@@ -23,6 +23,18 @@ public:
     // plfOut[i] = plfIn . eigenvector i for i < nOutDim; the input is not centred.
     bool Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) const;
 
+    // Batch training on N = sum of the class counts samples of nDim values,
+    // grouped by class. A class count below 1 is refused.
+    bool TrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampNum, int nDim);
+    // Class means and the sample-weighted overall mean.
+    bool CalcMeans();
+    // Between- and within-class scatter, both normalised by N.
+    bool CalcScatter();
+    // Discriminant vectors and eigenvalues from m_plfSw and m_plfSb.
+    bool CalcEigen();
+    // A = U W V^T of an m x n matrix (m >= n), see CSVD::Decompose.
+    bool SVD(double* A, int m, int n, double* W, double* V);
+
     int32_t m_bLDAReady = 0;
     int32_t m_nClassNum = 0;
     int32_t m_nFeatureVecDim = 0;

@@ -41,6 +41,15 @@ public:
     // Writes the block with the first nVecs eigenvalues and eigenvector rows.
     bool WriteBlock(CFile& file, int nVecs) const;
 
+    // Training on N rows of D values, which are standardised in place: mean,
+    // deviation, then the covariance eigenvectors, through the N x N Gram matrix
+    // when N < D.
+    bool TrainPCA(double** samples, int nSampNum, int nDim);
+    void CalcMeanStd();
+    bool CalcEigenCovariance();
+    bool CalcEigenGram();
+    bool GramToEigenVecs();
+
     // True when the arrays a projection onto nOut components reads are present.
     bool HasProjectionArrays(int nOut) const;
     // Number of eigenvector rows currently allocated (independent of M).

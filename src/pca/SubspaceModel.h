@@ -27,6 +27,13 @@ public:
     // Feature vector -> its first nOutDim principal components.
     bool ProjectToPCA(const double* in, int nInDim, double* out, int nOutDim) const;
 
+    // Trains the PCA stage on the rows (standardised in place); K and S stay.
+    bool TrainPCA(double** rows, int nSampNum, int nDim);
+    // Trains the LDA stage on principal components nPCAEigenSkipped to
+    // nPCAEigenUsed - 1 of the rows, which are grouped by class.
+    bool TrainLDA(double** rows, int nClassNum, int* pnClassSampNum, int nTrainSampDim,
+                  int nPCAEigenUsed, int nPCAEigenSkipped);
+
     bool m_bLDAReady = false;
     bool m_bPCAReady = false;
     // Declared in this order so that the PCA is destroyed before the LDA.

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "common/RowTable.h"
+#include "lda/LDA.h"
+#include "support/MessageCapture.h"
+
+using velmora_test::MessageCapture;
+
+namespace {
+
+// Samples as owned vectors plus the row-pointer view TrainLDA takes.
+struct Samples {
+    std::vector<std::vector<double>> data;
+    std::vector<double*> rows;
+    std::vector<int> counts;
+
+    void Add(std::vector<double> x) { data.push_back(std::move(x)); }
+    double** Rows()
+    {
+        rows.clear();
+        for (auto& r : data)
+            rows.push_back(r.data());
+        return rows.data();
+    }
+};
+
+Samples Gaussian(const std::vector<std::vector<double>>& centres, int perClass, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> normal;
+    Samples s;
+    for (const auto& c : centres) {
+        for (int i = 0; i < perClass; ++i) {
+            std::vector<double> x(c);
+            for (size_t k = 0; k < x.size(); ++k)
+                x[k] += normal(rng) * (1.0 + 0.5 * k);
+            s.Add(x);
+        }
+        s.counts.push_back(perClass);
+    }
+    return s;
+}
+
+// Solves the small dense system A x = b by Gaussian elimination with pivoting.
+std::vector<double> Solve(std::vector<double> A, std::vector<double> b)
+{
+    const int n = static_cast<int>(b.size());
+    for (int c = 0; c < n; ++c) {
+        int p = c;
+        for (int r = c + 1; r < n; ++r)
+            if (std::fabs(A[r * n + c]) > std::fabs(A[p * n + c]))
+                p = r;
+        for (int k = 0; k < n; ++k)
+            std::swap(A[c * n + k], A[p * n + k]);
+        std::swap(b[c], b[p]);
+        for (int r = c + 1; r < n; ++r) {
+            const double f = A[r * n + c] / A[c * n + c];
+            for (int k = c; k < n; ++k)
+                A[r * n + k] -= f * A[c * n + k];
+            b[r] -= f * b[c];
+        }
+    }
+    std::vector<double> x(n);
+    for (int r = n - 1; r >= 0; --r) {
+        double s = b[r];
+        for (int k = r + 1; k < n; ++k)
+            s -= A[r * n + k] * x[k];
+        x[r] = s / A[r * n + r];
+    }
+    return x;
+}
+
+double AbsCosine(const double* a, const std::vector<double>& b)
+{
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < b.size(); ++i) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
+    }
+    return std::fabs(ab) / std::sqrt(aa * bb);
+}
+
+} // namespace
+
+TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
+{
+    const int d = 4;
+    Samples s = Gaussian({{0, 0, 0, 0}, {1, -2, 0.5, 3}}, 30, 1);
+    CLDA lda;
+    ASSERT_TRUE(lda.TrainLDA(s.Rows(), 2, s.counts.data(), d));
+    EXPECT_TRUE(lda.m_bLDAReady);
+    ASSERT_EQ(lda.m_nValidEigenNum, 1);
+    EXPECT_EQ(lda.m_nTotalSampNum, 60);
+
+    // Independent means and within-class scatter (divided by N).
+    std::vector<double> mu[2] = {std::vector<double>(d, 0.0), std::vector<double>(d, 0.0)};
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 30; ++i)
+            for (int k = 0; k < d; ++k)
+                mu[c][k] += s.data[c * 30 + i][k] / 30;
+    std::vector<double> Sw(d * d, 0.0);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 30; ++i)
+            for (int r = 0; r < d; ++r)
+                for (int k = 0; k < d; ++k)
+                    Sw[r * d + k] += (s.data[c * 30 + i][r] - mu[c][r]) *
+                                     (s.data[c * 30 + i][k] - mu[c][k]) / 60;
+    for (int k = 0; k < d * d; ++k)
+        EXPECT_NEAR(lda.m_plfSw[k], Sw[k], 1e-12);
+    for (int k = 0; k < d; ++k) {
+        EXPECT_NEAR(lda.m_pplfMeanVecs[1][k], mu[1][k], 1e-12);
+        EXPECT_NEAR(lda.m_plfMeanVec[k], (mu[0][k] + mu[1][k]) / 2, 1e-12);
+    }
+    std::vector<double> diff(d);
+    for (int k = 0; k < d; ++k)
+        diff[k] = mu[0][k] - mu[1][k];
+    const std::vector<double> want = Solve(Sw, diff);
+    EXPECT_NEAR(AbsCosine(lda.m_pplfEigenVecs[0], want), 1.0, 1e-10);
+    double norm = 0;
+    for (int k = 0; k < d; ++k)
+        norm += lda.m_pplfEigenVecs[0][k] * lda.m_pplfEigenVecs[0][k];
+    EXPECT_NEAR(norm, 1.0, 1e-14);
+    // Generalised eigenvalue: (mu1-mu2)^T Sw^-1 (mu1-mu2) p1 p2.
+    double quad = 0;
+    for (int k = 0; k < d; ++k)
+        quad += diff[k] * want[k];
+    EXPECT_NEAR(lda.m_plfEigenVals[0], quad * 0.25, 1e-9 * quad);
+}
+
+TEST(LDATraining, CalcEigenWithIdentityWithinScatter)
+{
+    const int d = 3;
+    CLDA lda;
+    lda.m_nFeatureVecDim = d;
+    lda.m_nValidEigenNum = 3;
+    lda.m_nClassNum = 1;
+    ASSERT_TRUE(lda.AllocMemory());
+    // Sb = Q diag(6, 3, 1) Q^T with known orthonormal columns q.
+    const double r3 = std::sqrt(3.0), r2 = std::sqrt(2.0), r6 = std::sqrt(6.0);
+    const std::vector<std::vector<double>> q = {
+        {1 / r3, 1 / r3, 1 / r3}, {1 / r2, -1 / r2, 0}, {1 / r6, 1 / r6, -2 / r6}};
+    const double lambda[] = {6, 3, 1};
+    for (int r = 0; r < d; ++r)
+        for (int k = 0; k < d; ++k) {
+            double v = 0;
+            for (int e = 0; e < 3; ++e)
+                v += lambda[e] * q[e][r] * q[e][k];
+            lda.m_plfSb[r * d + k] = v;
+            lda.m_plfSw[r * d + k] = r == k ? 1.0 : 0.0;
+        }
+    const std::vector<double> sbBefore(lda.m_plfSb, lda.m_plfSb + 9);
+    ASSERT_TRUE(lda.CalcEigen());
+    for (int e = 0; e < 3; ++e) {
+        EXPECT_NEAR(lda.m_plfEigenVals[e], lambda[e], 1e-12);
+        EXPECT_NEAR(AbsCosine(lda.m_pplfEigenVecs[e], q[e]), 1.0, 1e-12);
+    }
+    EXPECT_EQ(std::vector<double>(lda.m_plfSb, lda.m_plfSb + 9), sbBefore);
+}
+
+TEST(LDATraining, CalcEigenMessages)
+{
+    MessageCapture messages;
+    CLDA lda;
+    lda.m_nFeatureVecDim = 1;
+    lda.m_nValidEigenNum = 1;
+    lda.m_nClassNum = 1;
+    ASSERT_TRUE(lda.AllocMemory());
+    lda.m_plfSb[0] = 1.0;
+    lda.m_plfSw[0] = std::nan(""); // "converges" at once to a not-a-number value
+    lda.m_plfEigenVals[0] = 7.0;
+    EXPECT_FALSE(lda.CalcEigen());
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{" CalcEigen error:  < 0 "});
+    EXPECT_EQ(lda.m_plfEigenVals[0], 7.0);
+
+    CLDA two;
+    two.m_nFeatureVecDim = 3;
+    two.m_nValidEigenNum = 1;
+    two.m_nClassNum = 1;
+    ASSERT_TRUE(two.AllocMemory());
+    for (int k = 0; k < 9; ++k) {
+        two.m_plfSw[k] = std::nan("");
+        two.m_plfSb[k] = 1.0;
+    }
+    messages.clear();
+    EXPECT_FALSE(two.CalcEigen());
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"CalcEigen error: SVD1 error"});
+    for (int k = 0; k < 9; ++k) {
+        two.m_plfSw[k] = k % 4 == 0 ? 1.0 : 0.0;
+        two.m_plfSb[k] = k == 4 ? std::nan("") : 1.0;
+    }
+    messages.clear();
+    EXPECT_FALSE(two.CalcEigen());
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"CalcEigen error: SVD2 error"});
+}
+
+TEST(LDATraining, NumberOfVectorsAndItsMessages)
+{
+    MessageCapture messages;
+    struct Case {
+        int classes, perClass, dim, wantK;
+    };
+    // k = min(Nc - 1, d, N - Nc).
+    for (const Case& c : {Case{5, 3, 10, 4}, Case{6, 2, 3, 3}, Case{8, 2, 20, 7},
+                          Case{4, 1, 10, 0}, Case{1, 10, 5, 0}, Case{3, 4, 0, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.classes << " classes x " << c.perClass << ", d "
+                                        << c.dim);
+        std::vector<std::vector<double>> centres;
+        for (int i = 0; i < c.classes; ++i)
+            centres.push_back(std::vector<double>(c.dim, 3.0 * i));
+        Samples s = Gaussian(centres, c.perClass, 7);
+        CLDA lda;
+        messages.clear();
+        const bool ok = lda.TrainLDA(s.Rows(), c.classes, s.counts.data(), c.dim);
+        EXPECT_EQ(lda.m_nValidEigenNum, c.wantK);
+        if (c.wantK > 0) {
+            EXPECT_TRUE(ok);
+            EXPECT_TRUE(messages.texts().empty());
+            for (int i = 0; i + 1 < c.wantK; ++i)
+                EXPECT_GE(lda.m_plfEigenVals[i], lda.m_plfEigenVals[i + 1]);
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_FALSE(lda.m_bLDAReady);
+            EXPECT_EQ(messages.texts(),
+                      std::vector<std::string>{"AllocMemory error: m_pplfEigenVecs"});
+        }
+    }
+}
+
+TEST(LDATraining, RefusesEmptyClassesAndForgetsTheOldSubspace)
+{
+    MessageCapture messages;
+    Samples s = Gaussian({{0, 0}, {4, 1}, {-3, 2}}, 5, 3);
+    CLDA lda;
+    ASSERT_TRUE(lda.TrainLDA(s.Rows(), 3, s.counts.data(), 2));
+    ASSERT_TRUE(lda.m_bLDAReady);
+    std::vector<int> counts = {5, 0, 10}; // an empty class
+    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, counts.data(), 2));
+    EXPECT_FALSE(lda.m_bLDAReady);
+    EXPECT_EQ(lda.m_pplfEigenVecs, nullptr);
+    counts = {5, -1, 11};
+    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, counts.data(), 2));
+    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, nullptr, 2));
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(LDATraining, DuplicatedSamplesLeaveTheScattersAlone)
+{
+    Samples s = Gaussian({{0, 0, 0}, {2, 1, 0}, {0, 3, 1}}, 4, 11);
+    CLDA once;
+    ASSERT_TRUE(once.TrainLDA(s.Rows(), 3, s.counts.data(), 3));
+    Samples twice;
+    for (int c = 0; c < 3; ++c) {
+        for (int rep = 0; rep < 2; ++rep)
+            for (int i = 0; i < 4; ++i)
+                twice.Add(s.data[c * 4 + i]);
+        twice.counts.push_back(8);
+    }
+    CLDA doubled;
+    ASSERT_TRUE(doubled.TrainLDA(twice.Rows(), 3, twice.counts.data(), 3));
+    for (int k = 0; k < 9; ++k) {
+        EXPECT_NEAR(once.m_plfSb[k], doubled.m_plfSb[k], 1e-12);
+        EXPECT_NEAR(once.m_plfSw[k], doubled.m_plfSw[k], 1e-12);
+    }
+    for (int e = 0; e < 2; ++e)
+        EXPECT_NEAR(once.m_plfEigenVals[e], doubled.m_plfEigenVals[e], 1e-9);
+}

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pca/PCA.h"
+#include "pca/SymEigen.h"
+#include "pca/SubspaceModel.h"
+#include "support/MessageCapture.h"
+
+using velmora_test::MessageCapture;
+
+namespace {
+
+struct Rows {
+    std::vector<std::vector<double>> data;
+    std::vector<double*> ptrs;
+    double** Get()
+    {
+        ptrs.clear();
+        for (auto& r : data)
+            ptrs.push_back(r.data());
+        return ptrs.data();
+    }
+};
+
+// n rows of d components with a decaying spectrum; component `constant` (if
+// any) holds the same value in every row.
+Rows MakeRows(int n, int d, unsigned seed, int constant = -1)
+{
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> normal;
+    Rows r;
+    for (int s = 0; s < n; ++s) {
+        std::vector<double> x(d);
+        for (int k = 0; k < d; ++k)
+            x[k] = 100 + normal(rng) * (1 + 20.0 / (1 + k)) + (k > 0 ? 0.5 * x[k - 1] : 0);
+        if (constant >= 0)
+            x[constant] = 77.9;
+        r.data.push_back(x);
+    }
+    return r;
+}
+
+double AbsDot(const double* a, const double* b, int n)
+{
+    double s = 0;
+    for (int i = 0; i < n; ++i)
+        s += a[i] * b[i];
+    return std::fabs(s);
+}
+
+} // namespace
+
+TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
+{
+    const int n = 50, d = 10;
+    Rows rows = MakeRows(n, d, 1, 3);
+    const Rows raw = rows;
+    CPCA pca;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(pca.TrainPCA(rows.Get(), n, d));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 10);
+    EXPECT_EQ(pca.m_plfGramMat, nullptr); // N >= D: covariance path
+    for (int k = 0; k < d; ++k) {
+        double mean = 0, sq = 0;
+        for (int s = 0; s < n; ++s)
+            mean += raw.data[s][k] / n;
+        for (int s = 0; s < n; ++s)
+            sq += (raw.data[s][k] - mean) * (raw.data[s][k] - mean);
+        EXPECT_NEAR(pca.m_plfMeanVec[k], mean, 1e-12);
+        EXPECT_EQ(pca.m_pbyMeanVec[k], static_cast<unsigned char>(static_cast<int>(mean)));
+        if (k == 3) {
+            EXPECT_LT(pca.m_plfStdDevVec[k], 1e-6); // rounding of the mean only
+            EXPECT_EQ(rows.data[7][k], 77.9); // neither centred nor scaled
+            continue;
+        }
+        EXPECT_NEAR(pca.m_plfStdDevVec[k], std::sqrt(sq / (n - 1)), 1e-12);
+        double m2 = 0, v2 = 0;
+        for (int s = 0; s < n; ++s)
+            m2 += rows.data[s][k] / n;
+        for (int s = 0; s < n; ++s)
+            v2 += rows.data[s][k] * rows.data[s][k] / (n - 1);
+        EXPECT_NEAR(m2, 0.0, 1e-12);
+        EXPECT_NEAR(v2, 1.0, 1e-12);
+    }
+    // Eigenpairs of the covariance (divisor N) of the standardised rows.
+    std::vector<double> cov(d * d, 0.0);
+    for (int s = 0; s < n; ++s)
+        for (int i = 0; i < d; ++i)
+            for (int j = 0; j < d; ++j)
+                cov[i * d + j] += rows.data[s][i] * rows.data[s][j] / n;
+    for (int e = 0; e < d; ++e) {
+        if (e + 1 < d) {
+            EXPECT_GE(pca.m_plfEigenVals[e], pca.m_plfEigenVals[e + 1]);
+        }
+        const double* v = pca.m_pplfEigenVecs[e];
+        double norm = 0;
+        for (int i = 0; i < d; ++i) {
+            double cv = 0;
+            for (int j = 0; j < d; ++j)
+                cv += cov[i * d + j] * v[j];
+            EXPECT_NEAR(cv, pca.m_plfEigenVals[e] * v[i], 1e-10);
+            norm += v[i] * v[i];
+        }
+        EXPECT_NEAR(norm, 1.0, 1e-13);
+    }
+}
+
+TEST(PCATraining, GramPathAgreesWithCovariancePath)
+{
+    const int n = 40, d = 90;
+    Rows a = MakeRows(n, d, 5);
+    Rows b = a;
+    CPCA gram;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(gram.TrainPCA(a.Get(), n, d));
+    // The covariance path on the same rows; it needs D eigenvalue slots.
+    CPCA cov;
+    ASSERT_TRUE(cov.SetTrainData(b.Get(), n, d));
+    delete[] cov.m_plfEigenVals;
+    cov.m_plfEigenVals = new double[d];
+    cov.CalcMeanStd();
+    ASSERT_TRUE(cov.CalcEigenCovariance());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(gram.m_plfGramMat, nullptr);
+    ASSERT_EQ(gram.m_nMaxValidEigenVecNum, n);
+    ASSERT_EQ(cov.m_nMaxValidEigenVecNum, n);
+    // Standardised rows have rank N - 1: compare the N - 1 non-zero pairs.
+    for (int e = 0; e + 1 < n; ++e) {
+        SCOPED_TRACE(e);
+        EXPECT_NEAR(gram.m_plfEigenVals[e], cov.m_plfEigenVals[e],
+                    1e-10 * cov.m_plfEigenVals[0]);
+        EXPECT_NEAR(AbsDot(gram.m_pplfEigenVecs[e], cov.m_pplfEigenVecs[e], d), 1.0, 1e-7);
+    }
+    EXPECT_NEAR(gram.m_plfEigenVals[n - 1], 0.0, 1e-10 * cov.m_plfEigenVals[0]);
+    // Progress: the Gram solve (order N) then the covariance solve (order D).
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), (3 * n - 1) + (3 * d - 1));
+    EXPECT_EQ(out.find('\n'), std::string::npos);
+}
+
+TEST(PCATraining, CapsEigenvectorsAt800)
+{
+    CPCA pca;
+    Rows rows = MakeRows(3, 5, 2);
+    ASSERT_TRUE(pca.SetTrainData(rows.Get(), 1000, 7840));
+    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 800);
+    ASSERT_TRUE(pca.SetTrainData(rows.Get(), 500, 7840));
+    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 500);
+    pca.FreeMemory();
+    EXPECT_FALSE(pca.TrainPCA(rows.Get(), 0, 5));
+    EXPECT_FALSE(pca.TrainPCA(nullptr, 3, 5));
+}
+
+TEST(ModelTraining, LDAStageChecksAndMessages)
+{
+    MessageCapture messages;
+    CSubspaceModel model;
+    Rows rows = MakeRows(30, 12, 9);
+    int counts[3] = {10, 10, 10};
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 4, 1));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"PCA is not ready!"});
+
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(model.TrainPCA(rows.Get(), 30, 12));
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(model.m_bPCAReady);
+    EXPECT_EQ(model.m_nPCAEigenUsed, 0); // K and S move only with the LDA
+    messages.clear();
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 13, 4, 1));
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 13, 1));
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 4, 4));
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{"nTrainSampDim > m_nFeatureVecDim",
+                                        "nPCAEigenUsed > m_nMaxValidEigenVecNum",
+                                        "pplfLDATrainSamps New2DPointer error!"}));
+    messages.clear();
+    int empty[3] = {10, 0, 20};
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, empty, 12, 4, 1));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
+    EXPECT_FALSE(model.m_bLDAReady);
+
+    messages.clear();
+    ASSERT_TRUE(model.TrainLDA(rows.Get(), 3, counts, 12, 6, 2));
+    EXPECT_TRUE(messages.texts().empty());
+    EXPECT_TRUE(model.m_bLDAReady);
+    EXPECT_EQ(model.m_nPCAEigenUsed, 6);
+    EXPECT_EQ(model.m_nPCAEigenSkipped, 2);
+    EXPECT_EQ(model.m_pLDA->m_nFeatureVecDim, 4);
+    EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 2);
+    // The LDA was trained on components 2..5 of each row's projection.
+    std::vector<double> pcs(6);
+    ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows.data[4].data(), pcs.data(), 6));
+    double mean0[4] = {};
+    for (int s = 0; s < 10; ++s) {
+        ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows.data[s].data(), pcs.data(), 6));
+        for (int k = 0; k < 4; ++k)
+            mean0[k] += pcs[2 + k];
+    }
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(model.m_pLDA->m_pplfMeanVecs[0][k], mean0[k] / 10);
+}
