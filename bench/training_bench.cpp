@@ -350,7 +350,7 @@ void BM_TrainEndToEnd(benchmark::State& state)
     CVelmora velmora;
     for (auto _ : state) {
         QuietStdout quiet;
-        const enumTError r = velmora.Train(images.data(), kWidth, kHeight, 2, newCounts, path);
+        const enumTError r = velmora.Train(images.data(), kWidth, kHeight, 2, newCounts, path.c_str());
         if (r != T_OK)
             state.SkipWithError("Train failed");
     }

@@ -109,7 +109,8 @@ enumTError Train(CVelmora& v, NewSamples& fresh, const std::string& file)
 {
     testing::internal::CaptureStdout();
     const enumTError r = v.Train(fresh.images.data(), kWidth, kHeight,
-                                 static_cast<int>(fresh.counts.size()), fresh.counts.data(), file);
+                                 static_cast<int>(fresh.counts.size()), fresh.counts.data(),
+                                 file.c_str());
     testing::internal::GetCapturedStdout();
     return r;
 }
@@ -121,7 +122,7 @@ TEST(Train, SaveMatrixBeforeAnyTraining)
 {
     MessageCapture messages;
     CVelmora v;
-    EXPECT_EQ(v.SaveMatrix(TempPath("never.model")), T_FILE_ERROR);
+    EXPECT_EQ(v.SaveMatrix(TempPath("never.model").c_str()), T_FILE_ERROR);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"LDA is not ready!"});
     EXPECT_FALSE(std::filesystem::exists(TempPath("never.model")));
 }
@@ -136,7 +137,11 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     const std::string good = WriteFile("good.bin", SampleFile(stored));
     g_recognizerReady = true;
 
-    EXPECT_EQ(v.Train(nullptr, kWidth, kHeight, 10, fresh.counts.data(), good), T_BAD_ARGUMENT);
+    EXPECT_EQ(v.Train(nullptr, kWidth, kHeight, 10, fresh.counts.data(), good.c_str()),
+              T_BAD_ARGUMENT);
+    EXPECT_EQ(v.Train(fresh.images.data(), kWidth, kHeight, 10, fresh.counts.data(), nullptr),
+              T_FILE_ERROR);
+    EXPECT_EQ(v.SaveMatrix(nullptr), T_FILE_ERROR);
     EXPECT_EQ(Train(v, fresh, TempPath("missing.bin")), T_FILE_ERROR);
     EXPECT_EQ(Train(v, fresh, WriteFile("short.bin", {1, 0, 0, 0, 2, 0})), T_SAMPLE_FILE_ERROR);
     EXPECT_EQ(Train(v, fresh, WriteFile("width.bin", SampleFile(stored, kWidth + 1))),
@@ -149,13 +154,13 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     fresh.counts[4] = 0; // a new class without samples
     EXPECT_EQ(Train(v, fresh, good), T_BAD_ARGUMENT);
     fresh.counts[4] = 1;
-    EXPECT_EQ(v.Train(fresh.images.data(), kWidth, kHeight, 10, nullptr, good), T_BAD_ARGUMENT);
+    EXPECT_EQ(v.Train(fresh.images.data(), kWidth, kHeight, 10, nullptr, good.c_str()), T_BAD_ARGUMENT);
 
     // No samples at all: 210 empty stored classes and Ns = 0.
     SampleSet empty;
     empty.counts.assign(210, 0);
     EXPECT_EQ(v.Train(fresh.images.data(), kWidth, kHeight, 0, nullptr,
-                      WriteFile("empty.bin", SampleFile(empty))),
+                      WriteFile("empty.bin", SampleFile(empty)).c_str()),
               T_NO_SAMPLES);
 
     // Inconsistent files: counts one short of Ns, a file ending inside a
@@ -174,7 +179,7 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     std::vector<int> manyNew(300, 1);
     std::vector<unsigned char*> manyImages(300, fresh.images[0]);
     EXPECT_EQ(v.Train(manyImages.data(), kWidth, kHeight, 300, manyNew.data(),
-                      WriteFile("negnf.bin", SampleFile(stored, kWidth, kHeight, 200, -3))),
+                      WriteFile("negnf.bin", SampleFile(stored, kWidth, kHeight, 200, -3)).c_str()),
               T_SAMPLE_FILE_ERROR);
     // A stored class record with count 0 adds no sample; here Ns then disagrees.
     SampleSet zero = stored;
@@ -215,7 +220,7 @@ TEST(Train, TrainsSavesAndReloads)
 
     testing::internal::CaptureStdout();
     const enumTError result = v.Train(fresh.images.data(), kWidth, kHeight, 5,
-                                      fresh.counts.data(), file);
+                                      fresh.counts.data(), file.c_str());
     const std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(result, T_OK);
     EXPECT_TRUE(messages.texts().empty());
@@ -238,7 +243,7 @@ TEST(Train, TrainsSavesAndReloads)
     EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 209); // min(210 - 1, 298, 420 - 210)
 
     const std::string path = TempPath("ok.model");
-    ASSERT_EQ(v.SaveMatrix(path), T_OK);
+    ASSERT_EQ(v.SaveMatrix(path.c_str()), T_OK);
     const int64_t D = kLength, K = 300, L = 205, E = 298;
     const int64_t P = 12 + 17 * D + 8 * K + 8 * K * D;
     EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(path)),
@@ -294,6 +299,6 @@ TEST(Train, FewerThan205DiscriminantVectorsCannotBeSaved)
     ASSERT_EQ(Train(v, fresh, WriteFile("414.bin", SampleFile(grouped))), T_OK);
     EXPECT_EQ(g_subspaceModel.m_pLDA->m_nValidEigenNum, 204);
     messages.clear();
-    EXPECT_EQ(v.SaveMatrix(TempPath("414.model")), T_FILE_ERROR);
+    EXPECT_EQ(v.SaveMatrix(TempPath("414.model").c_str()), T_FILE_ERROR);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"nNum > m_pLDA->m_nValidEigenNum"});
 }
