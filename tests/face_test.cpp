@@ -186,6 +186,7 @@ TEST(FaceCutting, DisplayFaceSizesAndRefusals)
     std::fill(out.begin(), out.end(), 3);
     EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), 0), GF_OK);
     EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), -5), GF_OK);
+    EXPECT_EQ(v.GetFace(img.data(), 300, 260, l, r, out.data(), INT_MIN), GF_OK);
     EXPECT_EQ(v.GetFace(img.data(), 0, 260, l, r, out.data(), 46), GF_BAD_ARGUMENT);
     EXPECT_EQ(v.GetFace(img.data(), 300, 0, l, r, out.data(), 46), GF_BAD_ARGUMENT);
     EXPECT_EQ(v.GetFace(img.data(), 300, 260, CPoint(900, 10), CPoint(950, 10), out.data(), 46), GF_BAD_ARGUMENT);

@@ -226,6 +226,10 @@ TEST(FaceNormalizerCut, DegenerateGeometryGivesABlackFace)
     // vanishes between its samples.
     const int huge[4] = {INT_MIN, INT_MIN, INT_MAX, INT_MAX};
     n.NormalizeFace(img.data(), 30, 30, huge, out.data(), 64, 64, kTarget);
+    std::fill(out.begin(), out.end(), 7);
+    n.NormalizeFace(nullptr, 30, 30, huge, out.data(), 64, 64, kTarget); // no pixels: black
+    for (unsigned char v : out)
+        ASSERT_EQ(v, 0);
     const int sameTarget[4] = {5, 5, 5, 5};
     const int eyes[4] = {5, 5, 20, 5};
     std::fill(out.begin(), out.end(), 7);

@@ -233,11 +233,12 @@ int64_t AlignWidth4(int64_t n)
 int CFaceNormalizer::NormalizeFace(const unsigned char* image, int width, int height, const int eyes[4],
                                    unsigned char* out, int outWidth, int outHeight, const int target[4]) const
 {
-    if (outWidth <= 0 || outHeight <= 0)
+    if (!out || outWidth <= 0 || outHeight <= 0)
         return 1;
     Leveling g;
     int64_t left = 0, top = 0, right = 0, bottom = 0;
-    bool ok = ComputeLeveling(eyes, g);
+    // Without pixels (or eyes) the face is black.
+    bool ok = image && eyes && target && width > 0 && height > 0 && ComputeLeveling(eyes, g);
     if (ok) {
         const double dt = PointDistance(target[0], target[1], target[2], target[3]);
         const double dr = g.eyeDistance;
@@ -247,7 +248,7 @@ int CFaceNormalizer::NormalizeFace(const unsigned char* image, int width, int he
              TruncChecked(static_cast<double>(g.eyes[1]) - (target[1] / dt) * dr, top) &&
              TruncChecked(static_cast<double>(top) + ((outHeight - 1) * dr) / dt, bottom);
     }
-    if (!ok) { // coincident eyes or target points: nothing to place the face by
+    if (!ok) { // no image, coincident eyes or coincident targets: nothing to place
         ClearOutput(out, outWidth, outHeight);
         return 1;
     }
@@ -259,7 +260,7 @@ int CFaceNormalizer::CutFace(const unsigned char* image, int width, int height, 
                              unsigned char* out, int outWidth, int outHeight) const
 {
     Leveling g;
-    if (!ComputeLeveling(eyes, g))
+    if (!image || !out || !eyes || width <= 0 || height <= 0 || !ComputeLeveling(eyes, g))
         return 0;
     const double dr = g.eyeDistance;
     int64_t left = 0, top = 0, right = 0, bottom = 0;

@@ -44,7 +44,8 @@ enumGFError CVelmora::GetFace(unsigned char* image, int width, int height, CPoin
         return GF_BAD_ARGUMENT;
     if (width == 0 || height == 0) // no pixel to cut from
         return GF_BAD_ARGUMENT;
-    const double h = size * kFaceAspect + 0.5;
+    // A size of 0 or less writes nothing; its height is never used.
+    const double h = size > 0 ? size * kFaceAspect + 0.5 : 0.0;
     if (h >= 2147483648.0) // the face height would not fit the int sizes
         return GF_BAD_ARGUMENT;
     const int outHeight = static_cast<int>(h);
