@@ -20,6 +20,8 @@ constexpr int kMaxRecords = 10;
 // copy are not looked for.
 constexpr int kDetectSide = 640;
 constexpr int kMinFace = 24;
+constexpr double kScaleStep = 1.05;
+constexpr int kMinNeighbours = 2;
 
 struct Hit {
     cv::Rect box;
@@ -55,13 +57,18 @@ int CAdaboostFaceDetect::Impl::Detect(const unsigned char* image, int width, int
         cv::resize(grey, search, cv::Size(), scale, scale, cv::INTER_AREA);
     else
         search = grey;
-    cv::Mat equalised;
-    cv::equalizeHist(search, equalised);
-
+    // The first cascade works on the image as it is; the second, tried only
+    // when the first finds nothing, on a histogram-equalised copy.
     std::vector<cv::Rect> boxes;
     std::vector<int> neighbours;
-    cascades.face.detectMultiScale(equalised, boxes, neighbours, 1.1, 3, 0,
+    cascades.face.detectMultiScale(search, boxes, neighbours, kScaleStep, kMinNeighbours, 0,
                                    cv::Size(kMinFace, kMinFace));
+    if (boxes.empty() && cascades.backupReady) {
+        cv::Mat equalised;
+        cv::equalizeHist(search, equalised);
+        cascades.backup.detectMultiScale(equalised, boxes, neighbours, kScaleStep, kMinNeighbours,
+                                         0, cv::Size(kMinFace, kMinFace));
+    }
 
     std::vector<Hit> hits;
     for (size_t i = 0; i < boxes.size(); ++i) {

@@ -12,6 +12,7 @@ namespace tarvik {
 
 namespace {
 constexpr const char* kFaceCascade = "haarcascade_frontalface_alt2.xml";
+constexpr const char* kBackupCascade = "haarcascade_frontalface_default.xml";
 constexpr const char* kEyeCascade = "haarcascade_eye.xml";
 
 bool Load(cv::CascadeClassifier& classifier, const std::string& path)
@@ -39,6 +40,10 @@ void LoadCascades(Cascades& cascades)
     if (!cascades.faceReady)
         Report("Tarvik: cannot load the face cascade " + folder + kFaceCascade +
                "; no face will be found.");
+    cascades.backupReady = Load(cascades.backup, folder + kBackupCascade);
+    if (!cascades.backupReady)
+        Report("Tarvik: cannot load the second face cascade " + folder + kBackupCascade +
+               "; only the first one will be searched.");
     cascades.eyeReady = Load(cascades.eye, folder + kEyeCascade);
     if (!cascades.eyeReady)
         Report("Tarvik: cannot load the eye cascade " + folder + kEyeCascade +

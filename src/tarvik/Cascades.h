@@ -7,16 +7,18 @@ namespace tarvik {
 
 // The cascades one detector uses, read once from the cascade folder.
 struct Cascades {
-    cv::CascadeClassifier face;
+    cv::CascadeClassifier face;     // searched first
+    cv::CascadeClassifier backup;   // searched when the first finds nothing
     cv::CascadeClassifier eye;
     bool faceReady = false;
+    bool backupReady = false;
     bool eyeReady = false;
 };
 
 // VELMORA_CASCADE_DIR when set and not empty, else the folder built in.
 std::string CascadeFolder();
 
-// Reads both cascades; each one that cannot be read is reported once here.
+// Reads the cascades; each one that cannot be read is reported once here.
 void LoadCascades(Cascades& cascades);
 
 } // namespace tarvik

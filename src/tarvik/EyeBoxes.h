@@ -11,11 +11,11 @@ namespace tarvik {
 // Where the eyes sit in a frontal face box and how the box round each eye is
 // cut, as fractions of the face box width (x, sizes) and height (y).
 struct EyeBoxDesign {
-    double eyeX = 0.30;       // first eye centre from the face's left edge; the second mirrors it
-    double eyeY = 0.38;       // eye centres below the face's top edge
-    double boxWidth = 0.28;   // eye box width
-    double boxHeight = 0.24;  // eye box height, in face widths
-    double eyeRow = 0.60;     // eye centre's depth in its box, leaving the brow in the top quarter
+    double eyeX = 0.31;       // first eye centre from the face's left edge; the second mirrors it
+    double eyeY = 0.355;      // eye centres below the face's top edge
+    double boxWidth = 0.19;   // eye box width: the eye without most of its corners
+    double boxHeight = 0.155; // eye box height, in face widths
+    double eyeRow = 0.44;     // eye centre's depth in its box: lids inside, brow mostly out
     bool useEyeCascade = true;
     double maxShift = 0.10;   // largest move of a cascade eye away from the expected place
 };

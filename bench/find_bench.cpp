@@ -1,0 +1,93 @@
+// FindOneFace on a real face in its own 384 x 286 frame and enlarged 2.5 times
+// into a 1280 x 720 frame. Uses BioID_0000 from the shared face data; without
+// it the benchmarks report an error instead of timing a faceless image.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <velmora/Velmora.h>
+
+namespace {
+
+struct Frame {
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;
+};
+
+Frame BioIdFace()
+{
+    Frame f;
+    const char* env = std::getenv("VELMORA_DATA_DIR");
+    const std::filesystem::path dir =
+        env ? std::filesystem::path(env) / "bioid"
+            : std::filesystem::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "data" / "bioid";
+    std::ifstream pgm(dir / "BioID_0000.pgm", std::ios::binary);
+    std::string magic;
+    int maxval = 0;
+    if (!(pgm >> magic >> f.width >> f.height >> maxval) || magic != "P5" || maxval != 255 ||
+        f.width < 1 || f.height < 1)
+        return Frame{};
+    pgm.get();
+    f.pixels.resize(static_cast<size_t>(f.width) * f.height);
+    if (!pgm.read(reinterpret_cast<char*>(f.pixels.data()),
+                  static_cast<std::streamsize>(f.pixels.size())))
+        return Frame{};
+    return f;
+}
+
+// The face enlarged by 2.5 (nearest pixel) into the middle of a grey HD frame.
+Frame Enlarged(const Frame& src)
+{
+    Frame f;
+    f.width = 1280;
+    f.height = 720;
+    f.pixels.assign(static_cast<size_t>(f.width) * f.height, 128);
+    const int w = src.width * 5 / 2, h = src.height * 5 / 2;
+    const int x0 = (f.width - w) / 2, y0 = (f.height - h) / 2;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (x0 + x >= 0 && x0 + x < f.width && y0 + y >= 0 && y0 + y < f.height)
+                f.pixels[(y0 + y) * f.width + x0 + x] = src.pixels[(y * 2 / 5) * src.width + x * 2 / 5];
+    return f;
+}
+
+void Run(benchmark::State& state, Frame frame)
+{
+    if (frame.pixels.empty()) {
+        state.SkipWithError("BioID_0000.pgm not found (set VELMORA_DATA_DIR)");
+        return;
+    }
+    CVelmora velmora;
+    CRect face;
+    CPoint first, second;
+    if (velmora.FindOneFace(frame.pixels.data(), frame.width, frame.height, face, first, second) !=
+        FF_OK) {
+        state.SkipWithError("no face found");
+        return;
+    }
+    for (auto _ : state) {
+        enumFFError r =
+            velmora.FindOneFace(frame.pixels.data(), frame.width, frame.height, face, first, second);
+        benchmark::DoNotOptimize(r);
+    }
+}
+
+void BM_FindOneFace_384x286(benchmark::State& state)
+{
+    Run(state, BioIdFace());
+}
+
+void BM_FindOneFace_1280x720(benchmark::State& state)
+{
+    const Frame src = BioIdFace();
+    Run(state, src.pixels.empty() ? Frame{} : Enlarged(src));
+}
+
+BENCHMARK(BM_FindOneFace_384x286)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindOneFace_1280x720)->Unit(benchmark::kMillisecond);
+
+} // namespace
