@@ -302,3 +302,62 @@ TEST(Train, FewerThan205DiscriminantVectorsCannotBeSaved)
     EXPECT_EQ(v.SaveMatrix(TempPath("414.model").c_str()), T_FILE_ERROR);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"nNum > m_pLDA->m_nValidEigenNum"});
 }
+
+TEST(Train, ModelFromGaborSizedSamplesServesInitializeAndCreateTemplate)
+{
+    // 210 classes of two samples of 7840 values: what a model for templates needs.
+    constexpr int kW = 112, kH = 70, kN = kW * kH;
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> centre(30, 225);
+    std::normal_distribution<double> noise(0.0, 10.0);
+    std::vector<std::vector<unsigned char>> samples;
+    std::vector<unsigned char> file;
+    Put32(file, kW);
+    Put32(file, kH);
+    Put32(file, 410);
+    Put32(file, 205);
+    std::vector<int> mid(kN);
+    for (int c = 0; c < 210; ++c) {
+        for (int& m : mid)
+            m = centre(rng);
+        if (c < 205)
+            Put32(file, 2);
+        for (int s = 0; s < 2; ++s) {
+            std::vector<unsigned char> x(kN);
+            for (int k = 0; k < kN; ++k)
+                x[k] = static_cast<unsigned char>(std::clamp(mid[k] + noise(rng), 0.0, 255.0));
+            if (c < 205)
+                file.insert(file.end(), x.begin(), x.end());
+            else
+                samples.push_back(x);
+        }
+    }
+    std::vector<unsigned char*> images;
+    for (auto& s : samples)
+        images.push_back(s.data());
+    std::vector<int> counts(5, 2);
+    CVelmora v;
+    testing::internal::CaptureStdout();
+    const enumTError trained = v.Train(images.data(), kW, kH, 5, counts.data(),
+                                       WriteFile("gabor.bin", file).c_str());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(trained, T_OK);
+    const std::string path = TempPath("gabor.model");
+    ASSERT_EQ(v.SaveMatrix(path.c_str()), T_OK);
+    EXPECT_EQ(std::filesystem::file_size(path), 19444448u); // D 7840, K 300, E 298, L 205
+
+    CVelmora user;
+    ASSERT_TRUE(user.Initialize(path.c_str(), nullptr));
+    std::vector<unsigned char> face(64 * 64);
+    for (size_t i = 0; i < face.size(); ++i)
+        face[i] = static_cast<unsigned char>(60 + (i * 7 + i / 64 * 13) % 120);
+    std::vector<unsigned char> a(1608), b(1608);
+    int lengthA = 0, lengthB = 0;
+    std::vector<unsigned char> faceCopy = face;
+    ASSERT_EQ(user.CreateTemplate(face.data(), 64, 64, a.data(), lengthA), CT_OK);
+    ASSERT_EQ(user.CreateTemplate(faceCopy.data(), 64, 64, b.data(), lengthB), CT_OK);
+    EXPECT_EQ(lengthA, 1608);
+    EXPECT_EQ(ReadInt32LE(a.data()), 1);
+    EXPECT_EQ(ReadInt32LE(a.data() + 4), 200);
+    EXPECT_NEAR(user.CompareTemplate(a.data(), b.data(), 1), 1.0, 1e-12);
+}
