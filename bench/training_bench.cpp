@@ -317,7 +317,7 @@ void BM_TrainEndToEnd(benchmark::State& state)
         std::vector<unsigned char> head(16);
         WriteInt32LE(head.data(), kWidth);
         WriteInt32LE(head.data() + 4, kHeight);
-        WriteInt32LE(head.data() + 8, n - 1);
+        WriteInt32LE(head.data() + 8, n - data.counts.back() - 1);
         WriteInt32LE(head.data() + 12, data.classes - 1);
         std::FILE* f = std::fopen(path.c_str(), "wb");
         std::fwrite(head.data(), 1, 16, f);
@@ -351,8 +351,10 @@ void BM_TrainEndToEnd(benchmark::State& state)
     for (auto _ : state) {
         QuietStdout quiet;
         const enumTError r = velmora.Train(images.data(), kWidth, kHeight, 2, newCounts, path.c_str());
-        if (r != T_OK)
-            state.SkipWithError("Train failed");
+        if (r != T_OK) {
+            state.SkipWithError(("Train returned " + std::to_string(r)).c_str());
+            break;
+        }
     }
     std::filesystem::remove(path);
 }
