@@ -134,8 +134,8 @@ public:
     // by class) and keeps them in memory; SaveMatrix writes them as a model file.
     // Both return an enumTError code. Train prints progress lines to stdout.
     enumTError Train(unsigned char** ppImages, int nSampWidth, int nSampHeight, int nClassNum,
-                     int* const pnClassSampNum, const char* strSampFile);
-    enumTError SaveMatrix(const char* strPath);
+                     int* const pnClassSampNum, const std::string& strSampFile);
+    enumTError SaveMatrix(const std::string& strPath);
 
 private:
     // Gabor magnitudes of a 32 x 32 reduced face (7840 values with the default

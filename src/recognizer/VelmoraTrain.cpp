@@ -31,12 +31,12 @@ void ToDoubles(const unsigned char* bytes, double* row, int64_t n)
 
 enumTError CVelmora::Train(unsigned char** ppImages, int nSampWidth, int nSampHeight,
                            int nClassNum, int* const pnClassSampNum,
-                           const char* strSampFile)
+                           const std::string& strSampFile)
 {
     if (ppImages == nullptr)
         return T_BAD_ARGUMENT;
     CFile file;
-    if (strSampFile == nullptr || !file.Open(strSampFile, CFile::modeRead))
+    if (!file.Open(strSampFile, CFile::modeRead))
         return T_FILE_ERROR;
     const int64_t fileLength = static_cast<int64_t>(file.GetLength());
     int32_t width = 0, height = 0, storedSamples = 0, storedClasses = 0;
@@ -123,9 +123,7 @@ enumTError CVelmora::Train(unsigned char** ppImages, int nSampWidth, int nSampHe
     return T_OK;
 }
 
-enumTError CVelmora::SaveMatrix(const char* strPath)
+enumTError CVelmora::SaveMatrix(const std::string& strPath)
 {
-    if (strPath == nullptr)
-        return T_FILE_ERROR;
     return g_subspaceModel.SaveModel(strPath, g_templateDim + 5) ? T_OK : T_FILE_ERROR;
 }
