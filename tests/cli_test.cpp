@@ -3,16 +3,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include "Commands.h"
 #include "Dataset.h"
@@ -20,10 +24,12 @@
 #include "Json.h"
 #include "ModelFiles.h"
 #include "ProgressBar.h"
+#include "Recognizer.h"
 #include "SampleFile.h"
 #include "StdoutRedirect.h"
 #include "TemplateFile.h"
 #include "common/ByteOrder.h"
+#include "support/TestData.h"
 
 namespace fs = std::filesystem;
 using namespace velmora_cli;
@@ -400,7 +406,7 @@ TEST(CliArguments, HelpOnEveryCommandExitsWithZero)
     RunResult r = RunTool({"--help"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
-    for (const char* command : {"compare"}) {
+    for (const char* command : {"detect", "cut", "template", "compare", "samples"}) {
         r = RunTool({command, "--help"});
         EXPECT_EQ(r.code, kExitOk) << command;
         EXPECT_NE(r.out.find("Usage: velmora " + std::string(command)), std::string::npos) << r.out;
@@ -478,4 +484,183 @@ TEST(CliExecutable, ExitCodeAndStreamsOfTheRealTool)
     EXPECT_EQ(WEXITSTATUS(status), kExitInput);
     EXPECT_TRUE(ReadBytes(dir / "out").empty());
     EXPECT_EQ(ReadBytes(dir / "err"), "velmora: file not found: " + (dir / "x") + "\n");
+}
+
+// ---------------------------------------------------------------- face commands
+
+namespace {
+
+// A synthetic person: a smooth pattern of bright and dark blobs that is the same
+// in every photo of that person, plus per-photo noise. Eyes sit at fixed places.
+constexpr int kSynthWidth = 96;
+constexpr int kSynthHeight = 112;
+const char* const kSynthEyes = "30,44,66,44";
+
+GreyImage SyntheticFace(int person, int photo)
+{
+    std::mt19937 shape(static_cast<unsigned>(person) * 7919u + 17u);
+    std::mt19937 noise(static_cast<unsigned>(person) * 104729u + static_cast<unsigned>(photo) * 31u + 5u);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    struct Blob {
+        double x, y, radius, amplitude;
+    };
+    std::vector<Blob> blobs;
+    for (int k = 0; k < 8; ++k)
+        blobs.push_back({18 + 60 * unit(shape), 24 + 72 * unit(shape), 4 + 10 * unit(shape), -70 + 140 * unit(shape)});
+    GreyImage image;
+    image.width = kSynthWidth;
+    image.height = kSynthHeight;
+    image.pixels.resize(kSynthWidth * kSynthHeight);
+    for (int y = 0; y < kSynthHeight; ++y)
+        for (int x = 0; x < kSynthWidth; ++x) {
+            double v = 120.0 + 12.0 * (unit(noise) - 0.5);
+            for (const Blob& b : blobs)
+                v += b.amplitude * std::exp(-((x - b.x) * (x - b.x) + (y - b.y) * (y - b.y)) / (2 * b.radius * b.radius));
+            image.pixels[y * kSynthWidth + x] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
+        }
+    return image;
+}
+
+GreyImage Uniform(int width, int height, unsigned char level)
+{
+    GreyImage image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(static_cast<size_t>(width) * height, level);
+    return image;
+}
+
+} // namespace
+
+TEST(CliDetect, ImageWithoutFaceExitsWithFour)
+{
+    TempDir dir;
+    SaveGreyImage(dir / "blank.png", Uniform(200, 160, 128));
+    RunResult r = RunTool({"detect", dir / "blank.png", "--json"});
+    EXPECT_EQ(r.code, kExitNoFace);
+    EXPECT_NE(r.err.find("no face found in " + (dir / "blank.png")), std::string::npos) << r.err;
+    const JsonValue doc = JsonValue::Parse(r.out); // the result is still reported
+    ASSERT_EQ(doc.Find("images")->AsArray().size(), 1u);
+    const JsonValue& image = doc.Find("images")->AsArray()[0];
+    EXPECT_EQ(image.Find("width")->AsNumber(), 200);
+    EXPECT_EQ(image.Find("height")->AsNumber(), 160);
+    EXPECT_TRUE(image.Find("faces")->AsArray().empty());
+
+    r = RunTool({"detect", dir / "blank.png", dir / "absent.jpg"});
+    EXPECT_EQ(r.code, kExitInput);
+    r = RunTool({"detect", dir / "blank.png", dir / "blank.png", "--draw", dir / "marked.png"});
+    EXPECT_EQ(r.code, kExitUsage);
+    WriteBytes(dir / "fake.jpg", "this is text, not a JPEG");
+    r = RunTool({"detect", dir / "fake.jpg"});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("cannot read an image"), std::string::npos) << r.err;
+}
+
+TEST(CliDetect, FindsTheEyesOfRealFaces)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    TempDir dir;
+    const fs::path bioid = velmora_test::DataDir() / "bioid";
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(bioid))
+        if (entry.path().extension() == ".pgm")
+            names.push_back(entry.path().stem().string());
+    std::sort(names.begin(), names.end());
+    names.resize(std::min<size_t>(names.size(), 10));
+    ASSERT_EQ(names.size(), 10u);
+    int found = 0, close = 0;
+    for (const std::string& name : names) {
+        const RunResult r = RunTool({"detect", (bioid / (std::string(name) + ".pgm")).string(), "--json"});
+        if (r.code != kExitOk)
+            continue;
+        ++found;
+        // The person's left eye is on the image's right: truth "LX LY RX RY" person-wise.
+        std::ifstream eyeFile(bioid / (std::string(name) + ".eye"));
+        std::string comment;
+        std::getline(eyeFile, comment);
+        double plx, ply, prx, pry;
+        eyeFile >> plx >> ply >> prx >> pry;
+        const JsonValue doc = JsonValue::Parse(r.out);
+        const JsonValue& face = doc.Find("images")->AsArray()[0].Find("faces")->AsArray()[0];
+        const double lx = face.Find("left_eye")->Find("x")->AsNumber(), ly = face.Find("left_eye")->Find("y")->AsNumber();
+        const double rx = face.Find("right_eye")->Find("x")->AsNumber(), ry = face.Find("right_eye")->Find("y")->AsNumber();
+        const double d = std::hypot(plx - prx, ply - pry);
+        const double e = std::max(std::hypot(lx - prx, ly - pry), std::hypot(rx - plx, ry - ply)) / d;
+        if (e <= 0.25)
+            ++close;
+    }
+    // A coarse check of the wiring (image's left eye first); accuracy is the detector's own business.
+    EXPECT_GE(found, 8);
+    EXPECT_GE(close, found - 1);
+
+    const std::string image = (bioid / (names[0] + ".pgm")).string();
+    const RunResult r = RunTool({"detect", image, "--draw", dir / "marked.png"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const cv::Mat marked = cv::imread(dir / "marked.png", cv::IMREAD_COLOR);
+    EXPECT_EQ(marked.cols, 384);
+    EXPECT_EQ(marked.rows, 286);
+}
+
+TEST(CliCut, NormalisedAndDisplayFaces)
+{
+    TempDir dir;
+    SaveGreyImage(dir / "face.png", SyntheticFace(3, 0));
+    RunResult r = RunTool({"cut", dir / "face.png", "-o", dir / "norm.png", "--eyes", kSynthEyes, "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const JsonValue doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("kind")->AsString(), "normalised");
+    EXPECT_TRUE(doc.Find("eyes_given")->AsBool());
+    const GreyImage norm = LoadGreyImage(dir / "norm.png");
+    ASSERT_EQ(norm.width, 64);
+    ASSERT_EQ(norm.height, 64);
+
+    // The tool's face is the library's face for the template mask, byte for byte.
+    GreyImage input = SyntheticFace(3, 0);
+    Recognizer recognizer(std::cerr);
+    recognizer.PrepareWithoutModel();
+    CVelmora velmora;
+    std::vector<unsigned char> expected(4096);
+    ASSERT_EQ(velmora.GetNormFace(input.data(), input.width, input.height, CPoint(30, 44), CPoint(66, 44),
+                                  expected.data()),
+              GF_OK);
+    EXPECT_EQ(norm.pixels, expected);
+
+    r = RunTool({"cut", dir / "face.png", "-o", dir / "display.pgm", "--eyes", kSynthEyes, "--display", "46"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const GreyImage display = LoadGreyImage(dir / "display.pgm");
+    EXPECT_EQ(display.width, 46);
+    EXPECT_EQ(display.height, 56);
+
+    r = RunTool({"cut", dir / "face.png", "-o", dir / "x.png", "--eyes", "30,44,32,44"});
+    EXPECT_EQ(r.code, kExitUsage); // eyes 2 pixels apart
+    r = RunTool({"cut", dir / "face.png", "-o", dir / "x.png", "--eyes", "30,44"});
+    EXPECT_EQ(r.code, kExitUsage);
+    r = RunTool({"cut", dir / "face.png", "-o", dir / "x.png", "--eyes", kSynthEyes, "--display", "0"});
+    EXPECT_EQ(r.code, kExitUsage);
+    r = RunTool({"cut", dir / "face.png", "-o", dir / "no/folder/x.png", "--eyes", kSynthEyes});
+    EXPECT_EQ(r.code, kExitInput);
+    SaveGreyImage(dir / "blank.png", Uniform(120, 120, 90));
+    r = RunTool({"cut", dir / "blank.png", "-o", dir / "x.png"});
+    EXPECT_EQ(r.code, kExitNoFace);
+    EXPECT_FALSE(fs::exists(dir / "x.png"));
+}
+
+TEST(CliTemplate, MissingOrBadModel)
+{
+    TempDir dir;
+    SaveGreyImage(dir / "face.png", SyntheticFace(1, 0));
+    RunResult r = RunTool({"template", dir / "face.png", "-o", dir / "t.tpl", "--eyes", kSynthEyes, "--model",
+                           dir / "absent.model"});
+    EXPECT_EQ(r.code, kExitModel);
+    EXPECT_NE(r.err.find("model file not found"), std::string::npos) << r.err;
+    WriteBytes(dir / "bad.model", std::string(100, 'x'));
+    r = RunTool({"template", dir / "face.png", "-o", dir / "t.tpl", "--eyes", kSynthEyes, "--model",
+                 dir / "bad.model"});
+    EXPECT_EQ(r.code, kExitModel);
+    EXPECT_NE(r.err.find("cannot load the model"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "t.tpl"));
+    ::setenv("VELMORA_MODEL", (dir / "absent.model").c_str(), 1);
+    r = RunTool({"compare", dir / "face.png", dir / "face.png"});
+    ::unsetenv("VELMORA_MODEL");
+    EXPECT_EQ(r.code, kExitModel);
 }

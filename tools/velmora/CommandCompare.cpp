@@ -5,6 +5,7 @@
 #include "Json.h"
 #include "LibraryMessages.h"
 #include "ModelFiles.h"
+#include "Recognizer.h"
 #include "TemplateFile.h"
 
 #include <cstdio>
@@ -46,11 +47,25 @@ std::optional<Calibration> FindThreshold(const CompareOptions& options)
 
 int RunCompare(const CompareOptions& options, const CommandContext& context)
 {
-    LibraryMessages messages(context.err);
-    const TemplateBuffer a = ReadTemplateFile(options.a);
-    const TemplateBuffer b = ReadTemplateFile(options.b);
+    // Template files are taken as they are; images are turned into templates
+    // with the model, which is loaded only when an image needs it.
+    std::optional<Recognizer> recognizer;
+    auto templateOf = [&](const std::string& path) {
+        if (IsTemplateFile(path))
+            return ReadTemplateFile(path);
+        GreyImage image = LoadGreyImage(path);
+        if (!recognizer) {
+            recognizer.emplace(context.err);
+            recognizer->LoadModel(ResolveModelPath(options.model));
+        }
+        const EyePair eyes = EyesOrFirstFace(*recognizer, image, std::nullopt, path);
+        return recognizer->MakeTemplate(image, eyes);
+    };
+    const TemplateBuffer a = templateOf(options.a);
+    const TemplateBuffer b = templateOf(options.b);
     const std::optional<Calibration> calibration = FindThreshold(options);
 
+    LibraryMessages messages(context.err);
     const CVelmora velmora;
     const double score = velmora.CompareTemplate(a.data(), a.size(), b.data(), b.size(),
                                                  static_cast<int>(options.mode));

@@ -1,4 +1,3 @@
-#include <map>
 #include <sstream>
 
 #include <CLI/CLI.hpp>
@@ -16,18 +15,26 @@ constexpr const char* kExitCodeHelp =
     "  1  a library operation failed\n"
     "  2  bad command line\n"
     "  3  an input or output file is missing, unreadable or unwritable\n"
-    "  4  no face found\n"
+    "  4  no face found (detect: in at least one image)\n"
     "  5  the model is missing or cannot be loaded\n";
 
-void AddJsonFlag(CLI::App* command, CommandContext& context)
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, CommandContext& context)
 {
-    command->add_flag("--json", context.json, "Print the result as one JSON document");
+    CLI::App* command = app.add_subcommand(name, description);
+    command->add_flag("--json", context.json, "Print the result as one JSON document on stdout");
+    command->footer(kExitCodeHelp);
+    return command;
 }
 
 void AddModelOption(CLI::App* command, std::string& model)
 {
     command->add_option("-m,--model", model,
                         "Model file (default: $VELMORA_MODEL, else the installed velmora.model)");
+}
+
+void AddEyesOption(CLI::App* command, std::string& eyes)
+{
+    command->add_option("--eyes", eyes, "Eye centres LX,LY,RX,RY in pixels (default: the first face found)");
 }
 
 CompareMode ParseCompareMode(const std::string& name)
@@ -37,6 +44,13 @@ CompareMode ParseCompareMode(const std::string& name)
     if (name == "line")
         return CompareMode::Line;
     return CompareMode::Max;
+}
+
+std::optional<EyePair> OptionalEyes(const std::string& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    return ParseEyes(text);
 }
 
 } // namespace
@@ -57,19 +71,47 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CommandContext context{out, err};
     context.progress = progress;
 
-    CLI::App app{"velmora: find faces, cut them, make and compare face templates, train models."};
+    CLI::App app{"velmora: find faces, cut them, make and compare face templates, train models.\n"
+                 "Images may be JPEG, PNG, BMP or PGM; colour is converted to grey."};
     app.name("velmora");
     app.footer(kExitCodeHelp);
     app.require_subcommand(1);
     app.set_version_flag("--version", "velmora 2.3.0");
 
-    // compare
+    DetectOptions detect;
+    CLI::App* detectCommand = AddCommand(app, "detect", "Find the faces in images and the centres of their eyes",
+                                         context);
+    detectCommand->add_option("IMAGE", detect.images, "Image files")->required();
+    detectCommand->add_option("--draw", detect.draw, "Write a copy of the (single) image with the eyes marked");
+
+    CutOptions cut;
+    std::string cutEyes;
+    CLI::App* cutCommand =
+        AddCommand(app, "cut", "Cut the normalised 64 x 64 face (or a display face) out of an image", context);
+    cutCommand->add_option("IMAGE", cut.image, "Image file")->required();
+    cutCommand->add_option("-o,--output", cut.output, "Face image to write (.png, .pgm, .bmp)")->required();
+    AddEyesOption(cutCommand, cutEyes);
+    cutCommand->add_option("--display", cut.displayWidth,
+                           "Cut a display face of this width (height = width x 28/23) instead");
+
+    TemplateOptions templ;
+    std::string templateEyes;
+    CLI::App* templateCommand = AddCommand(
+        app, "template", "Make a template file from a face photo (several photos: one vector each)", context);
+    templateCommand->add_option("IMAGE", templ.images, "Image files of one person")->required();
+    templateCommand->add_option("-o,--output", templ.output, "Template file to write")->required();
+    templateCommand->add_option("--eyes", templateEyes,
+                                "Eye centres LX,LY,RX,RY used for every image (default: the first face found "
+                                "in each)");
+    AddModelOption(templateCommand, templ.model);
+
     CompareOptions compare;
-    CLI::App* compareCommand = app.add_subcommand(
-        "compare", "Score how alike two faces are (0..1) and, with a calibrated model, say same or different");
-    compareCommand->add_option("A", compare.a, "First template file")->required();
-    compareCommand->add_option("B", compare.b, "Second template file")->required();
     std::string compareMode = "max";
+    CLI::App* compareCommand = AddCommand(
+        app, "compare", "Score how alike two faces are (0..1) and, with a calibrated model, say same or different",
+        context);
+    compareCommand->add_option("A", compare.a, "First image or template file")->required();
+    compareCommand->add_option("B", compare.b, "Second image or template file")->required();
     compareCommand
         ->add_option("--mode", compareMode,
                      "How templates of several vectors are matched: max (best pair, the default), mean "
@@ -79,8 +121,26 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                                "Decide same/different at this score instead of the model's calibrated one")
         ->check(CLI::Range(0.0, 1.0));
     AddModelOption(compareCommand, compare.model);
-    AddJsonFlag(compareCommand, context);
-    compareCommand->footer(kExitCodeHelp);
+
+    SamplesOptions samples;
+    CLI::App* samplesCommand = AddCommand(
+        app, "samples", "Write a training sample file from a folder holding one folder of photos per person",
+        context);
+    samplesCommand->add_option("DATASET_DIR", samples.dataset, "Folder of person folders")->required();
+    samplesCommand->add_option("-o,--output", samples.output, "Sample file to write")->required();
+    samplesCommand->add_option("--exclude", samples.excludeList,
+                               "File of person (folder) names to leave out, one per line");
+    samplesCommand->add_option("--min-images", samples.minImages,
+                               "Leave out people with fewer usable faces than this")
+        ->check(CLI::Range(1, 1000000));
+    samplesCommand->add_option("--max-per-person", samples.maxPerPerson,
+                               "Use at most this many faces per person (0: all)")
+        ->check(CLI::Range(0, 1000000));
+
+    std::string samplesEyes;
+    samplesCommand->add_option("--eyes", samplesEyes,
+                               "Eye centres LX,LY,RX,RY used for every photo of a pre-aligned set, instead "
+                               "of finding the faces");
 
     if (argc <= 1) {
         out << app.help();
@@ -94,9 +154,23 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
 
     try {
+        if (app.got_subcommand(detectCommand))
+            return RunDetect(detect, context);
+        if (app.got_subcommand(cutCommand)) {
+            cut.eyes = OptionalEyes(cutEyes);
+            return RunCut(cut, context);
+        }
+        if (app.got_subcommand(templateCommand)) {
+            templ.eyes = OptionalEyes(templateEyes);
+            return RunTemplate(templ, context);
+        }
         if (app.got_subcommand(compareCommand)) {
             compare.mode = ParseCompareMode(compareMode);
             return RunCompare(compare, context);
+        }
+        if (app.got_subcommand(samplesCommand)) {
+            samples.eyes = OptionalEyes(samplesEyes);
+            return RunSamples(samples, context);
         }
     } catch (const CliError& e) {
         err << "velmora: " << e.what() << '\n';

@@ -25,6 +25,38 @@ struct CompareOptions {
 };
 int RunCompare(const CompareOptions& options, const CommandContext& context);
 
+struct DetectOptions {
+    std::vector<std::string> images;
+    std::string draw; // marked copy of the single image, or empty
+};
+int RunDetect(const DetectOptions& options, const CommandContext& context);
+
+struct CutOptions {
+    std::string image;
+    std::string output;
+    std::optional<EyePair> eyes;       // else the first face found
+    std::optional<int> displayWidth;   // display face of this width instead of the normalised face
+};
+int RunCut(const CutOptions& options, const CommandContext& context);
+
+struct TemplateOptions {
+    std::vector<std::string> images;   // one template vector per image
+    std::string output;
+    std::string model;
+    std::optional<EyePair> eyes;       // for every image, else the first face found in each
+};
+int RunTemplate(const TemplateOptions& options, const CommandContext& context);
+
+struct SamplesOptions {
+    std::string dataset;               // one folder per person
+    std::string output;
+    std::string excludeList;           // file of person names to leave out
+    int minImages = 1;                 // people with fewer usable faces are left out
+    int maxPerPerson = 0;              // 0: every image
+    std::optional<EyePair> eyes;       // fixed eyes for pre-aligned photos, instead of finding faces
+};
+int RunSamples(const SamplesOptions& options, const CommandContext& context);
+
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);
 

@@ -1,0 +1,113 @@
+#include <cstdio>
+
+#include "Commands.h"
+#include "Dataset.h"
+#include "ExitCodes.h"
+#include "Json.h"
+#include "ProgressBar.h"
+#include "Recognizer.h"
+#include "SampleFile.h"
+
+namespace velmora_cli {
+
+namespace {
+// Training needs this many people (classes) at least.
+constexpr int kMinTrainingPeople = 210;
+} // namespace
+
+int RunSamples(const SamplesOptions& options, const CommandContext& context)
+{
+    const std::set<std::string> exclude =
+        options.excludeList.empty() ? std::set<std::string>() : ReadNameList(options.excludeList);
+    const std::vector<Person> people = ListDataset(options.dataset, exclude);
+    long totalImages = 0;
+    for (const Person& p : people)
+        totalImages += static_cast<long>(p.images.size());
+    if (totalImages == 0)
+        throw CliError(kExitInput, "no images (JPEG, PNG, BMP, PGM) in the person folders of " + options.dataset);
+
+    Recognizer recognizer(context.err);
+    recognizer.PrepareWithoutModel();
+    SampleFileWriter writer(options.output, Recognizer::kFeatureLength, 1);
+
+    long done = 0, withoutFace = 0, unreadable = 0, peopleTooFew = 0;
+    int64_t clamped = 0, values = 0;
+    std::vector<unsigned char> sample(Recognizer::kFeatureLength);
+    ProgressBar progress(context.err, context.progress, totalImages, "samples");
+    for (const Person& person : people) {
+        std::vector<unsigned char> samples;
+        int faces = 0;
+        for (const std::string& path : person.images) {
+            progress.Update(++done);
+            if (options.maxPerPerson > 0 && faces >= options.maxPerPerson)
+                continue;
+            GreyImage image;
+            try {
+                image = LoadGreyImage(path);
+            } catch (const CliError& e) {
+                // One damaged photo should not cost a whole data set.
+                ++unreadable;
+                progress.Finish();
+                context.err << "velmora: skipped: " << e.what() << '\n';
+                continue;
+            }
+            const std::optional<EyePair> eyes = options.eyes ? options.eyes : recognizer.FindOneFace(image);
+            if (!eyes || eyes->rightX - eyes->leftX < 3) {
+                ++withoutFace;
+                continue;
+            }
+            const GreyImage face = recognizer.NormFace(image, *eyes);
+            const std::vector<double> features = recognizer.GaborFeatures(face);
+            clamped += FeaturesToBytes(features.data(), features.size(), sample.data());
+            values += static_cast<int64_t>(features.size());
+            samples.insert(samples.end(), sample.begin(), sample.end());
+            ++faces;
+        }
+        if (faces < options.minImages || faces == 0) {
+            ++peopleTooFew;
+            continue;
+        }
+        writer.AddClass(samples);
+    }
+    progress.Finish();
+    writer.Finish();
+    if (writer.classCount() == 0)
+        throw CliError(kExitNoFace, "no person in " + options.dataset + " has " + std::to_string(options.minImages) +
+                                        " usable face" + (options.minImages == 1 ? "" : "s"));
+
+    const double clampedShare = values > 0 ? static_cast<double>(clamped) / static_cast<double>(values) : 0.0;
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("output").String(options.output);
+        w.Key("people").Integer(writer.classCount());
+        w.Key("samples").Integer(writer.sampleCount());
+        w.Key("sample_length").Integer(Recognizer::kFeatureLength);
+        w.Key("images").Integer(totalImages);
+        w.Key("images_without_face").Integer(withoutFace);
+        w.Key("images_unreadable").Integer(unreadable);
+        w.Key("people_left_out").Integer(peopleTooFew);
+        w.Key("clamped_values").Integer(clamped);
+        w.Key("clamped_share").Number(clampedShare);
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.4f%%", 100.0 * clampedShare);
+        context.out << "wrote " << options.output << ": " << writer.sampleCount() << " samples of "
+                    << writer.classCount() << " people (" << Recognizer::kFeatureLength << " values each)\n"
+                    << "images without a face: " << withoutFace << " of " << totalImages;
+        if (unreadable > 0)
+            context.out << ", unreadable: " << unreadable;
+        context.out << "; people left out (fewer than " << std::max(1, options.minImages)
+                    << " faces): " << peopleTooFew << '\n'
+                    << "clamped feature values: " << share << " (" << clamped << " of " << values
+                    << " rounded magnitudes fell outside 0..255)\n";
+    }
+    if (writer.classCount() < kMinTrainingPeople)
+        context.err << "velmora: note: training needs at least " << kMinTrainingPeople << " people; this file has "
+                    << writer.classCount() << '\n';
+    return kExitOk;
+}
+
+} // namespace velmora_cli

@@ -1,0 +1,58 @@
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "JsonParts.h"
+#include "ModelFiles.h"
+#include "ProgressBar.h"
+#include "Recognizer.h"
+#include "common/ByteOrder.h"
+
+namespace velmora_cli {
+
+int RunTemplate(const TemplateOptions& options, const CommandContext& context)
+{
+    const std::string model = ResolveModelPath(options.model);
+    Recognizer recognizer(context.err);
+    recognizer.LoadModel(model);
+
+    std::vector<TemplateBuffer> parts;
+    std::vector<EyePair> eyesUsed;
+    ProgressBar progress(context.err, context.progress && options.images.size() > 1,
+                         static_cast<long>(options.images.size()), "template");
+    for (const std::string& path : options.images) {
+        GreyImage image = LoadGreyImage(path);
+        const EyePair eyes = EyesOrFirstFace(recognizer, image, options.eyes, path);
+        parts.push_back(recognizer.MakeTemplate(image, eyes));
+        eyesUsed.push_back(eyes);
+        progress.Update(static_cast<long>(parts.size()));
+    }
+    progress.Finish();
+    // Several photos of one person become one template with a vector per photo.
+    const TemplateBuffer joined = parts.size() == 1 ? parts[0] : JoinTemplates(parts);
+    WriteTemplateFile(options.output, joined);
+
+    const int32_t vectors = ReadInt32LE(joined.data());
+    const int32_t dimension = ReadInt32LE(joined.data() + 4);
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("output").String(options.output);
+        w.Key("model").String(model);
+        w.Key("vectors").Integer(vectors);
+        w.Key("dimension").Integer(dimension);
+        w.Key("bytes").Integer(static_cast<int64_t>(joined.size()));
+        w.Key("images").BeginArray();
+        for (size_t i = 0; i < options.images.size(); ++i) {
+            w.BeginObject().Key("path").String(options.images[i]);
+            WriteEyes(w, eyesUsed[i]);
+            w.EndObject();
+        }
+        w.EndArray().EndObject();
+        context.out << '\n';
+    } else {
+        context.out << "wrote template " << options.output << " (" << vectors << (vectors == 1 ? " vector" : " vectors")
+                    << " of " << dimension << " values, " << joined.size() << " bytes)\n";
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli

@@ -1,0 +1,140 @@
+#include "Recognizer.h"
+
+#include <algorithm>
+
+#include "ExitCodes.h"
+#include "gabor/GaborBank.h"
+#include "preprocess/FacePreprocessor.h"
+#include "recognizer/ModuleState.h"
+
+namespace velmora_cli {
+
+namespace {
+// The decimal pi with which the library scales its Gabor settings.
+constexpr double kGaborPi = 3.141592653;
+
+CPoint Left(const EyePair& e) { return CPoint(e.leftX, e.leftY); }
+CPoint Right(const EyePair& e) { return CPoint(e.rightX, e.rightY); }
+
+void RequireEyesApart(const EyePair& eyes)
+{
+    if (eyes.rightX - eyes.leftX < 3)
+        throw CliError(kExitUsage, "the right eye must lie at least 3 pixels right of the left eye");
+}
+} // namespace
+
+Recognizer::Recognizer(std::ostream& err) : m_messages(err) {}
+
+void Recognizer::LoadModel(const std::string& path)
+{
+    if (!m_velmora.Initialize(path.c_str(), nullptr))
+        throw CliError(kExitModel, "cannot load the model " + path + " (not a Velmora model file, or damaged)");
+}
+
+void Recognizer::PrepareWithoutModel()
+{
+    g_facePreprocessor.SetMask(3);
+    g_gaborBank.BuildKernels(m_velmora.m_nGaborScales, m_velmora.m_nGaborOrientations,
+                             m_velmora.m_lfGaborSigma * kGaborPi, m_velmora.m_lfGaborSigma * kGaborPi,
+                             m_velmora.m_lfGaborKmax * kGaborPi, m_velmora.m_lfGaborFreqStep);
+}
+
+std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
+{
+    CPoint first[kMaxFaces];
+    CPoint second[kMaxFaces];
+    int count = kMaxFaces;
+    std::vector<EyePair> faces;
+    if (m_velmora.FindFaces(image.data(), image.width, image.height, first, second, count) != FF_OK)
+        return faces;
+    for (int i = 0; i < std::min(count, kMaxFaces); ++i)
+        faces.push_back({first[i].x, first[i].y, second[i].x, second[i].y});
+    return faces;
+}
+
+std::optional<EyePair> Recognizer::FindOneFace(GreyImage& image)
+{
+    CRect box;
+    CPoint first, second;
+    if (m_velmora.FindOneFace(image.data(), image.width, image.height, box, first, second) != FF_OK)
+        return std::nullopt;
+    return EyePair{first.x, first.y, second.x, second.y};
+}
+
+GreyImage Recognizer::NormFace(GreyImage& image, const EyePair& eyes)
+{
+    RequireEyesApart(eyes);
+    GreyImage face;
+    face.width = kNormFaceSide;
+    face.height = kNormFaceSide;
+    face.pixels.assign(kNormFaceSide * kNormFaceSide, 0);
+    if (m_velmora.GetNormFace(image.data(), image.width, image.height, Left(eyes), Right(eyes), face.data()) !=
+        GF_OK)
+        throw CliError(kExitFailure, "the face could not be cut at these eyes");
+    return face;
+}
+
+GreyImage Recognizer::DisplayFace(GreyImage& image, const EyePair& eyes, int width)
+{
+    RequireEyesApart(eyes);
+    int height = 0;
+    if (width < 1 || width > 4096 || !m_velmora.GetFaceSize(width, height))
+        throw CliError(kExitUsage, "--display wants a width from 1 to 4096 pixels");
+    GreyImage face;
+    face.width = width;
+    face.height = height;
+    face.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    if (m_velmora.GetFace(image.data(), image.width, image.height, Left(eyes), Right(eyes), face.data(), width) !=
+        GF_OK)
+        throw CliError(kExitFailure, "the face could not be cut at these eyes");
+    return face;
+}
+
+TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
+{
+    RequireEyesApart(eyes);
+    int size = 0;
+    if (!m_velmora.GetMaxTemplateSize(size) || size < 8)
+        throw CliError(kExitModel, "no model is loaded");
+    TemplateBuffer buffer(static_cast<size_t>(size), 0);
+    int length = size;
+    const enumCTError result = m_velmora.CreateTemplate(image.data(), image.width, image.height, Left(eyes),
+                                                        Right(eyes), buffer.data(), &length);
+    if (result != CT_OK || length < 8 || length > size)
+        throw CliError(kExitFailure, "the template could not be made (error " + std::to_string(result) + ")");
+    buffer.resize(static_cast<size_t>(length));
+    return buffer;
+}
+
+std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
+{
+    // The same steps as template creation: the face inside the mask, the odd
+    // rows reduced to 32 x 32, then the Gabor magnitudes.
+    std::vector<double> values(normFace.pixels.begin(), normFace.pixels.end());
+    values.resize(kNormFaceSide * kNormFaceSide, 0.0);
+    g_facePreprocessor.CompactMasked(values.data());
+    unsigned char oddRows[32 * 32];
+    unsigned char evenRows[32 * 32];
+    g_facePreprocessor.SplitRows(values.data(), oddRows, evenRows);
+    g_gaborBank.LoadFace(oddRows);
+    const int n = g_gaborBank.ExtractFeatures();
+    if (n != kFeatureLength)
+        throw CliError(kExitFailure, "the Gabor bank gave " + std::to_string(n) + " values instead of " +
+                                         std::to_string(kFeatureLength));
+    std::vector<double> features(kFeatureLength);
+    g_gaborBank.CopyFeatures(features.data(), n);
+    return features;
+}
+
+EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
+                        const std::string& path)
+{
+    if (given)
+        return *given;
+    const std::optional<EyePair> found = recognizer.FindOneFace(image);
+    if (!found)
+        throw CliError(kExitNoFace, "no face found in " + path);
+    return *found;
+}
+
+} // namespace velmora_cli

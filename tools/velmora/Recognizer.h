@@ -1,0 +1,55 @@
+#pragma once
+// The tool's view of the library: one CVelmora with its messages sent to the
+// tool's error stream, and the face operations in the tool's own types.
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <velmora/Velmora.h>
+
+#include "GreyImage.h"
+#include "LibraryMessages.h"
+#include "TemplateFile.h"
+
+namespace velmora_cli {
+
+class Recognizer {
+public:
+    static constexpr int kNormFaceSide = 64;
+    static constexpr int kFeatureLength = 7840;
+    static constexpr int kMaxFaces = 10;
+
+    explicit Recognizer(std::ostream& err);
+
+    // Loads a model (Initialize); throws CliError (kExitModel) when it cannot.
+    void LoadModel(const std::string& path);
+    // Readies face cutting and feature extraction as a loaded model would
+    // (the template face mask and the Gabor bank), for work without a model.
+    void PrepareWithoutModel();
+
+    std::vector<EyePair> FindFaces(GreyImage& image);
+    std::optional<EyePair> FindOneFace(GreyImage& image);
+
+    // The 64 x 64 normalised face; throws CliError when the eyes are refused.
+    GreyImage NormFace(GreyImage& image, const EyePair& eyes);
+    // The display face of the given width; throws CliError when refused.
+    GreyImage DisplayFace(GreyImage& image, const EyePair& eyes, int width);
+    // A one-vector template of the face at the eyes; needs LoadModel.
+    TemplateBuffer MakeTemplate(GreyImage& image, const EyePair& eyes);
+    // The Gabor magnitudes of a normalised face, as template creation computes them.
+    std::vector<double> GaborFeatures(const GreyImage& normFace);
+
+    CVelmora& velmora() { return m_velmora; }
+
+private:
+    LibraryMessages m_messages;
+    CVelmora m_velmora;
+};
+
+// Finds the first face of the image, or uses the given eyes; throws CliError
+// (kExitNoFace) naming the file when there is no face.
+EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
+                        const std::string& path);
+
+} // namespace velmora_cli
