@@ -406,7 +406,7 @@ TEST(CliArguments, HelpOnEveryCommandExitsWithZero)
     RunResult r = RunTool({"--help"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
-    for (const char* command : {"detect", "cut", "template", "compare", "samples"}) {
+    for (const char* command : {"detect", "cut", "template", "compare", "samples", "train"}) {
         r = RunTool({command, "--help"});
         EXPECT_EQ(r.code, kExitOk) << command;
         EXPECT_NE(r.out.find("Usage: velmora " + std::string(command)), std::string::npos) << r.out;
@@ -663,4 +663,94 @@ TEST(CliTemplate, MissingOrBadModel)
     r = RunTool({"compare", dir / "face.png", dir / "face.png"});
     ::unsetenv("VELMORA_MODEL");
     EXPECT_EQ(r.code, kExitModel);
+}
+
+TEST(CliTrain, SampleFileProblems)
+{
+    TempDir dir;
+    RunResult r = RunTool({"train", dir / "absent.samples", "-o", dir / "m.model"});
+    EXPECT_EQ(r.code, kExitInput);
+    WriteBytes(dir / "short.samples", "abc");
+    r = RunTool({"train", dir / "short.samples", "-o", dir / "m.model"});
+    EXPECT_EQ(r.code, kExitInput);
+    {
+        SampleFileWriter few(dir / "few.samples", 4, 1); // far fewer than 210 people
+        few.AddClass({1, 2, 3, 4});
+        few.Finish();
+    }
+    r = RunTool({"train", dir / "few.samples", "-o", dir / "m.model"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("210 people"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "m.model"));
+}
+
+// The whole road on a synthetic set of 210 people: samples -> train -> template -> compare.
+TEST(CliTraining, SyntheticPeopleAreToldApart)
+{
+    TempDir dir;
+    constexpr int kPeople = 210, kPhotos = 3;
+    for (int p = 0; p < kPeople; ++p) {
+        const fs::path folder = dir.path() / "set" / ("person" + std::to_string(1000 + p));
+        fs::create_directories(folder);
+        for (int k = 0; k < kPhotos; ++k)
+            SaveGreyImage((folder / (std::to_string(k) + ".png")).string(), SyntheticFace(p, k));
+    }
+    // A person folder with one photo, left out by --min-images.
+    fs::create_directories(dir.path() / "set" / "single");
+    SaveGreyImage(dir / "set/single/0.png", SyntheticFace(999, 0));
+
+    RunResult r = RunTool({"samples", dir / "set", "-o", dir / "s.samples", "--eyes", kSynthEyes, "--min-images",
+                           "2", "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    JsonValue doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
+    EXPECT_EQ(doc.Find("samples")->AsNumber(), kPeople * kPhotos);
+    EXPECT_EQ(doc.Find("people_left_out")->AsNumber(), 1);
+    const double clampedShare = doc.Find("clamped_share")->AsNumber();
+    EXPECT_GE(clampedShare, 0.0);
+    EXPECT_LE(clampedShare, 1.0);
+    EXPECT_EQ(fs::file_size(dir / "s.samples"), 16u + 4u * kPeople + 7840u * kPeople * kPhotos);
+
+    r = RunTool({"train", dir / "s.samples", "-o", dir / "m.model", "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
+    EXPECT_GT(doc.Find("seconds")->AsNumber(), 0.0);
+
+    // Templates of photo 0 (the gallery) and photo 2 (never the probe's own photo).
+    auto makeTemplate = [&](int person, int photo) {
+        const std::string image = dir / ("set/person" + std::to_string(1000 + person) + "/" + std::to_string(photo) + ".png");
+        const std::string out = dir / ("t" + std::to_string(person) + "_" + std::to_string(photo) + ".tpl");
+        const RunResult t = RunTool({"template", image, "-o", out, "--eyes", kSynthEyes, "--model", dir / "m.model"});
+        EXPECT_EQ(t.code, kExitOk) << t.err;
+        return out;
+    };
+    auto score = [&](const std::string& a, const std::string& b) {
+        const RunResult c = RunTool({"compare", a, b, "--json", "--model", dir / "m.model"});
+        EXPECT_EQ(c.code, kExitOk) << c.err;
+        return JsonValue::Parse(c.out).Find("score")->AsNumber();
+    };
+    constexpr int kChecked = 12;
+    int sameAboveDifferent = 0;
+    for (int p = 0; p < kChecked; ++p) {
+        const std::string gallery = makeTemplate(p, 0);
+        const double same = score(gallery, makeTemplate(p, 2));
+        const double different = score(gallery, makeTemplate((p + 1) % kChecked, 2));
+        sameAboveDifferent += same > different ? 1 : 0;
+    }
+    EXPECT_GE(sameAboveDifferent, kChecked - 1);
+
+    // A template from several photos holds one vector per photo.
+    r = RunTool({"template", dir / "set/person1000/0.png", dir / "set/person1000/1.png", "-o", dir / "two.tpl",
+                 "--eyes", kSynthEyes, "--model", dir / "m.model", "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(JsonValue::Parse(r.out).Find("vectors")->AsNumber(), 2);
+    EXPECT_EQ(fs::file_size(dir / "two.tpl"), 8u + 2u * 200u * 8u);
+    for (const char* mode : {"max", "mean", "line"}) {
+        r = RunTool({"compare", dir / "two.tpl", dir / "t0_2.tpl", "--mode", mode, "--json"});
+        ASSERT_EQ(r.code, kExitOk) << r.err;
+        const double s = JsonValue::Parse(r.out).Find("score")->AsNumber();
+        EXPECT_GE(s, 0.0);
+        EXPECT_LE(s, 1.0);
+    }
 }

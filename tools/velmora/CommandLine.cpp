@@ -142,6 +142,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                                "Eye centres LX,LY,RX,RY used for every photo of a pre-aligned set, instead "
                                "of finding the faces");
 
+    TrainOptions train;
+    CLI::App* trainCommand = AddCommand(app, "train", "Train a model from a sample file", context);
+    trainCommand->add_option("SAMPLES", train.samples, "Sample file written by 'velmora samples'")->required();
+    trainCommand->add_option("-o,--output", train.output, "Model file to write")->required();
+
     if (argc <= 1) {
         out << app.help();
         return kExitUsage;
@@ -172,6 +177,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             samples.eyes = OptionalEyes(samplesEyes);
             return RunSamples(samples, context);
         }
+        if (app.got_subcommand(trainCommand))
+            return RunTrain(train, context);
     } catch (const CliError& e) {
         err << "velmora: " << e.what() << '\n';
         return e.code();

@@ -57,6 +57,12 @@ struct SamplesOptions {
 };
 int RunSamples(const SamplesOptions& options, const CommandContext& context);
 
+struct TrainOptions {
+    std::string samples;
+    std::string output;
+};
+int RunTrain(const TrainOptions& options, const CommandContext& context);
+
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);
 
