@@ -110,6 +110,27 @@ public:
     enumCTError CreateTemplate(unsigned char* image, int width, int height, CPoint leftEye,
                                CPoint rightEye, unsigned char* templ, int* length) const;
 
+    // Incremental training: the PCA coefficients of new normalised 64 x 64 faces
+    // (ppImages, grouped by class as pnClassSampNum says; changed in place when
+    // bPreprocess is set) plus the statistics of earlier classes in szIncreaseFile
+    // ("" for none) retrain the LDA on the first nLDAEigenUsed components; the model
+    // (PCA from szPCAFile when not null, else the current one) is then saved to
+    // szModelFile and stays in use. The int arguments without names are not read.
+    // 0 success, 20 no faces or components, 100 any other failure.
+    enumTError IncreaseTrain(unsigned char** ppImages, int nClassNum, int* const pnClassSampNum,
+                             int, bool bPreprocess, int nLDAEigenUsed, int,
+                             const char* const szPCAFile, const char* const szIncreaseFile,
+                             const char* const szModelFile);
+    // Writes the incremental data file that IncreaseTrain reads: the statistics of
+    // the first nDim PCA coefficients of the faces (made as IncreaseTrain makes
+    // them, with the current model), appended as new classes to those of
+    // szBaseFile (null: none). 0 success, 10 the file cannot be written or
+    // szBaseFile read, 20 no faces, 100 any other failure.
+    enumTError SaveIncreaseData(unsigned char** ppImages, int nClassNum,
+                                int* const pnClassSampNum, bool bPreprocess, int nDim,
+                                const char* const szBaseFile,
+                                const char* const szIncreaseFile) const;
+
     // Matching. Scores lie in 0..1; -1.0 marks invalid input.
     double CompareTemplate(const unsigned char* templateA, const unsigned char* templateB,
                            int mode) const;
@@ -141,6 +162,11 @@ private:
     // Gabor magnitudes of a 32 x 32 reduced face (7840 values with the default
     // bank), from the module-wide kernel bank.
     bool GetGaborFeature(const unsigned char* face32, double* feature) const;
+    // The first nDim PCA coefficients of a normalised face, made as template
+    // creation makes its feature vector (the face is preprocessed in place first
+    // when bPreprocess is set).
+    bool GetFacePCACoefficients(unsigned char* face, bool bPreprocess, double* coeffs,
+                                int nDim) const;
 
 public:
 

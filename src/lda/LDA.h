@@ -35,6 +35,28 @@ public:
     // A = U W V^T of an m x n matrix (m >= n), see CSVD::Decompose.
     bool SVD(double* A, int m, int n, double* W, double* V);
 
+    // Incremental training (LDAIncremental.cpp): the statistics of earlier classes
+    // from an incremental data file plus a new batch of samples grouped by class.
+    // An empty path trains on the batch alone (TrainLDA).
+    bool IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampNum, int nDim,
+                          const char* szIncreaseFile);
+    bool ReadIncreaseHeader(const char* path, int* pnClassNum, int* pnDim);
+    bool ReadIncreaseData(const char* path, double* plfSum, double** pplfClassMeans,
+                          double* plfScatter, int nClassNum, int* pnClassSampNum, int nDim);
+    // Appends classes (means, counts, sample sum) to the running statistics.
+    void AccumulateClasses(double** pplfMeans, int nClassNum, const int* pnCounts, int nDim,
+                           const double* plfSum, bool bReset);
+    // m_plfSw += plfMat (cleared first when bReset).
+    void AddWithinScatter(const double* plfMat, int nDim, bool bReset);
+    // Class means of a batch and its sample sum.
+    void CalcBatchMeans(double** pplfSamps, int nClassNum, const int* pnCounts, int nDim,
+                        double** pplfMeans, double* plfSum);
+    // Unnormalised within-class scatter of a batch.
+    void CalcBatchScatter(double** pplfSamps, double** pplfMeans, int nClassNum,
+                          const int* pnCounts, int nDim, double* plfMat);
+    // m_plfSb from the class lists and m_plfMeanVec.
+    void CalcBetweenScatter();
+
     int32_t m_bLDAReady = 0;
     int32_t m_nClassNum = 0;
     int32_t m_nFeatureVecDim = 0;

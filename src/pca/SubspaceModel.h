@@ -34,6 +34,19 @@ public:
     bool TrainLDA(double** rows, int nClassNum, int* pnClassSampNum, int nTrainSampDim,
                   int nPCAEigenUsed, int nPCAEigenSkipped);
 
+    // Incremental LDA training on PCA coefficient rows the caller has computed
+    // (nLDATrainSampDim each); the LDA takes components nPCAEigenSkipped to
+    // nPCAEigenUsed - 1. On success K and S become those two numbers.
+    bool IncreaseTrainLDA(double** pplfRows, int nClassNum, int* pnClassSampNum,
+                          int nLDATrainSampDim, int nPCAEigenUsed, int nPCAEigenSkipped,
+                          const char* szIncreaseFile);
+    // Appends the classes of labelled feature vectors (nInDim values each) to
+    // incremental statistics: their first nDim principal components, the input
+    // that IncreaseTrainLDA with nDim components and none skipped works on.
+    bool CollectIncreaseStatistics(const double* const* ppFeatures, int nClassNum,
+                                   const int* pnClassSampNum, int nInDim, int nDim,
+                                   class CIncreaseStatistics& stats) const;
+
     bool m_bLDAReady = false;
     bool m_bPCAReady = false;
     // Declared in this order so that the PCA is destroyed before the LDA.
