@@ -19,10 +19,7 @@ using velmora_test::ScratchDir;
 
 namespace {
 
-constexpr int kFeatures = 7840;
-
-// Synthetic 64 x 64 faces: every class has its own smooth pattern, every face of
-// it a little noise on top.
+// Synthetic 64 x 64 faces: a smooth pattern per class plus noise per face.
 struct Faces {
     std::vector<std::vector<unsigned char>> pixels;
     std::vector<unsigned char*> table;
@@ -34,106 +31,69 @@ struct Faces {
         for (int n : classCounts) {
             const double a = phase(gen), b = phase(gen);
             for (int s = 0; s < n; ++s) {
-                std::vector<unsigned char> face(4096);
-                for (int y = 0; y < 64; ++y)
-                    for (int x = 0; x < 64; ++x) {
-                        const double v = 128 + 60 * std::sin(0.2 * x + a) * std::cos(0.15 * y + b) +
-                                         noise(gen);
-                        face[y * 64 + x] = static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
-                    }
-                pixels.push_back(face);
+                pixels.emplace_back(4096);
+                for (int i = 0; i < 4096; ++i)
+                    pixels.back()[i] = static_cast<unsigned char>(
+                        128 + 60 * std::sin(0.2 * (i % 64) + a) * std::cos(0.15 * (i / 64) + b) +
+                        noise(gen));
             }
         }
         for (auto& f : pixels)
             table.push_back(f.data());
     }
     int Classes() const { return static_cast<int>(counts.size()); }
+    enumTError Increase(CVelmora& v, int nLDA, const char* pca, const std::string& inc,
+                        const std::string& out, bool preprocess = false)
+    {
+        return v.IncreaseTrain(table.data(), Classes(), counts.data(), 0, preprocess, nLDA, 0, pca,
+                               inc.c_str(), out.c_str());
+    }
 };
 
-// Writes a model whose PCA passes (standardised) features 0..k-1 through, and
-// makes it the module's model.
-std::string InitializeBasisModel(CVelmora& v, const ScratchDir& dir, int k, int l)
+// A model whose PCA passes standardised features 0..k-1 through, made the module's.
+void InitializeBasis(CVelmora& v, const ScratchDir& dir, int k)
 {
-    const std::string path = dir.Write("basis.model", BasisModel(kFeatures, k, 0, l).Bytes());
-    EXPECT_TRUE(v.Initialize(path.c_str(), nullptr));
-    return path;
+    ASSERT_TRUE(v.Initialize(dir.Write("basis.model", BasisModel(7840, k, 0, 2).Bytes()).c_str(),
+                             nullptr));
 }
 
 } // namespace
 
-TEST(IncreaseTrain, RefusesBeforeAnyModelAndWithoutFaces)
+TEST(IncreaseTrain, ResultCodesAndMessages)
 {
     MessageCapture messages;
     ScratchDir dir;
     CVelmora v; // clears readiness
     Faces faces({3, 3}, 1);
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, faces.counts.data(), 0, false, 4, 0, nullptr,
-                              "", dir.Path("out.model").c_str()),
-              T_BAD_ARGUMENT);
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.model")));
-
-    // A PCA file on a model that has never had a K: the PCA loads, then no components.
-    g_subspaceModel.m_nPCAEigenUsed = 0;
-    const std::string pca = dir.Write("pca.model", BasisModel(kFeatures, 6, 0, 2).Bytes());
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, faces.counts.data(), 0, false, 4, 0,
-                              pca.c_str(), "", dir.Path("out.model").c_str()),
-              T_NO_SAMPLES);
-    EXPECT_TRUE(g_subspaceModel.m_bPCAReady);
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, faces.counts.data(), 0, false, 4, 0,
-                              dir.Path("missing.model").c_str(), "", dir.Path("out.model").c_str()),
-              T_BAD_ARGUMENT);
-    EXPECT_FALSE(g_subspaceModel.m_bPCAReady);
-
-    InitializeBasisModel(v, dir, 6, 2);
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 0, faces.counts.data(), 0, false, 4, 0, nullptr,
-                              "", dir.Path("out.model").c_str()),
-              T_NO_SAMPLES);
-    int empty[2] = {3, 0};
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, empty, 0, false, 4, 0, nullptr, "",
-                              dir.Path("out.model").c_str()),
-              T_BAD_ARGUMENT);
-    EXPECT_EQ(v.IncreaseTrain(nullptr, 2, faces.counts.data(), 0, false, 4, 0, nullptr, "",
-                              dir.Path("out.model").c_str()),
-              T_BAD_ARGUMENT);
-    EXPECT_TRUE(messages.texts().empty());
-    EXPECT_TRUE(g_subspaceModel.m_bLDAReady); // nothing reached the LDA
-}
-
-TEST(IncreaseTrain, ModelFailuresGiveTheirMessagesAnd100)
-{
-    MessageCapture messages;
-    ScratchDir dir;
-    CVelmora v;
-    InitializeBasisModel(v, dir, 8, 3);
-    Faces faces({3, 3, 3}, 2);
     const std::string out = dir.Path("out.model");
+    EXPECT_EQ(faces.Increase(v, 4, nullptr, "", out), T_BAD_ARGUMENT); // not initialised
+    g_subspaceModel.m_nPCAEigenUsed = 0; // as before any model: the PCA loads, no components
+    const std::string pca6 = dir.Write("pca6.model", BasisModel(7840, 6, 0, 2).Bytes());
+    EXPECT_EQ(faces.Increase(v, 4, pca6.c_str(), "", out), T_NO_SAMPLES);
+    EXPECT_EQ(faces.Increase(v, 4, dir.Path("none").c_str(), "", out), T_BAD_ARGUMENT);
+    EXPECT_FALSE(g_subspaceModel.m_bPCAReady);
+    EXPECT_TRUE(messages.texts().empty());
 
-    // nLDAEigenUsed above K leaves the LDA stage not ready.
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 3, faces.counts.data(), 0, false, 9, 0, nullptr,
-                              "", out.c_str()),
-              T_BAD_ARGUMENT);
+    InitializeBasis(v, dir, 8);
+    int empty[2] = {3, 0};
+    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 0, empty, 0, false, 4, 0, nullptr, "",
+                              out.c_str()), T_NO_SAMPLES);
+    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, empty, 0, false, 4, 0, nullptr, "",
+                              out.c_str()), T_BAD_ARGUMENT);
+    EXPECT_TRUE(messages.texts().empty());
+    EXPECT_EQ(faces.Increase(v, 9, nullptr, "", out), T_BAD_ARGUMENT); // K + 1
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"nPCAEigenUsed > nLDATrainSampDim"});
     EXPECT_FALSE(g_subspaceModel.m_bLDAReady);
-
-    // A PCA file with fewer vectors than K = 8.
     messages.clear();
-    const std::string small = dir.Write("small.model", BasisModel(kFeatures, 5, 0, 2).Bytes());
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 3, faces.counts.data(), 0, false, 5, 0,
-                              small.c_str(), "", out.c_str()),
-              T_BAD_ARGUMENT);
-    EXPECT_EQ(messages.texts(),
-              std::vector<std::string>{"nOutDim > m_pPCA->m_nMaxValidEigenVecNum"});
-
-    // A bad incremental file shows only the training failure.
-    InitializeBasisModel(v, dir, 8, 3);
+    EXPECT_EQ(faces.Increase(v, 5, pca6.c_str(), "", out), T_BAD_ARGUMENT); // 6 vectors, K = 8
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"nOutDim > m_pPCA->m_nMaxValidEigenVecNum"});
+    InitializeBasis(v, dir, 8);
     messages.clear();
-    const std::string junk = dir.Write("junk.inc", "QuorvaneIncrease2.3");
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 3, faces.counts.data(), 0, false, 8, 0, nullptr,
-                              junk.c_str(), out.c_str()),
+    EXPECT_EQ(faces.Increase(v, 8, nullptr, dir.Write("bad.inc", "QuorvaneIncrease2.3"), out),
               T_BAD_ARGUMENT);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 8);
+    EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 8); // K and S change only on success
 }
 
 TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
@@ -141,84 +101,63 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
     MessageCapture messages;
     ScratchDir dir;
     CVelmora v;
-    InitializeBasisModel(v, dir, 10, 3);
-    Faces earlier({4, 5, 4}, 3), fresh({5, 4, 4}, 4);
+    InitializeBasis(v, dir, 10);
+    Faces earlier({4, 5, 4}, 3), fresh({5, 4, 4}, 4), all({4, 5, 4, 5, 4, 4}, 3);
+    for (size_t i = 13; i < all.pixels.size(); ++i) // all = earlier followed by fresh
+        all.pixels[i] = fresh.pixels[i - 13];
 
-    // Statistics of the earlier faces, then the new faces on top of them.
     const std::string inc = dir.Path("earlier.inc");
     ASSERT_EQ(v.SaveIncreaseData(earlier.table.data(), 3, earlier.counts.data(), false, 10,
-                                 nullptr, inc.c_str()),
-              T_OK);
-    const std::string model = dir.Path("increased.model");
-    ASSERT_EQ(v.IncreaseTrain(fresh.table.data(), 3, fresh.counts.data(), 0, false, 10, 0, nullptr,
-                              inc.c_str(), model.c_str()),
-              T_OK);
-    EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 10);
+                                 nullptr, inc.c_str()), T_OK);
+    ASSERT_EQ(fresh.Increase(v, 10, nullptr, inc, dir.Path("inc.model")), T_OK);
+    ASSERT_EQ(all.Increase(v, 10, nullptr, "", dir.Path("all.model")), T_OK);
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
-    CSubspaceModel increased;
-    ASSERT_TRUE(increased.LoadModel(model, 0));
-    EXPECT_EQ(increased.m_pLDA->m_nValidEigenNum, 5); // all of min(6 - 1, 10, 26 - 6)
-
-    // All faces in one training with an empty incremental path.
-    Faces all({4, 5, 4}, 3);
-    Faces more({5, 4, 4}, 4);
-    for (size_t i = 0; i < more.pixels.size(); ++i) {
-        all.pixels.push_back(more.pixels[i]);
-    }
-    all.table.clear();
-    for (auto& f : all.pixels)
-        all.table.push_back(f.data());
-    all.counts = {4, 5, 4, 5, 4, 4};
-    const std::string batch = dir.Path("batch.model");
-    ASSERT_EQ(v.IncreaseTrain(all.table.data(), 6, all.counts.data(), 0, false, 10, 0, nullptr, "",
-                              batch.c_str()),
-              T_OK);
-    CSubspaceModel once;
-    ASSERT_TRUE(once.LoadModel(batch, 0));
-    const CLDA& a = *increased.m_pLDA;
-    const CLDA& b = *once.m_pLDA;
-    ASSERT_EQ(a.m_nValidEigenNum, b.m_nValidEigenNum);
-    for (int i = 0; i < a.m_nValidEigenNum; ++i) {
-        EXPECT_NEAR(a.m_plfEigenVals[i], b.m_plfEigenVals[i], 1e-8 * b.m_plfEigenVals[i]);
+    CSubspaceModel a, b;
+    ASSERT_TRUE(a.LoadModel(dir.Path("inc.model"), 0) && b.LoadModel(dir.Path("all.model"), 0));
+    ASSERT_EQ(a.m_pLDA->m_nValidEigenNum, 5); // every vector saved: min(6 - 1, 10, 26 - 6)
+    ASSERT_EQ(b.m_pLDA->m_nValidEigenNum, 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NEAR(a.m_pLDA->m_plfEigenVals[i], b.m_pLDA->m_plfEigenVals[i],
+                    1e-8 * b.m_pLDA->m_plfEigenVals[i]);
         double dot = 0;
         for (int j = 0; j < 10; ++j)
-            dot += a.m_pplfEigenVecs[i][j] * b.m_pplfEigenVecs[i][j];
-        EXPECT_NEAR(std::fabs(dot), 1.0, 1e-8) << "vector " << i;
+            dot += a.m_pLDA->m_pplfEigenVecs[i][j] * b.m_pLDA->m_pplfEigenVecs[i][j];
+        EXPECT_NEAR(std::fabs(dot), 1.0, 1e-8) << i;
     }
-    EXPECT_TRUE(messages.texts().empty());
-
-    // Extending the statistics file with the new faces gives the statistics of all.
+    // Extending the file with the new faces; a base of another dimension is refused.
     const std::string both = dir.Path("both.inc");
     ASSERT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 10,
-                                 inc.c_str(), both.c_str()),
-              T_OK);
+                                 inc.c_str(), both.c_str()), T_OK);
     CIncreaseStatistics st;
     ASSERT_TRUE(st.Load(both.c_str()));
-    EXPECT_EQ(st.GetClassNum(), 6);
     EXPECT_EQ(st.GetTotalSampNum(), 26);
-    EXPECT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 9, inc.c_str(),
-                                 both.c_str()),
-              T_BAD_ARGUMENT); // dimension of the base file differs
-    EXPECT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 10,
-                                 dir.Path("none.inc").c_str(), both.c_str()),
-              T_FILE_ERROR);
+    EXPECT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 9,
+                                 inc.c_str(), both.c_str()), T_BAD_ARGUMENT);
+    EXPECT_TRUE(messages.texts().empty());
+
+    // Preprocessing changes the caller's faces only when asked.
+    const auto before = fresh.pixels;
+    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", dir.Path("p.model")), T_OK);
+    EXPECT_EQ(fresh.pixels, before);
+    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", dir.Path("p.model"), true), T_OK);
+    EXPECT_NE(fresh.pixels, before);
 }
 
-TEST(IncreaseTrain, PreprocessingChangesOnlyWhenAsked)
+TEST(ModelIncrease, SkippedComponentsAndPCAReadiness)
 {
-    ScratchDir dir;
-    CVelmora v;
-    InitializeBasisModel(v, dir, 6, 2);
-    Faces faces({3, 3}, 5);
-    const auto before = faces.pixels;
-    ASSERT_EQ(v.IncreaseTrain(faces.table.data(), 2, faces.counts.data(), 0, false, 4, 0, nullptr,
-                              "", dir.Path("a.model").c_str()),
-              T_OK);
-    EXPECT_EQ(faces.pixels, before);
-    InitializeBasisModel(v, dir, 6, 2);
-    ASSERT_EQ(v.IncreaseTrain(faces.table.data(), 2, faces.counts.data(), 0, true, 4, 0, nullptr,
-                              "", dir.Path("b.model").c_str()),
-              T_OK);
-    EXPECT_NE(faces.pixels, before);
-    EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 4);
+    MessageCapture messages;
+    CSubspaceModel model;
+    double rows[6][4] = {{0, 1, 2, 3}, {1, 1, 2, 4}, {0, 2, 2, 3}, {5, 6, 1, 0}, {6, 6, 0, 1}, {5, 7, 1, 1}};
+    double* table[6] = {rows[0], rows[1], rows[2], rows[3], rows[4], rows[5]};
+    int counts[2] = {3, 3};
+    EXPECT_FALSE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, 1, ""));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"PCA is not ready!"});
+    model.m_bPCAReady = true; // the LDA stage does not read the PCA itself
+    ASSERT_TRUE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, 1, ""));
+    EXPECT_EQ(model.m_nPCAEigenUsed, 4);
+    EXPECT_EQ(model.m_nPCAEigenSkipped, 1);
+    EXPECT_EQ(model.m_pLDA->m_nFeatureVecDim, 3); // components 1..3
+    EXPECT_EQ(model.m_pLDA->m_pplfMeanVecs[1][0], 19.0 / 3);
+    EXPECT_FALSE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, -1, "")); // skip outside the block
+    EXPECT_FALSE(model.m_bLDAReady);
 }
