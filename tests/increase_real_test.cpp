@@ -13,6 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <velmora/Velmora.h>
 
+#include "common/ByteOrder.h"
 #include "gabor/GaborBank.h"
 #include "pca/SubspaceModel.h"
 #include "preprocess/FacePreprocessor.h"
@@ -108,9 +109,9 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
     ASSERT_EQ(nTrained, 215);
     ASSERT_EQ(nFresh, 30);
 
-    velmora_test::ByteWriter header; // an empty sample file: every sample from memory
-    for (int32_t x : {7840, 1, 0, 0})
-        header.Int32(x);
+    std::string header(16, '\0'); // an empty sample file: every sample from memory
+    WriteInt32LE(reinterpret_cast<unsigned char*>(&header[0]), 7840);
+    WriteInt32LE(reinterpret_cast<unsigned char*>(&header[4]), 1);
     std::vector<unsigned char*> rows, trainTable, learnTable;
     for (auto& b : trainBytes)
         rows.push_back(b.data());
@@ -120,7 +121,7 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
         learnTable.push_back(f.data());
     std::vector<int> threes(215, 3);
     ASSERT_EQ(v.Train(rows.data(), 7840, 1, 215, threes.data(),
-                      dir.Write("empty.samples", header.Bytes())), T_OK);
+                      dir.Write("empty.samples", header)), T_OK);
     ASSERT_EQ(v.SaveMatrix(dir.Path("trained.model")), T_OK);
     ASSERT_TRUE(v.Initialize(dir.Path("trained.model").c_str(), nullptr));
     double sameBefore, differentBefore;

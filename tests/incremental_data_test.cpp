@@ -10,7 +10,6 @@
 #include "lda/IncrementalData.h"
 #include "support/HandModel.h"
 
-using velmora_test::ByteWriter;
 using velmora_test::ScratchDir;
 
 namespace {
@@ -22,12 +21,23 @@ const double kSamples[5][2] = {{1, 2}, {3, 4}, {0, 0}, {2, 0}, {4, 3}};
 const double* const kRows[5] = {kSamples[0], kSamples[1], kSamples[2], kSamples[3], kSamples[4]};
 const int kCounts[2] = {2, 3};
 
+std::string Int32(int32_t v)
+{
+    unsigned char b[4];
+    WriteInt32LE(b, v);
+    return std::string(reinterpret_cast<char*>(b), 4);
+}
+
+std::string Double(double v)
+{
+    unsigned char b[8];
+    WriteDoubleLE(b, v);
+    return std::string(reinterpret_cast<char*>(b), 8);
+}
+
 std::string Header(int32_t nf, int32_t d)
 {
-    ByteWriter w;
-    w.Int32(nf);
-    w.Int32(d);
-    return std::string(g_szIncreaseMagic, kIncreaseMagicSize) + w.Bytes();
+    return std::string(g_szIncreaseMagic, kIncreaseMagicSize) + Int32(nf) + Int32(d);
 }
 
 } // namespace
@@ -115,9 +125,7 @@ TEST(IncrementalData, HostileFilesFailWithoutTrustingTheirCounts)
             dir.Write("nf.inc", Header(classes, 1) + std::string(24, '\0')).c_str(), &nf, &d));
 
     // A negative Nf means no class records: S follows the sum directly.
-    ByteWriter body;
-    body.Doubles({4.0, 9.0});
-    const std::string neg = dir.Write("neg.inc", Header(-5, 1) + body.Bytes());
+    const std::string neg = dir.Write("neg.inc", Header(-5, 1) + Double(4.0) + Double(9.0));
     ASSERT_TRUE(ReadIncreaseFileHeader(neg.c_str(), &nf, &d));
     EXPECT_EQ(nf, -5);
     ASSERT_TRUE(ReadIncreaseFileData(neg.c_str(), sum, nullptr, scatter, -5, nullptr, 1));
