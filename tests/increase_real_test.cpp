@@ -121,8 +121,8 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
         learnTable.push_back(f.data());
     std::vector<int> threes(215, 3);
     ASSERT_EQ(v.Train(rows.data(), 7840, 1, 215, threes.data(),
-                      dir.Write("empty.samples", header)), T_OK);
-    ASSERT_EQ(v.SaveMatrix(dir.Path("trained.model")), T_OK);
+                      dir.Write("empty.samples", header).c_str()), T_OK);
+    ASSERT_EQ(v.SaveMatrix(dir.Path("trained.model").c_str()), T_OK);
     ASSERT_TRUE(v.Initialize(dir.Path("trained.model").c_str(), nullptr));
     double sameBefore, differentBefore;
     Report("Train", v, probes, sameBefore, differentBefore);
