@@ -1,0 +1,78 @@
+#pragma once
+// Shared pieces of the fuzz programs: quiet message handling, scratch files in
+// memory-backed storage, and a check that turns a broken invariant into a crash
+// the fuzzer reports.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+#include <velmora/Velmora.h>
+
+#define VELMORA_FUZZ_CHECK(condition)                                                        \
+    do {                                                                                   \
+        if (!(condition)) {                                                                \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                  \
+        }                                                                                  \
+    } while (0)
+
+namespace velmora_fuzz {
+
+// The readers report bad files through messages; thousands a second would only
+// slow the fuzzer down.
+inline void Quiet()
+{
+    static const bool installed = [] {
+        VelmoraSetMessageHandler([](const char*, void*) {}, nullptr);
+        return true;
+    }();
+    (void)installed;
+}
+
+// A file named after the process and a tag, in /dev/shm when it exists (the
+// readers take paths, and tmpfs keeps one write per input cheap). Removed on
+// destruction.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& tag)
+    {
+        const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        m_path = std::string(dir) + "/velmora-fuzz-" + std::to_string(getpid()) + "-" + tag;
+    }
+    ~ScratchFile() { std::remove(m_path.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    bool Write(const uint8_t* data, size_t size) const
+    {
+        std::FILE* f = std::fopen(m_path.c_str(), "wb");
+        if (f == nullptr)
+            return false;
+        const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+        return std::fclose(f) == 0 && ok;
+    }
+
+    std::string Read() const
+    {
+        std::string bytes;
+        if (std::FILE* f = std::fopen(m_path.c_str(), "rb")) {
+            char chunk[4096];
+            size_t n;
+            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+                bytes.append(chunk, n);
+            std::fclose(f);
+        }
+        return bytes;
+    }
+
+private:
+    std::string m_path;
+};
+
+} // namespace velmora_fuzz

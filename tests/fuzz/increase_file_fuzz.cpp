@@ -1,0 +1,54 @@
+// The incremental data file through its two readers, sized as the header says,
+// and through the statistics object that loads and saves it: what loads must
+// save back to the very bytes that were read.
+#include <cstring>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "common/ByteOrder.h"
+#include "lda/IncreaseStatistics.h"
+#include "lda/IncrementalData.h"
+
+using velmora_fuzz::ScratchFile;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    velmora_fuzz::Quiet();
+    ScratchFile file("increase");
+    if (!file.Write(data, size))
+        return 0;
+
+    int nClassNum = 0;
+    int nDim = 0;
+    if (ReadIncreaseFileHeader(file.Path().c_str(), &nClassNum, &nDim)) {
+        // The header reader vouches that the file holds what Nf and d announce.
+        VELMORA_FUZZ_CHECK(nDim >= 1 && nDim <= kIncreaseMaxDim);
+        VELMORA_FUZZ_CHECK(IncreaseFileSize(nClassNum, nDim) <= size);
+        const size_t d = static_cast<size_t>(nDim);
+        const size_t classes = nClassNum < 0 ? 0 : static_cast<size_t>(nClassNum);
+        std::vector<double> sum(d), scatter(d * d);
+        std::vector<std::vector<double>> means(classes, std::vector<double>(d));
+        std::vector<double*> rows(classes);
+        for (size_t i = 0; i < classes; ++i)
+            rows[i] = means[i].data();
+        std::vector<int> counts(classes);
+        VELMORA_FUZZ_CHECK(ReadIncreaseFileData(file.Path().c_str(), sum.data(),
+                                                rows.empty() ? nullptr : rows.data(), scatter.data(),
+                                                nClassNum, counts.empty() ? nullptr : counts.data(),
+                                                nDim));
+        // A call that disagrees with the file is refused.
+        VELMORA_FUZZ_CHECK(!ReadIncreaseFileData(file.Path().c_str(), sum.data(), rows.data(),
+                                                 scatter.data(), nClassNum, counts.data(), nDim + 1));
+    }
+
+    CIncreaseStatistics statistics;
+    if (statistics.Load(file.Path().c_str())) {
+        ScratchFile saved("increase-saved");
+        VELMORA_FUZZ_CHECK(statistics.Save(saved.Path().c_str()));
+        const std::string bytes = saved.Read();
+        VELMORA_FUZZ_CHECK(bytes.size() <= size);
+        if (size >= 24 && ReadInt32LE(data + 20) >= 0)
+            VELMORA_FUZZ_CHECK(std::memcmp(bytes.data(), data, bytes.size()) == 0);
+    }
+    return 0;
+}
