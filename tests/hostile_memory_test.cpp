@@ -1,0 +1,280 @@
+// No reader may allocate more than a small multiple of its input, whatever the
+// header says. Two views: every operator new of this program is metered, so the
+// peak heap of each reader is measured directly (in every build); and each reader
+// runs once more in a child process whose address space is capped just above its
+// needs (not in sanitizer builds, whose shadow memory needs a huge address space).
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+
+#include <velmora/Velmora.h>
+
+#include "support/MessageCapture.h"
+#include "support/ReaderCases.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMORA_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMORA_SANITIZED 1
+#endif
+#endif
+
+namespace {
+
+// Heap meter behind the replaced operators below: bytes live now, the highest
+// value since the last reset, and the largest single request.
+struct Meter {
+    size_t live = 0;
+    size_t peak = 0;
+    size_t largest = 0;
+};
+Meter g_meter;
+constexpr size_t kPrefix = 16; // keeps the block's size; preserves 16-byte alignment
+
+void* Allocate(size_t size) noexcept
+{
+    g_meter.largest = std::max(g_meter.largest, size);
+    if (size > SIZE_MAX - kPrefix)
+        return nullptr;
+    void* block = std::malloc(size + kPrefix);
+    if (block == nullptr)
+        return nullptr;
+    *static_cast<size_t*>(block) = size;
+    g_meter.live += size;
+    g_meter.peak = std::max(g_meter.peak, g_meter.live);
+    return static_cast<char*>(block) + kPrefix;
+}
+
+void Release(void* p) noexcept
+{
+    if (p == nullptr)
+        return;
+    char* block = static_cast<char*>(p) - kPrefix;
+    g_meter.live -= *reinterpret_cast<size_t*>(block);
+    std::free(block);
+}
+
+} // namespace
+
+void* operator new(size_t size)
+{
+    if (void* p = Allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size)
+{
+    if (void* p = Allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, size_t) noexcept { Release(p); }
+void operator delete[](void* p, size_t) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
+
+using namespace velmora_test;
+
+namespace {
+
+// The readers by name, so that a fresh child process can pick one from its
+// environment without building anything first.
+const std::pair<const char*, Reader> kReaders[] = {
+    {"LoadModel", LoadModelFile},
+    {"ReadPCAFile", ReadPcaBlock},
+    {"CIncreaseStatistics::Load", LoadIncreaseFile},
+    {"CImage::Load", LoadImageFile},
+};
+
+struct ReaderCase {
+    std::string what;
+    std::string fileName; // the image reader is chosen by the extension
+    int reader;           // index into kReaders
+    FileBytes bytes;
+    bool loads;
+};
+
+FileBytes With(FileBytes bytes, size_t offset, int32_t value)
+{
+    PutInt32(bytes, offset, value);
+    return bytes;
+}
+
+FileBytes WithUInt16(FileBytes bytes, size_t offset, uint16_t value)
+{
+    WriteUInt16LE(bytes.data() + offset, value);
+    return bytes;
+}
+
+// Valid files of a megabyte or so (so that the multiple, not the fixed slack,
+// decides) and the same files with their counts turned hostile.
+std::vector<ReaderCase> Cases()
+{
+    std::vector<ReaderCase> cases;
+    const int d = 1500, k = 80, l = 40;
+    const FileBytes model = ModelFileBytes(d, k, l);
+    const size_t lda = ModelLdaCountsOffset(d, k);
+    for (const int reader : {0, 1}) {
+        const std::string name = kReaders[reader].first;
+        cases.push_back({name + " valid", "m.bin", reader, model, true});
+        cases.push_back({name + " D = 2^31-1", "m.bin", reader, With(model, 4, INT_MAX), false});
+        cases.push_back({name + " K = 2^31-1", "m.bin", reader, With(model, 8, INT_MAX), false});
+        cases.push_back({name + " N, D, K = 2^31-1, header only", "m.bin", reader,
+                         With(With(With(FileBytes(12), 0, INT_MAX), 4, INT_MAX), 8, INT_MAX), false});
+    }
+    cases.push_back({"LoadModel L = 2^31-1", "m.bin", 0, With(model, lda + 4, INT_MAX), false});
+    cases.push_back({"LoadModel E = 2^31-1", "m.bin", 0, With(model, lda + 8, INT_MAX), false});
+    cases.push_back({"LoadModel L, E = 2^31-1", "m.bin", 0,
+                     With(With(model, lda + 4, INT_MAX), lda + 8, INT_MAX), false});
+
+    const FileBytes increase = IncreaseFileBytes(40, 300);
+    cases.push_back({"incremental data valid", "i.inc", 2, increase, true});
+    cases.push_back({"incremental data Nf = 2^31-1", "i.inc", 2, With(increase, 20, INT_MAX), false});
+    cases.push_back({"incremental data d = 1024", "i.inc", 2, With(increase, 24, 1024), false});
+    cases.push_back({"incremental data d = 2^31-1", "i.inc", 2, With(increase, 24, INT_MAX), false});
+
+    const FileBytes bmp = BmpBytes(1001, 1000, 8);
+    cases.push_back({"BMP 8-bit valid", "b.bmp", 3, bmp, true});
+    cases.push_back({"BMP 24-bit valid", "b.bmp", 3, BmpBytes(577, 600, 24), true});
+    cases.push_back({"BMP 65535 x 65535", "b.bmp", 3, With(With(bmp, 18, 65535), 22, 65535), false});
+    cases.push_back({"BMP 2^31-1 x 2^31-1", "b.bmp", 3, With(With(bmp, 18, INT_MAX), 22, INT_MAX), false});
+    cases.push_back({"BMP 2^31-1 colours", "b.bmp", 3, With(bmp, 46, INT_MAX), false});
+    cases.push_back({"PGM valid", "p.pgm", 3, PgmBytes(1000, 1000, 1000000), true});
+    cases.push_back({"PGM 65535 x 65535", "p.pgm", 3, PgmBytes(65535, 65535, 1000000), false});
+    cases.push_back({"PGM 2^31-1 x 2^31-1", "p.pgm", 3, PgmBytes(INT_MAX, INT_MAX, 1000000), false});
+    const FileBytes img = ImgBytes(1000, 1000, 1000000);
+    cases.push_back({"img valid", "g.img", 3, img, true});
+    cases.push_back({"img 65535 x 65535", "g.img", 3,
+                     WithUInt16(WithUInt16(img, 0, 65535), 2, 65535), false});
+    cases.push_back({"raw valid", "r.raw", 3, RawBytes(), true});
+    return cases;
+}
+
+// Allowance for any reader: twice its file plus a little fixed working space.
+size_t Allowance(size_t fileSize)
+{
+    return 2 * fileSize + 64 * 1024;
+}
+
+uint64_t AddressSpaceInUse()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stoull(line.substr(7)) * 1024;
+    return 0;
+}
+
+// A fresh copy of this program, started by RunCapped, runs one reader under the
+// cap before main and exits; a forked copy would reuse the heap its parent had
+// freed, and the cap would not see the reader's allocations.
+int RunCappedChildIfAsked()
+{
+    const char* reader = std::getenv("VELMORA_CAPPED_READER");
+    const char* path = std::getenv("VELMORA_CAPPED_PATH");
+    const char* budget = std::getenv("VELMORA_CAPPED_BUDGET");
+    const char* loads = std::getenv("VELMORA_CAPPED_LOADS");
+    if (reader == nullptr || path == nullptr || budget == nullptr || loads == nullptr)
+        return 0;
+    VelmoraSetMessageHandler([](const char*, void*) {}, nullptr);
+    const uint64_t cap = AddressSpaceInUse() + std::stoull(budget);
+    const rlimit limit{cap, cap};
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        _exit(3);
+    int code = 2;
+    try {
+        code = kReaders[std::atoi(reader)].second(path) == (loads[0] == '1') ? 0 : 1;
+    } catch (...) {
+    }
+    _exit(code);
+}
+const int g_cappedChild = RunCappedChildIfAsked();
+
+// Runs the reader of the case in a fresh process whose address space may grow
+// by `budget` bytes at most. 0: the reader gave the expected answer; 1: it gave
+// the other one; 2: an exception escaped; 128 + n: killed by signal n.
+int RunCapped(const ReaderCase& c, const std::string& path, uint64_t budget)
+{
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VELMORA_CAPPED_READER", std::to_string(c.reader).c_str(), 1);
+        setenv("VELMORA_CAPPED_PATH", path.c_str(), 1);
+        setenv("VELMORA_CAPPED_BUDGET", std::to_string(budget).c_str(), 1);
+        setenv("VELMORA_CAPPED_LOADS", c.loads ? "1" : "0", 1);
+        execl("/proc/self/exe", "hostile_memory_test", static_cast<char*>(nullptr));
+        _exit(4);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+TEST(HostileMemory, NoReaderAllocatesMoreThanTwiceItsFile)
+{
+    MessageCapture quiet;
+    HostileDir dir;
+    for (const ReaderCase& c : Cases()) {
+        const std::string path = dir.Write(c.fileName, c.bytes);
+        g_meter.peak = g_meter.live;
+        g_meter.largest = 0;
+        const size_t before = g_meter.live;
+        EXPECT_EQ(kReaders[c.reader].second(path), c.loads) << c.what;
+        const size_t peak = g_meter.peak - before;
+        EXPECT_LE(peak, Allowance(c.bytes.size())) << c.what;
+        std::printf("%-40s file %9zu  peak heap %9zu (%.2f x)  largest block %9zu\n", c.what.c_str(),
+                    c.bytes.size(), peak, static_cast<double>(peak) / c.bytes.size(), g_meter.largest);
+    }
+}
+
+TEST(HostileMemory, SizeCheckedCompareNeverBelievesTheHeader)
+{
+    const CVelmora velmora;
+    unsigned char a[16] = {}, b[16] = {};
+    WriteInt32LE(a, INT_MAX);
+    WriteInt32LE(a + 4, INT_MAX);
+    WriteInt32LE(b, 1);
+    WriteInt32LE(b + 4, 1);
+    g_meter.peak = g_meter.live;
+    g_meter.largest = 0;
+    const size_t before = g_meter.live;
+    EXPECT_EQ(velmora.CompareTemplate(a, sizeof a, b, sizeof b, 1), -1.0);
+    EXPECT_EQ(velmora.CompareTemplate(b, sizeof b, a, sizeof a, 3), -1.0);
+    EXPECT_LE(g_meter.peak - before, 1024u);
+}
+
+TEST(HostileMemory, ReadersWorkInsideACappedAddressSpace)
+{
+#ifdef VELMORA_SANITIZED
+    GTEST_SKIP() << "sanitizer builds reserve terabytes of shadow memory; the cap cannot apply";
+#else
+    if (std::getenv("LD_PRELOAD") != nullptr && std::string(std::getenv("LD_PRELOAD")).find("vgpreload") != std::string::npos)
+        GTEST_SKIP() << "under valgrind the address space is valgrind's";
+    MessageCapture quiet;
+    HostileDir dir;
+    for (const ReaderCase& c : Cases()) {
+        const std::string path = dir.Write(c.fileName, c.bytes);
+        // Slack for the stream buffers and the allocator's own mappings.
+        EXPECT_EQ(RunCapped(c, path, Allowance(c.bytes.size()) + 8 * 1024 * 1024), 0) << c.what;
+    }
+    // The cap is real: the valid model does not load with its file's size halved.
+    const ReaderCase model = Cases().front();
+    EXPECT_NE(RunCapped(model, dir.Write("m.bin", model.bytes), model.bytes.size() / 2), 0);
+#endif
+}

@@ -1,0 +1,190 @@
+#pragma once
+// Valid files of every format the library reads, built independently of the
+// library's writers, and the readers themselves behind one signature, for the
+// hostile-input suites that treat all readers alike.
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "common/ByteOrder.h"
+#include "common/File.h"
+#include "image/Image.h"
+#include "lda/IncreaseStatistics.h"
+#include "pca/PCA.h"
+#include "pca/SubspaceModel.h"
+#include "support/HandModel.h"
+
+namespace velmora_test {
+
+using FileBytes = std::vector<unsigned char>;
+
+// A reader takes a path and reports whether it loaded.
+using Reader = std::function<bool(const std::string& path)>;
+
+inline bool LoadModelFile(const std::string& path)
+{
+    CSubspaceModel model;
+    return model.LoadModel(path, 0);
+}
+
+inline bool ReadPcaBlock(const std::string& path)
+{
+    CPCA pca;
+    return pca.ReadPCAFile(path, 0);
+}
+
+inline bool LoadIncreaseFile(const std::string& path)
+{
+    CIncreaseStatistics statistics;
+    return statistics.Load(path.c_str());
+}
+
+// CImage picks its reader from the extension of the path.
+inline bool LoadImageFile(const std::string& path)
+{
+    CFile file;
+    CImage image;
+    return file.Open(path, CFile::modeRead) && image.Load(&file) == 1;
+}
+
+inline FileBytes ToFileBytes(const std::string& s)
+{
+    return FileBytes(s.begin(), s.end());
+}
+
+inline void PutInt32(FileBytes& bytes, size_t offset, int32_t value)
+{
+    WriteInt32LE(bytes.data() + offset, value);
+}
+
+// Model file of D features, K PCA vectors, S = 2 skipped and L LDA vectors.
+inline FileBytes ModelFileBytes(int d, int k, int l)
+{
+    return ToFileBytes(BasisModel(d, k, 2, l).Bytes());
+}
+
+// Offsets of the counts inside ModelFileBytes(d, k, l).
+inline size_t ModelLdaCountsOffset(int d, int k)
+{
+    return 12 + 17 * static_cast<size_t>(d) + 8 * static_cast<size_t>(k) * (1 + d);
+}
+
+// Incremental data file of nf classes of dimension d with small made-up values.
+inline FileBytes IncreaseFileBytes(int nf, int d)
+{
+    FileBytes bytes(std::begin("QuorvaneIncrease2.4"), std::end("QuorvaneIncrease2.4"));
+    bytes.resize(28);
+    PutInt32(bytes, 20, nf);
+    PutInt32(bytes, 24, d);
+    auto put = [&bytes](double v) {
+        unsigned char b[8];
+        WriteDoubleLE(b, v);
+        bytes.insert(bytes.end(), b, b + 8);
+    };
+    for (int j = 0; j < d; ++j)
+        put(3.0 * j);
+    for (int i = 0; i < nf; ++i) {
+        for (int j = 0; j < d; ++j)
+            put(i + 0.5 * j);
+        bytes.resize(bytes.size() + 4);
+        PutInt32(bytes, bytes.size() - 4, 3);
+    }
+    for (int i = 0; i < d * d; ++i)
+        put(i % (d + 1) == 0 ? 2.0 : 0.0);
+    return bytes;
+}
+
+// Bottom-up 8-bit BMP with a 256-entry grey table, or 24-bit without a table.
+inline FileBytes BmpBytes(int width, int height, int bits)
+{
+    const int colors = bits == 8 ? 256 : 0;
+    const int stride = ((width * bits + 31) / 32) * 4;
+    const size_t pixelsAt = 54 + 4 * static_cast<size_t>(colors);
+    FileBytes bytes(pixelsAt + static_cast<size_t>(stride) * height, 0);
+    bytes[0] = 'B';
+    bytes[1] = 'M';
+    PutInt32(bytes, 2, static_cast<int32_t>(bytes.size()));
+    PutInt32(bytes, 10, static_cast<int32_t>(pixelsAt));
+    PutInt32(bytes, 14, 40);
+    PutInt32(bytes, 18, width);
+    PutInt32(bytes, 22, height);
+    WriteUInt16LE(bytes.data() + 26, 1);
+    WriteUInt16LE(bytes.data() + 28, static_cast<uint16_t>(bits));
+    for (int i = 0; i < colors; ++i)
+        bytes[54 + 4 * i] = bytes[55 + 4 * i] = bytes[56 + 4 * i] = static_cast<unsigned char>(i);
+    for (size_t i = pixelsAt; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7);
+    return bytes;
+}
+
+// Binary PGM with the four header lines the reader expects.
+inline FileBytes PgmBytes(int width, int height, size_t pixels)
+{
+    const std::string header = "P5\n# made by hand\n" + std::to_string(width) + " " +
+                               std::to_string(height) + "\n255\n";
+    FileBytes bytes = ToFileBytes(header);
+    for (size_t i = 0; i < pixels; ++i)
+        bytes.push_back(static_cast<unsigned char>(i * 13));
+    return bytes;
+}
+
+// img: 16-bit width and height, then the pixel bytes.
+inline FileBytes ImgBytes(int width, int height, size_t pixels)
+{
+    FileBytes bytes(4 + pixels, 0x5a);
+    WriteUInt16LE(bytes.data(), static_cast<uint16_t>(width));
+    WriteUInt16LE(bytes.data() + 2, static_cast<uint16_t>(height));
+    return bytes;
+}
+
+// dat / raw: a 32-byte header and the 512 x 342 frame.
+inline FileBytes RawBytes()
+{
+    FileBytes bytes(32 + 512 * 342);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 3);
+    return bytes;
+}
+
+// A scratch folder in memory-backed /dev/shm when there is one.
+class HostileDir {
+public:
+    HostileDir()
+    {
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        m_dir = base / ("velmora_hostile_" + std::to_string(::getpid()) + "_" + std::to_string(s_serial++));
+        std::filesystem::create_directories(m_dir);
+    }
+    ~HostileDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    HostileDir(const HostileDir&) = delete;
+    HostileDir& operator=(const HostileDir&) = delete;
+
+    std::string Write(const std::string& name, const FileBytes& bytes, size_t size = SIZE_MAX) const
+    {
+        const std::string path = (m_dir / name).string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(std::min(size, bytes.size())));
+        return path;
+    }
+
+private:
+    std::filesystem::path m_dir;
+    static inline int s_serial = 0;
+};
+
+} // namespace velmora_test
