@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -49,6 +50,11 @@ enumCTError CVelmora::CreateTemplate(unsigned char* face, int /*width*/, int /*h
     std::vector<double> vector(static_cast<size_t>(g_templateDim > 0 ? g_templateDim : 0));
     if (!g_subspaceModel.ProjectToLDA(feature.data(), kFeatureDim, vector.data(), g_templateDim))
         return CT_FAILED;
+    // A model file may carry any IEEE value. A vector that is not finite would
+    // only ever compare as invalid, so it is refused and not stored.
+    for (const double v : vector)
+        if (!std::isfinite(v))
+            return CT_FAILED;
     for (size_t i = 0; i < vector.size(); ++i)
         WriteDoubleLE(templ + 8 + 8 * i, vector[i]);
     return CT_OK;
