@@ -169,6 +169,7 @@ size_t Allowance(size_t fileSize)
     return 2 * fileSize + 64 * 1024;
 }
 
+#ifndef VELMORA_SANITIZED
 uint64_t AddressSpaceInUse()
 {
     std::ifstream status("/proc/self/status");
@@ -223,6 +224,8 @@ int RunCapped(const ReaderCase& c, const std::string& path, uint64_t budget)
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+#endif
 
 } // namespace
 
