@@ -267,8 +267,6 @@ TEST(HostileMemory, ReadersWorkInsideACappedAddressSpace)
 #ifdef VELMORA_SANITIZED
     GTEST_SKIP() << "sanitizer builds reserve terabytes of shadow memory; the cap cannot apply";
 #else
-    if (std::getenv("LD_PRELOAD") != nullptr && std::string(std::getenv("LD_PRELOAD")).find("vgpreload") != std::string::npos)
-        GTEST_SKIP() << "under valgrind the address space is valgrind's";
     MessageCapture quiet;
     HostileDir dir;
     for (const ReaderCase& c : Cases()) {
