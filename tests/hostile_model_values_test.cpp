@@ -32,27 +32,54 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // D = 7840 features, K = 10 unit PCA rows, deviations 1, S = 0, and 200 LDA rows
 // that repeat the 10 unit vectors.
-HandModel SmallModel()
+constexpr int kK = 10;
+constexpr int kL = 200;
+
+std::vector<double> Unit(int size, int at)
+{
+    std::vector<double> v(static_cast<size_t>(size), 0.0);
+    v[static_cast<size_t>(at)] = 1.0;
+    return v;
+}
+
+std::string SmallModel()
 {
     HandModel m;
     m.n = 300;
     m.d = kFeatureDim;
-    m.k = 10;
-    m.meanBytes.assign(kFeatureDim, 3);
+    m.k = kK;
     m.mean.assign(kFeatureDim, 3.5);
     m.stdDev.assign(kFeatureDim, 1.0);
     for (int i = 0; i < m.k; ++i) {
         m.eigenVals.push_back(10.0 - i);
-        m.eigenVecs.push_back(velmora_test::UnitVector(kFeatureDim, 100 + 700 * i));
+        m.eigenVecs.push_back(Unit(kFeatureDim, 100 + 700 * i));
     }
-    m.l = 200;
+    m.l = kL;
     m.e = m.k;
     for (int i = 0; i < m.l; ++i) {
         m.ldaEigenVals.push_back(1.0 - 0.001 * i);
-        m.ldaVecs.push_back(velmora_test::UnitVector(m.e, i % m.e));
+        m.ldaVecs.push_back(Unit(m.e, i % m.e));
     }
     m.ldaMean.assign(static_cast<size_t>(m.e), 0.25);
-    return m;
+    return m.Bytes();
+}
+
+// File offsets of the doubles of SmallModel (the values are patched into the
+// bytes, so the mean bytes keep what the clean mean gives).
+constexpr size_t kD = kFeatureDim;
+constexpr size_t kPcaEnd = 12 + 17 * kD + 8 * kK + 8 * kK * kD;
+constexpr size_t MeanAt(size_t j) { return 12 + kD + 8 * j; }
+constexpr size_t DeviationAt(size_t j) { return 12 + 9 * kD + 8 * j; }
+constexpr size_t EigenValueAt(size_t i) { return 12 + 17 * kD + 8 * i; }
+constexpr size_t EigenVectorAt(size_t i, size_t j) { return 12 + 17 * kD + 8 * kK + 8 * (i * kD + j); }
+constexpr size_t LdaEigenValueAt(size_t i) { return kPcaEnd + 12 + 8 * i; }
+constexpr size_t LdaMeanAt(size_t j) { return kPcaEnd + 12 + 8 * kL + 8 * j; }
+constexpr size_t LdaVectorAt(size_t i, size_t j) { return kPcaEnd + 12 + 8 * kL + 8 * kK + 8 * (i * kK + j); }
+
+std::string Patched(std::string bytes, size_t offset, double value)
+{
+    WriteDoubleLE(reinterpret_cast<unsigned char*>(&bytes[offset]), value);
+    return bytes;
 }
 
 // A grey 64 x 64 face with some structure for the Gabor filters.
@@ -74,18 +101,18 @@ enum class Effect {
 
 struct Poison {
     const char* where;
-    void (*apply)(HandModel&, double);
+    size_t offset;
     Effect effect;
 };
 
 const Poison kPoisons[] = {
-    {"PCA mean", [](HandModel& m, double v) { m.mean[100] = v; }, Effect::kRefused},
-    {"PCA deviation", [](HandModel& m, double v) { m.stdDev[100] = v; }, Effect::kDeviation},
-    {"PCA eigenvalue", [](HandModel& m, double v) { m.eigenVals[0] = v; }, Effect::kUnread},
-    {"PCA eigenvector", [](HandModel& m, double v) { m.eigenVecs[3][5000] = v; }, Effect::kRefused},
-    {"LDA eigenvalue", [](HandModel& m, double v) { m.ldaEigenVals[7] = v; }, Effect::kUnread},
-    {"LDA mean", [](HandModel& m, double v) { m.ldaMean[2] = v; }, Effect::kUnread},
-    {"LDA eigenvector", [](HandModel& m, double v) { m.ldaVecs[150][4] = v; }, Effect::kRefused},
+    {"PCA mean", MeanAt(100), Effect::kRefused},
+    {"PCA deviation", DeviationAt(100), Effect::kDeviation},
+    {"PCA eigenvalue", EigenValueAt(0), Effect::kUnread},
+    {"PCA eigenvector", EigenVectorAt(3, 5000), Effect::kRefused},
+    {"LDA eigenvalue", LdaEigenValueAt(7), Effect::kUnread},
+    {"LDA mean", LdaMeanAt(2), Effect::kUnread},
+    {"LDA eigenvector", LdaVectorAt(150, 4), Effect::kRefused},
 };
 
 } // namespace
@@ -97,7 +124,9 @@ TEST(HostileModelValues, NonFiniteValuesLoadButNeverMakeATemplate)
     CVelmora velmora;
     const std::vector<unsigned char> face = Face();
 
-    ASSERT_TRUE(velmora.Initialize(dir.Write("clean.bin", SmallModel().Bytes()).c_str(), nullptr));
+    const std::string model = SmallModel();
+    ASSERT_EQ(model.size(), LdaVectorAt(kL, 0));
+    ASSERT_TRUE(velmora.Initialize(dir.Write("clean.bin", model).c_str(), nullptr));
     std::vector<unsigned char> clean(kTemplateBytes);
     int length = 0;
     std::vector<unsigned char> work = face;
@@ -105,10 +134,9 @@ TEST(HostileModelValues, NonFiniteValuesLoadButNeverMakeATemplate)
 
     for (const Poison& p : kPoisons) {
         for (const double value : {kNaN, kInf, -kInf}) {
-            HandModel model = SmallModel();
-            p.apply(model, value);
             const std::string what = std::string(p.where) + " = " + std::to_string(value);
-            ASSERT_TRUE(velmora.Initialize(dir.Write("poisoned.bin", model.Bytes()).c_str(), nullptr)) << what;
+            const std::string poisoned = Patched(model, p.offset, value);
+            ASSERT_TRUE(velmora.Initialize(dir.Write("poisoned.bin", poisoned).c_str(), nullptr)) << what;
 
             std::vector<unsigned char> templ(kTemplateBytes, 0xEE);
             int templLength = -7;
@@ -145,9 +173,9 @@ TEST(HostileModelValues, HugeFiniteValuesOverflowIntoARefusal)
 {
     velmora_test::ScratchDir dir;
     CVelmora velmora;
-    HandModel model = SmallModel();
-    model.eigenVecs[0][100] = 1e308; // times a Gabor magnitude: beyond the largest double
-    ASSERT_TRUE(velmora.Initialize(dir.Write("huge.bin", model.Bytes()).c_str(), nullptr));
+    // Times a Gabor magnitude, beyond the largest double.
+    const std::string huge = Patched(SmallModel(), EigenVectorAt(0, 100), 1e308);
+    ASSERT_TRUE(velmora.Initialize(dir.Write("huge.bin", huge).c_str(), nullptr));
     std::vector<unsigned char> face = Face();
     std::vector<unsigned char> templ(kTemplateBytes, 0xEE);
     int length = -7;
