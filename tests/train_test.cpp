@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -24,7 +26,10 @@ constexpr int kWidth = 16, kHeight = 20, kLength = kWidth * kHeight;
 
 std::string TempPath(const std::string& name)
 {
-    return (std::filesystem::temp_directory_path() / ("velmora_train_" + name)).string();
+    // The process id keeps tests that ctest runs side by side off each other's files.
+    return (std::filesystem::temp_directory_path() /
+            ("velmora_train_" + std::to_string(::getpid()) + "_" + name))
+        .string();
 }
 
 // Samples of `classes` classes: a random centre per class plus noise.
