@@ -13,7 +13,7 @@ void ComplexMultiply(const double* aRe, const double* aIm, const double* bRe, co
 
 // Four 32 x 32 quadrants of a complex array, interleaved so that one pass reads
 // a single stream: element i of quadrant q has its real part at
-// QuadrantIndex(q, i) and its imaginary part 8 places further.
+// QuadrantIndex(q, i) and its imaginary part eight places further.
 constexpr int kQuadrantCells = 1024;
 constexpr int kQuadrantBlock = 8;
 constexpr int QuadrantIndex(int q, int i)
