@@ -12,10 +12,10 @@
 #include "preprocess/FaceWeight.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
+#include "recognizer/ReducedFace.h"
 
 namespace {
 
-constexpr int kReducedPixels = 32 * 32;
 constexpr int kFeatureDim = 7840;
 
 // Total of the class counts; -1 when a class is empty or the counts are missing.
@@ -62,11 +62,8 @@ bool CVelmora::GetFacePCACoefficients(unsigned char* face, bool bPreprocess, dou
         if (m_bApplyFaceWeight != 0)
             ApplyFaceWeight(face, kFacePixels);
     }
-    std::vector<double> values(face, face + kFacePixels);
-    g_facePreprocessor.CompactMasked(values.data());
-    unsigned char oddRows[kReducedPixels];
-    unsigned char evenRows[kReducedPixels];
-    g_facePreprocessor.SplitRows(values.data(), oddRows, evenRows);
+    unsigned char oddRows[kReducedFacePixels];
+    ReduceFace(face, oddRows);
     std::vector<double> feature(CGaborBank::kFeatureCapacity, 0.0);
     if (!GetGaborFeature(oddRows, feature.data()))
         return false;

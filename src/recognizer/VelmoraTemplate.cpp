@@ -12,9 +12,9 @@
 #include "preprocess/FaceWeight.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
+#include "recognizer/ReducedFace.h"
 
 namespace {
-constexpr int kReducedPixels = 32 * 32;
 constexpr int kFeatureDim = 7840;
 } // namespace
 
@@ -31,11 +31,8 @@ enumCTError CVelmora::CreateTemplate(unsigned char* face, int /*width*/, int /*h
     if (m_bApplyFaceWeight != 0)
         ApplyFaceWeight(face, kFacePixels);
 
-    std::vector<double> values(face, face + kFacePixels);
-    g_facePreprocessor.CompactMasked(values.data());
-    unsigned char oddRows[kReducedPixels];
-    unsigned char evenRows[kReducedPixels];
-    g_facePreprocessor.SplitRows(values.data(), oddRows, evenRows);
+    unsigned char oddRows[kReducedFacePixels];
+    ReduceFace(face, oddRows);
 
     // Sized for whatever the bank can produce; a smaller bank leaves zeros.
     std::vector<double> feature(CGaborBank::kFeatureCapacity, 0.0);

@@ -6,6 +6,7 @@
 #include "gabor/GaborBank.h"
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
+#include "recognizer/ReducedFace.h"
 
 namespace velmora_cli {
 
@@ -108,14 +109,11 @@ TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
 
 std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
 {
-    // The same steps as template creation: the face inside the mask, the odd
-    // rows reduced to 32 x 32, then the Gabor magnitudes.
-    std::vector<double> values(normFace.pixels.begin(), normFace.pixels.end());
-    values.resize(kNormFaceSide * kNormFaceSide, 0.0);
-    g_facePreprocessor.CompactMasked(values.data());
-    unsigned char oddRows[32 * 32];
-    unsigned char evenRows[32 * 32];
-    g_facePreprocessor.SplitRows(values.data(), oddRows, evenRows);
+    // The same steps as template creation, so that samples match templates.
+    std::vector<unsigned char> face(normFace.pixels.begin(), normFace.pixels.end());
+    face.resize(kNormFaceSide * kNormFaceSide, 0);
+    unsigned char oddRows[kReducedFacePixels];
+    ReduceFace(face.data(), oddRows);
     g_gaborBank.LoadFace(oddRows);
     const int n = g_gaborBank.ExtractFeatures();
     if (n != kFeatureLength)
