@@ -232,7 +232,7 @@ int RunCapped(const ReaderCase& c, const std::string& path, uint64_t budget)
 TEST(HostileMemory, NoReaderAllocatesMoreThanTwiceItsFile)
 {
     MessageCapture quiet;
-    HostileDir dir;
+    ScratchDir dir;
     for (const ReaderCase& c : Cases()) {
         const std::string path = dir.Write(c.fileName, c.bytes);
         g_meter.peak = g_meter.live;
@@ -268,7 +268,7 @@ TEST(HostileMemory, ReadersWorkInsideACappedAddressSpace)
     GTEST_SKIP() << "sanitizer builds reserve terabytes of shadow memory; the cap cannot apply";
 #else
     MessageCapture quiet;
-    HostileDir dir;
+    ScratchDir dir;
     for (const ReaderCase& c : Cases()) {
         const std::string path = dir.Write(c.fileName, c.bytes);
         // Slack for the stream buffers and the allocator's own mappings.

@@ -13,7 +13,7 @@ using Texts = std::vector<std::string>;
 
 TEST(ImageFiles, BmpWrittenByUsReadsBack)
 {
-    TempDir dir;
+    ScratchDir dir;
     for (const auto& [width, bits] : {std::pair{64, 8}, std::pair{63, 8}, std::pair{5, 24}}) {
         SCOPED_TRACE(std::to_string(width) + " x 3, " + std::to_string(bits) + " bits");
         CImage source;
@@ -49,7 +49,7 @@ TEST(ImageFiles, ReadsBmpWrittenByImageMagick)
 {
     if (std::system("command -v convert >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "ImageMagick's convert is not installed";
-    TempDir dir;
+    ScratchDir dir;
     const int w = 63, h = 5;
     Bytes pgm = ToBytes("P5\n63 5\n255\n"), ppm = ToBytes("P6\n63 5\n255\n");
     for (int i = 0; i < w * h; ++i) {
@@ -86,7 +86,7 @@ TEST(ImageFiles, ReadsBmpWrittenByImageMagick)
 
 TEST(ImageFiles, FormatFollowsLowerCasedExtension)
 {
-    TempDir dir;
+    ScratchDir dir;
     CImage image;
     MakeImage(image, 2, 2, 8);
     const Bytes raster = {StoredValue(1, 0), StoredValue(1, 1), StoredValue(0, 0), StoredValue(0, 1)};
@@ -123,7 +123,7 @@ TEST(ImageFiles, FormatFollowsLowerCasedExtension)
 
 TEST(ImageFiles, PgmHeaderHasFourLines)
 {
-    TempDir dir;
+    ScratchDir dir;
     Bytes file = ToBytes("P5\n# made by hand\n64 64\n255\n");
     const size_t header = file.size();
     for (int i = 0; i < 64 * 64 + 9; ++i) // nine bytes too many: ignored
@@ -150,7 +150,7 @@ TEST(ImageFiles, PgmHeaderHasFourLines)
 
 TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
 {
-    TempDir dir;
+    ScratchDir dir;
     Bytes file(32 + 175104);
     for (size_t i = 0; i < file.size(); ++i)
         file[i] = static_cast<unsigned char>(i * 7 % 251);
@@ -176,7 +176,7 @@ TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
 
 TEST(ImageFiles, ImgDepthComesFromTheLength)
 {
-    TempDir dir;
+    ScratchDir dir;
     // width, height, pixel bytes, expected bit count; 7 bytes for 4 x 1 leaves a surplus
     for (const auto& [w, h, bytes, bits] : {std::tuple{5, 3, 15, 8}, {2, 2, 12, 24}, {4, 1, 7, 8}}) {
         Bytes file(4 + bytes);
@@ -195,7 +195,7 @@ TEST(ImageFiles, ImgDepthComesFromTheLength)
 
 TEST(ImageFiles, TextDumpAndGreyOnlyWriters)
 {
-    TempDir dir;
+    ScratchDir dir;
     CImage image;
     MakeImage(image, 2, 1, 8);
     image.m_pBits[0] = 7;
@@ -231,7 +231,7 @@ TEST(ImageFiles, WriteFailureIsReported)
 TEST(ImageFiles, ReadsRealFaceWithCommentLine)
 {
     VELMORA_REQUIRE_DATA("orl");
-    TempDir dir;
+    ScratchDir dir;
     const Bytes original = ReadBytes(DataDir() / "orl" / "s1" / "1.pgm"); // P5, 92 112, 255
     const Bytes header = ToBytes("P5\n92 112\n255\n");
     ASSERT_TRUE(std::equal(header.begin(), header.end(), original.begin()));

@@ -19,7 +19,7 @@ struct HostileCase {
 // Each file must be refused with its message, leaving the image loaded before intact.
 void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
 {
-    TempDir dir;
+    ScratchDir dir;
     for (const HostileCase& c : cases) {
         WriteBytes(dir / fileName, c.bytes);
         MessageCapture messages;
@@ -34,7 +34,7 @@ void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
 
 Bytes ValidBmp(int width, int bits)
 {
-    TempDir dir;
+    ScratchDir dir;
     CImage image;
     MakeImage(image, width, 3, bits);
     SavePath(image, dir / "v.bmp");
@@ -114,7 +114,7 @@ TEST(ImageHostile, HeaderlessFormatsCheckTheirSizes)
 // refusal or an image whose pixels can be walked (checked under the sanitizers).
 TEST(ImageHostile, DamagedFilesFailCleanly)
 {
-    TempDir dir;
+    ScratchDir dir;
     Bytes pgm = ToBytes("P5\n#\n9 4\n255\n");
     pgm.resize(pgm.size() + 36, 77);
     const std::pair<const char*, Bytes> seeds[] = {

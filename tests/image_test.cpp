@@ -143,7 +143,7 @@ TEST(ImageContainer, CreatedByClassNameAndSerialized)
     EXPECT_EQ(CRuntimeClass::CreateObject("CImag"), nullptr);
     EXPECT_EQ(CRuntimeClass::CreateObject(nullptr), nullptr);
 
-    TempDir dir;
+    ScratchDir dir;
     CImage source;
     MakeImage(source, 63, 3, 8);
     CFile out;

@@ -1,16 +1,12 @@
 #pragma once
 // Subspace model files built byte by byte, independently of the library's
-// writer (counts are written as given, so inconsistent files can be made), and
-// a scratch folder for test files.
+// writer (counts are written as given, so inconsistent files can be made).
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "support/ScratchDir.h"
 
 namespace velmora_test {
 
@@ -86,33 +82,5 @@ inline HandModel BasisModel(int d, int k, int s, int l)
 {
     return BasisModel(d, k, s, l, [](int i) { return i; });
 }
-
-class ScratchDir {
-public:
-    ScratchDir()
-        : m_dir(std::filesystem::temp_directory_path() /
-                ("velmora_test_" + std::to_string(::getpid()) + "_" + std::to_string(s_serial++)))
-    {
-        std::filesystem::create_directories(m_dir);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(m_dir, m_ec); }
-
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
-    std::string Write(const std::string& name, const std::string& bytes) const
-    {
-        std::ofstream(Path(name), std::ios::binary) << bytes;
-        return Path(name);
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    std::filesystem::path m_dir;
-    std::error_code m_ec;
-    static inline int s_serial = 0;
-};
 
 } // namespace velmora_test

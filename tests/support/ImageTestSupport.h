@@ -8,10 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "common/File.h"
 #include "image/Image.h"
+#include "support/ScratchDir.h"
 
 namespace velmora_test {
 
@@ -76,30 +75,5 @@ inline int SavePath(CImage& image, const std::filesystem::path& path)
     CFile file;
     return file.Open(path.string(), CFile::modeCreate | CFile::modeWrite) ? image.Save(&file) : -1;
 }
-
-class TempDir {
-public:
-    TempDir()
-        : m_dir(Base() /
-                ("velmora_image_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
-                 std::to_string(s_count++)))
-    {
-        std::filesystem::create_directories(m_dir);
-    }
-    ~TempDir() { std::filesystem::remove_all(m_dir); }
-    std::filesystem::path operator/(const std::string& name) const { return m_dir / name; }
-
-private:
-    // Memory-backed when available: the damaged-file test writes thousands of files.
-    static std::filesystem::path Base()
-    {
-        std::error_code ec;
-        return std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
-                                                            : std::filesystem::temp_directory_path();
-    }
-    static inline int s_count = 0;
-    std::filesystem::path m_dir;
-};
 
 } // namespace velmora_test

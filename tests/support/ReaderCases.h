@@ -5,13 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "common/ByteOrder.h"
 #include "common/File.h"
@@ -20,6 +16,7 @@
 #include "pca/PCA.h"
 #include "pca/SubspaceModel.h"
 #include "support/HandModel.h"
+#include "support/ScratchDir.h"
 
 namespace velmora_test {
 
@@ -152,39 +149,5 @@ inline FileBytes RawBytes()
         bytes[i] = static_cast<unsigned char>(i * 3);
     return bytes;
 }
-
-// A scratch folder in memory-backed /dev/shm when there is one.
-class HostileDir {
-public:
-    HostileDir()
-    {
-        std::error_code ec;
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                               ? std::filesystem::path("/dev/shm")
-                                               : std::filesystem::temp_directory_path();
-        m_dir = base / ("velmora_hostile_" + std::to_string(::getpid()) + "_" + std::to_string(s_serial++));
-        std::filesystem::create_directories(m_dir);
-    }
-    ~HostileDir()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    HostileDir(const HostileDir&) = delete;
-    HostileDir& operator=(const HostileDir&) = delete;
-
-    std::string Write(const std::string& name, const FileBytes& bytes, size_t size = SIZE_MAX) const
-    {
-        const std::string path = (m_dir / name).string();
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(std::min(size, bytes.size())));
-        return path;
-    }
-
-private:
-    std::filesystem::path m_dir;
-    static inline int s_serial = 0;
-};
 
 } // namespace velmora_test
