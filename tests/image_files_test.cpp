@@ -6,7 +6,6 @@
 #include "image/Image.h"
 #include "support/ImageTestSupport.h"
 #include "support/MessageCapture.h"
-#include "support/TestData.h"
 
 using namespace velmora_test;
 using Texts = std::vector<std::string>;
@@ -226,21 +225,4 @@ TEST(ImageFiles, WriteFailureIsReported)
         EXPECT_EQ(messages.texts(), Texts{"Write error--possible disk full condition"});
         EXPECT_EQ(image.m_bDIBLayout, 1);
     }
-}
-
-TEST(ImageFiles, ReadsRealFaceWithCommentLine)
-{
-    VELMORA_REQUIRE_DATA("orl");
-    ScratchDir dir;
-    const Bytes original = ReadBytes(DataDir() / "orl" / "s1" / "1.pgm"); // P5, 92 112, 255
-    const Bytes header = ToBytes("P5\n92 112\n255\n");
-    ASSERT_TRUE(std::equal(header.begin(), header.end(), original.begin()));
-    Bytes withComment = ToBytes("P5\n# ORL\n92 112\n255\n");
-    withComment.insert(withComment.end(), original.begin() + header.size(), original.end());
-    WriteBytes(dir / "face.pgm", withComment);
-    CImage image;
-    ASSERT_EQ(LoadPath(image, dir / "face.pgm"), 1);
-    ASSERT_EQ(image.GetWidth(), 92);
-    const unsigned char* raster = image.ToRasterLayout();
-    EXPECT_EQ(Bytes(raster, raster + 92 * 112), Bytes(original.begin() + header.size(), original.end()));
 }

@@ -6,6 +6,7 @@
 #include "image/Image.h"
 #include "support/ImageTestSupport.h"
 #include "support/MessageCapture.h"
+#include "support/ReaderCases.h"
 
 using namespace velmora_test;
 
@@ -32,15 +33,6 @@ void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
     }
 }
 
-Bytes ValidBmp(int width, int bits)
-{
-    ScratchDir dir;
-    CImage image;
-    MakeImage(image, width, 3, bits);
-    SavePath(image, dir / "v.bmp");
-    return ReadBytes(dir / "v.bmp");
-}
-
 Bytes With(Bytes bytes, size_t offset, int32_t value, int size = 4)
 {
     if (size == 2)
@@ -50,18 +42,11 @@ Bytes With(Bytes bytes, size_t offset, int32_t value, int size = 4)
     return bytes;
 }
 
-Bytes Img(uint16_t width, uint16_t height, size_t pixels)
-{
-    Bytes bytes(4 + pixels, 9);
-    WriteUInt16LE(bytes.data(), width);
-    WriteUInt16LE(bytes.data() + 2, height);
-    return bytes;
-}
 } // namespace
 
 TEST(ImageHostile, BmpHeaderValuesAreCheckedBeforeUse)
 {
-    const Bytes v = ValidBmp(63, 8);
+    const Bytes v = BmpBytes(63, 3, 8);
     const char* bad = "Read error";
     ExpectRefused("h.bmp", {
         {"empty", {}, nullptr}, {"short file header", Bytes(v.begin(), v.begin() + 13), nullptr},
@@ -103,9 +88,9 @@ TEST(ImageHostile, PgmHeaderValuesAreCheckedBeforeUse)
 TEST(ImageHostile, HeaderlessFormatsCheckTheirSizes)
 {
     ExpectRefused("h.img", {
-        {"no header", Bytes(3, 1), "Read error"}, {"width 0", Img(0, 5, 10), "Wrong Data!"},
-        {"height 0", Img(5, 0, 10), "Wrong Data!"}, {"huge", Img(65535, 65535, 100), "Wrong Data!"},
-        {"2 bytes a pixel", Img(2, 2, 8), "Wrong Data!"}, {"4 bytes a pixel", Img(2, 2, 16), "Wrong Data!"},
+        {"no header", Bytes(3, 1), "Read error"}, {"width 0", ImgBytes(0, 5, 10), "Wrong Data!"},
+        {"height 0", ImgBytes(5, 0, 10), "Wrong Data!"}, {"huge", ImgBytes(65535, 65535, 100), "Wrong Data!"},
+        {"2 bytes a pixel", ImgBytes(2, 2, 8), "Wrong Data!"}, {"4 bytes a pixel", ImgBytes(2, 2, 16), "Wrong Data!"},
     });
     ExpectRefused("h.raw", {{"empty", {}, "Wrong Data!"}});
 }
@@ -118,7 +103,7 @@ TEST(ImageHostile, DamagedFilesFailCleanly)
     Bytes pgm = ToBytes("P5\n#\n9 4\n255\n");
     pgm.resize(pgm.size() + 36, 77);
     const std::pair<const char*, Bytes> seeds[] = {
-        {"m.bmp", ValidBmp(63, 8)}, {"m.bmp", ValidBmp(5, 24)}, {"m.pgm", pgm}, {"m.img", Img(5, 3, 15)}};
+        {"m.bmp", BmpBytes(63, 3, 8)}, {"m.bmp", BmpBytes(5, 3, 24)}, {"m.pgm", pgm}, {"m.img", ImgBytes(5, 3, 15)}};
     std::mt19937 random(20261205);
     MessageCapture messages;
     int loaded = 0, refused = 0;
