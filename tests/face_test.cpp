@@ -4,8 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
+#include "support/FaceData.h"
 #include "support/TestData.h"
 
 namespace {
@@ -39,37 +38,6 @@ void ExpectMaskedFace(const unsigned char* face, int maskKind)
             ASSERT_EQ(face[i], 0) << "pixel " << i;
         }
     }
-}
-
-struct Pgm {
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;
-};
-
-// Just enough to read the BioID files (binary PGM, 8-bit, no comments).
-bool ReadPgm(const std::filesystem::path& path, Pgm& img)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    if (!(in >> magic >> img.width >> img.height >> maxval) || magic != "P5" || maxval != 255)
-        return false;
-    in.get();
-    img.pixels.resize(static_cast<size_t>(img.width) * img.height);
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(img.pixels.data()), img.pixels.size()));
-}
-
-// BioID marks the person's left eye first, which is the image's right one.
-bool ReadEyes(const std::filesystem::path& path, CPoint& left, CPoint& right)
-{
-    std::ifstream in(path);
-    std::string header;
-    int lx, ly, rx, ry;
-    if (!std::getline(in, header) || !(in >> lx >> ly >> rx >> ry))
-        return false;
-    left = lx < rx ? CPoint(lx, ly) : CPoint(rx, ry);
-    right = lx < rx ? CPoint(rx, ry) : CPoint(lx, ly);
-    return true;
 }
 
 } // namespace
@@ -284,12 +252,12 @@ TEST(FaceCutting, RealBioIdFaces)
     const unsigned char* mask = BuiltInFaceMask(3);
     int faces = 0, darkEyes = 0;
     for (size_t k = 0; k < files.size(); k += 3) {
-        Pgm img;
+        velmora_test::GreyImage img;
         CPoint l, r;
         auto eyeFile = files[k];
         eyeFile.replace_extension(".eye");
-        ASSERT_TRUE(ReadPgm(files[k], img)) << files[k];
-        ASSERT_TRUE(ReadEyes(eyeFile, l, r)) << eyeFile;
+        ASSERT_TRUE(velmora_test::ReadPgm(files[k], img)) << files[k];
+        ASSERT_TRUE(velmora_test::ReadBioIdEyes(eyeFile, l, r)) << eyeFile;
         std::vector<unsigned char> geometric(4096), face(4096);
         v.m_bPreprocessNormFace = 0;
         ASSERT_EQ(v.GetNormFace(img.pixels.data(), img.width, img.height, l, r, geometric.data()), GF_OK);

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <fstream>
 #include <string>
 #include <random>
 #include <vector>
 
 #include "gabor/GaborBank.h"
 #include "gabor/Transform.h"
+#include "support/FaceData.h"
 #include "support/TestData.h"
 
 namespace {
@@ -261,6 +261,18 @@ TEST(CGaborBank, SampledFilteringMatchesThePlainTransforms)
     }
     faces.push_back(wave);
     faces.push_back(ramp);
+    // A real face when the data is there: every second pixel of a 64 x 64
+    // window around the eyes and nose of a 92 x 112 ORL image.
+    velmora_test::GreyImage orl;
+    if (velmora_test::HasData("orl")) {
+        ASSERT_TRUE(velmora_test::ReadPgm(velmora_test::DataDir() / "orl" / "s1" / "1.pgm", orl));
+        ASSERT_EQ(orl.width, 92);
+        std::vector<unsigned char> face(32 * 32);
+        for (int r = 0; r < 32; ++r)
+            for (int c = 0; c < 32; ++c)
+                face[r * 32 + c] = orl.pixels[(24 + 2 * r) * orl.width + 14 + 2 * c];
+        faces.push_back(face);
+    }
     for (const auto& face : faces) {
         const auto fast = Features(bank, face);
         const auto plain = ReferenceFeatures(bank, face);
@@ -272,53 +284,11 @@ TEST(CGaborBank, SampledFilteringMatchesThePlainTransforms)
     }
 }
 
-TEST(CGaborBank, RealFaceFilteringMatchesThePlainTransforms)
+TEST(CGaborBank, ZeroFaceGivesZeros)
 {
-    VELMORA_REQUIRE_DATA("orl");
-    // A binary PGM of 92 x 112; every second pixel of a 64 x 64 window around
-    // the eyes and nose makes a face of the reduced size.
-    std::ifstream in(velmora_test::DataDir() / "orl" / "s1" / "1.pgm", std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, maxLevel = 0;
-    in >> magic >> width >> height >> maxLevel;
-    in.get();
-    ASSERT_EQ(magic, "P5");
-    ASSERT_EQ(width, 92);
-    ASSERT_EQ(height, 112);
-    std::vector<unsigned char> image(static_cast<size_t>(width) * height);
-    ASSERT_TRUE(in.read(reinterpret_cast<char*>(image.data()), image.size()));
-
-    std::vector<unsigned char> face(32 * 32);
-    for (int r = 0; r < 32; ++r)
-        for (int c = 0; c < 32; ++c)
-            face[r * 32 + c] = image[(24 + 2 * r) * width + 14 + 2 * c];
-
-    CGaborBank& bank = DefaultBank();
-    const auto fast = Features(bank, face);
-    const auto plain = ReferenceFeatures(bank, face);
-    ASSERT_EQ(fast.size(), plain.size());
-    const double scale = MaxAbs(plain);
-    for (size_t i = 0; i < fast.size(); ++i)
-        ASSERT_NEAR(fast[i], plain[i], 1e-12 * scale) << "feature " << i;
-}
-
-TEST(CGaborBank, ZeroFaceGivesZerosAndScalingTheFaceScalesTheFeatures)
-{
-    CGaborBank& bank = DefaultBank();
-    const auto zeros = Features(bank, std::vector<unsigned char>(1024, 0));
+    const auto zeros = Features(DefaultBank(), std::vector<unsigned char>(1024, 0));
     ASSERT_EQ(zeros.size(), static_cast<size_t>(kFeatures));
     EXPECT_EQ(MaxAbs(zeros), 0.0);
-
-    const auto face = RandomFace(5, 85);
-    std::vector<unsigned char> tripled(face.size());
-    for (size_t i = 0; i < face.size(); ++i)
-        tripled[i] = static_cast<unsigned char>(face[i] * 3);
-    const auto a = Features(bank, face);
-    const auto b = Features(bank, tripled);
-    const double scale = MaxAbs(a);
-    ASSERT_GT(scale, 0.0);
-    for (int i = 0; i < kFeatures; ++i)
-        ASSERT_NEAR(b[i], 3.0 * a[i], 1e-12 * scale) << i;
 }
 
 TEST(CGaborBank, SmallerBanksLeaveTheUpperSlotsEmptyAndOversizedOnesAreRefused)
