@@ -85,4 +85,9 @@ TEST(PCAAllocation, CountsFollowSamplesDimensionAndCap)
     EXPECT_TRUE(pca.AllocLoadMemory());
     EXPECT_EQ(pca.AllocatedEigenRows(), 300);
     EXPECT_EQ(pca.m_plfGramMat, nullptr);
+
+    std::vector<double> row(5, 1.0);
+    double* rows[1] = {row.data()};
+    EXPECT_FALSE(pca.TrainPCA(rows, 0, 5));
+    EXPECT_FALSE(pca.TrainPCA(nullptr, 3, 5));
 }

@@ -143,19 +143,6 @@ TEST(PCATraining, GramPathAgreesWithCovariancePath)
     EXPECT_EQ(out.find('\n'), std::string::npos);
 }
 
-TEST(PCATraining, CapsEigenvectorsAt800)
-{
-    CPCA pca;
-    Rows rows = MakeRows(3, 5, 2);
-    ASSERT_TRUE(pca.SetTrainData(rows.Get(), 1000, 7840));
-    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 800);
-    ASSERT_TRUE(pca.SetTrainData(rows.Get(), 500, 7840));
-    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 500);
-    pca.FreeMemory();
-    EXPECT_FALSE(pca.TrainPCA(rows.Get(), 0, 5));
-    EXPECT_FALSE(pca.TrainPCA(nullptr, 3, 5));
-}
-
 TEST(ModelTraining, LDAStageChecksAndMessages)
 {
     MessageCapture messages;
