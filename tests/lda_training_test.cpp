@@ -248,25 +248,3 @@ TEST(LDATraining, RefusesEmptyClassesAndForgetsTheOldSubspace)
     EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, nullptr, 2));
     EXPECT_TRUE(messages.texts().empty());
 }
-
-TEST(LDATraining, DuplicatedSamplesLeaveTheScattersAlone)
-{
-    Samples s = Gaussian({{0, 0, 0}, {2, 1, 0}, {0, 3, 1}}, 4, 11);
-    CLDA once;
-    ASSERT_TRUE(once.TrainLDA(s.Rows(), 3, s.counts.data(), 3));
-    Samples twice;
-    for (int c = 0; c < 3; ++c) {
-        for (int rep = 0; rep < 2; ++rep)
-            for (int i = 0; i < 4; ++i)
-                twice.Add(s.data[c * 4 + i]);
-        twice.counts.push_back(8);
-    }
-    CLDA doubled;
-    ASSERT_TRUE(doubled.TrainLDA(twice.Rows(), 3, twice.counts.data(), 3));
-    for (int k = 0; k < 9; ++k) {
-        EXPECT_NEAR(once.m_plfSb[k], doubled.m_plfSb[k], 1e-12);
-        EXPECT_NEAR(once.m_plfSw[k], doubled.m_plfSw[k], 1e-12);
-    }
-    for (int e = 0; e < 2; ++e)
-        EXPECT_NEAR(once.m_plfEigenVals[e], doubled.m_plfEigenVals[e], 1e-9);
-}
