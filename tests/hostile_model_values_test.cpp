@@ -35,32 +35,13 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kK = 10;
 constexpr int kL = 200;
 
-std::vector<double> Unit(int size, int at)
-{
-    std::vector<double> v(static_cast<size_t>(size), 0.0);
-    v[static_cast<size_t>(at)] = 1.0;
-    return v;
-}
-
 std::string SmallModel()
 {
-    HandModel m;
+    HandModel m = velmora_test::BasisModel(kFeatureDim, kK, 0, kL, [](int i) { return 100 + 700 * i; });
     m.n = 300;
-    m.d = kFeatureDim;
-    m.k = kK;
     m.mean.assign(kFeatureDim, 3.5);
     m.stdDev.assign(kFeatureDim, 1.0);
-    for (int i = 0; i < m.k; ++i) {
-        m.eigenVals.push_back(10.0 - i);
-        m.eigenVecs.push_back(Unit(kFeatureDim, 100 + 700 * i));
-    }
-    m.l = kL;
-    m.e = m.k;
-    for (int i = 0; i < m.l; ++i) {
-        m.ldaEigenVals.push_back(1.0 - 0.001 * i);
-        m.ldaVecs.push_back(Unit(m.e, i % m.e));
-    }
-    m.ldaMean.assign(static_cast<size_t>(m.e), 0.25);
+    m.ldaMean.assign(kK, 0.25);
     return m.Bytes();
 }
 
