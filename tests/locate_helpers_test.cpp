@@ -1,7 +1,6 @@
-// Resampling, binarisation, morphology, labelling and edge scores of the eye
-// localiser, checked on small hand-made images.
+// Binarisation, morphology, labelling and edge scores of the eye localiser,
+// checked on small hand-made images (its resampling is in normalize_test).
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include "locate/BinaryImage.h"
 #include "locate/Components.h"
 #include "locate/EyeEdgeScore.h"
-#include "locate/ResizeBilinear.h"
 
 namespace {
 
@@ -23,55 +21,6 @@ Bytes FromRows(const std::vector<const char*>& rows)
         for (const char* p = r; *p; ++p)
             out.push_back(*p == '#' ? 255 : 0);
     return out;
-}
-
-TEST(ResizeBilinear, EqualSizeCopiesAndEnlargementExtrapolatesWithClamping)
-{
-    const unsigned char same[6] = {1, 2, 3, 4, 5, 6};
-    unsigned char copy[6] = {};
-    EXPECT_EQ(ResizeBilinear(same, 3, 2, copy, 3, 2), 1);
-    EXPECT_EQ(std::memcmp(same, copy, 6), 0);
-
-    // 2x2 to 4x4: value = 100 * (fx + fy) with fx, fy = 0, 0.5, 1, 1.5; the
-    // last row and column extrapolate, and 300 is clamped to 255.
-    const unsigned char rising[4] = {0, 100, 100, 200};
-    unsigned char out[16];
-    ASSERT_EQ(ResizeBilinear(rising, 2, 2, out, 4, 4), 1);
-    const unsigned char expected[16] = {0,   50,  100, 150, 50,  100, 150, 200,
-                                        100, 150, 200, 250, 150, 200, 250, 255};
-    for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(out[i], expected[i]) << "pixel " << i;
-
-    // Falling the other way the extrapolation goes below zero and is clamped.
-    const unsigned char falling[4] = {200, 100, 100, 0};
-    ASSERT_EQ(ResizeBilinear(falling, 2, 2, out, 4, 4), 1);
-    const unsigned char lastRow[4] = {50, 0, 0, 0}; // 50 - 100 fx
-    for (int c = 0; c < 4; ++c)
-        EXPECT_EQ(out[12 + c], lastRow[c]);
-    EXPECT_EQ(out[3], 50); // first row, 200 - 100 * 1.5
-}
-
-TEST(ResizeBilinear, ReductionSamplesWithoutHalfPixelOffsetAndDegenerateSourcesRepeat)
-{
-    // 4x1 columns 0, 10, 20, 30 halved: X = 0 and 2 pick columns 0 and 2; the
-    // single row repeats itself.
-    const unsigned char row[4] = {0, 10, 20, 30};
-    unsigned char out[4] = {};
-    ASSERT_EQ(ResizeBilinear(row, 4, 1, out, 2, 2), 1);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(out[1], 20);
-    EXPECT_EQ(out[2], 0);
-    EXPECT_EQ(out[3], 20);
-
-    const unsigned char one = 77;
-    unsigned char big[9];
-    ASSERT_EQ(ResizeBilinear(&one, 1, 1, big, 3, 3), 1);
-    for (unsigned char v : big)
-        EXPECT_EQ(v, 77);
-
-    EXPECT_EQ(ResizeBilinear(nullptr, 2, 2, big, 3, 3), 0);
-    EXPECT_EQ(ResizeBilinear(&one, 0, 1, big, 3, 3), 0);
-    EXPECT_EQ(ResizeBilinear(&one, 1, 1, big, -3, 3), 0);
 }
 
 TEST(BinarizeDarkest, MarksTheDarkestShareIncludingTheWholeThresholdLevel)

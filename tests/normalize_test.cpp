@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "locate/ResizeBilinear.h"
 #include "normalize/FaceNormalizer.h"
 
 namespace {
@@ -238,42 +240,47 @@ TEST(FaceNormalizerCut, DegenerateGeometryGivesABlackFace)
         ASSERT_EQ(v, 0);
 }
 
-TEST(FaceNormalizerResample, CopiesInterpolatesAndExtrapolates)
+// Eye-box patches (ResizeBilinear) and face crops (ResampleFace) are resampled
+// the same way: both on the same hand-computed cases.
+TEST(BilinearResampling, CopiesInterpolatesExtrapolatesAndTruncates)
 {
-    const unsigned char src[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    unsigned char dst[16];
-    CFaceNormalizer::ResampleFace(src, 4, 4, dst, 4, 4);
-    EXPECT_EQ(0, std::memcmp(src, dst, 16));
-
-    // Halving samples every second pixel from the top-left (no half-pixel offset).
-    unsigned char half[4];
-    CFaceNormalizer::ResampleFace(src, 4, 4, half, 2, 2);
-    EXPECT_EQ(half[0], 1);
-    EXPECT_EQ(half[1], 3);
-    EXPECT_EQ(half[2], 9);
-    EXPECT_EQ(half[3], 11);
-
-    // Doubling a 2 x 2 plane: weights i/2 and j/2, the last samples continue the
-    // slope past the source and are held to 0..255.
-    const unsigned char up[4] = {0, 100, 100, 200};
-    unsigned char big[16];
-    CFaceNormalizer::ResampleFace(up, 2, 2, big, 4, 4);
-    for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(big[j * 4 + i], std::min(255, 50 * (i + j))) << i << "," << j;
-    const unsigned char down[4] = {200, 100, 100, 0};
-    CFaceNormalizer::ResampleFace(down, 2, 2, big, 4, 4);
-    for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(big[j * 4 + i], std::max(0, 200 - 50 * (i + j))) << i << "," << j;
-
-    // Truncation, not rounding: a ramp 0..1 sampled at 0, 0.5, 1, 1.5.
-    const unsigned char ramp[4] = {0, 1, 0, 1};
-    CFaceNormalizer::ResampleFace(ramp, 2, 2, big, 4, 4);
-    EXPECT_EQ(big[0], 0);
-    EXPECT_EQ(big[1], 0);
-    EXPECT_EQ(big[2], 1);
-    EXPECT_EQ(big[3], 1);
+    using Bytes = std::vector<unsigned char>;
+    using Resize = int (*)(const unsigned char*, int, int, unsigned char*, int, int);
+    unsigned char out[16];
+    for (const auto& [name, resize] : {std::pair<const char*, Resize>{"ResizeBilinear", ResizeBilinear},
+                                       std::pair<const char*, Resize>{"ResampleFace", CFaceNormalizer::ResampleFace}}) {
+        SCOPED_TRACE(name);
+        const unsigned char src[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+        ASSERT_EQ(resize(src, 4, 4, out, 4, 4), 1);
+        EXPECT_EQ(Bytes(out, out + 16), Bytes(src, src + 16));
+        // Halving samples every second pixel from the top-left (no half-pixel offset).
+        resize(src, 4, 4, out, 2, 2);
+        EXPECT_EQ(Bytes(out, out + 4), Bytes({1, 3, 9, 11}));
+        // Doubling a 2 x 2 plane: weights 0, 0.5, 1, 1.5; the last samples continue
+        // the slope past the source and are held to 0..255.
+        const unsigned char up[4] = {0, 100, 100, 200}, down[4] = {200, 100, 100, 0};
+        resize(up, 2, 2, out, 4, 4);
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(out[j * 4 + i], std::min(255, 50 * (i + j))) << i << "," << j;
+        resize(down, 2, 2, out, 4, 4);
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(out[j * 4 + i], std::max(0, 200 - 50 * (i + j))) << i << "," << j;
+        // Truncation, not rounding: a ramp 0..1 sampled at 0, 0.5, 1, 1.5.
+        const unsigned char ramp[4] = {0, 1, 0, 1};
+        resize(ramp, 2, 2, out, 4, 4);
+        EXPECT_EQ(Bytes(out, out + 4), Bytes({0, 0, 1, 1}));
+        // A single row or a single pixel repeats itself.
+        const unsigned char row[4] = {0, 10, 20, 30}, one = 77;
+        resize(row, 4, 1, out, 2, 2);
+        EXPECT_EQ(Bytes(out, out + 4), Bytes({0, 20, 0, 20}));
+        resize(&one, 1, 1, out, 3, 3);
+        EXPECT_EQ(Bytes(out, out + 9), Bytes(9, 77));
+    }
+    EXPECT_EQ(ResizeBilinear(nullptr, 2, 2, out, 3, 3), 0);
+    EXPECT_EQ(ResizeBilinear(out, 0, 1, out, 3, 3), 0);
+    EXPECT_EQ(ResizeBilinear(out, 1, 1, out, -3, 3), 0);
 }
 
 TEST(FaceNormalizerCrop, PixelsOutsideTheImageAreBlack)
