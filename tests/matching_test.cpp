@@ -92,11 +92,15 @@ TEST(CompareTemplate, SmallerSetQueriesAndEqualCountsUseTheFirstArgument)
 
 TEST(CompareTemplate, NotANumberNeverWins)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
     for (int mode : kModes) {
         EXPECT_EQ(Compare({{0, 0}}, {{1, 2}}, mode), -1.0) << mode;
         EXPECT_EQ(Compare({{1, 2}}, {{0, 0}}, mode), -1.0) << mode;
-        EXPECT_EQ(Compare({{nan, 1}}, {{1, 2}}, mode), -1.0) << mode;
+        // Values that are not finite, on either side (templates from elsewhere).
+        for (double bad : {std::numeric_limits<double>::quiet_NaN(), inf, -inf}) {
+            EXPECT_EQ(Compare({{bad, 1, 2}}, {{0.5, 1, 2}}, mode), -1.0) << mode << " " << bad;
+            EXPECT_EQ(Compare({{0.5, 1, 2}}, {{bad, 1, 2}}, mode), -1.0) << mode << " " << bad;
+        }
     }
     // A zero query against two non-zero vectors: no cosine is a number.
     const Vectors gallery = {{1, 0}, {0, 1}};
