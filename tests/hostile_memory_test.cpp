@@ -93,18 +93,6 @@ struct ReaderCase {
     bool loads;
 };
 
-FileBytes With(FileBytes bytes, size_t offset, int32_t value)
-{
-    PutInt32(bytes, offset, value);
-    return bytes;
-}
-
-FileBytes WithUInt16(FileBytes bytes, size_t offset, uint16_t value)
-{
-    WriteUInt16LE(bytes.data() + offset, value);
-    return bytes;
-}
-
 // Valid files of a megabyte or so (so that the multiple, not the fixed slack,
 // decides) and the same files with their counts turned hostile.
 std::vector<ReaderCase> Cases()
@@ -144,7 +132,7 @@ std::vector<ReaderCase> Cases()
     const FileBytes img = ImgBytes(1000, 1000, 1000000);
     cases.push_back({"img valid", "g.img", 3, img, true});
     cases.push_back({"img 65535 x 65535", "g.img", 3,
-                     WithUInt16(WithUInt16(img, 0, 65535), 2, 65535), false});
+                     With(With(img, 0, 65535, 2), 2, 65535, 2), false});
     cases.push_back({"raw valid", "r.raw", 3, RawBytes(), true});
     return cases;
 }

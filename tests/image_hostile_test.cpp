@@ -2,7 +2,6 @@
 
 #include <random>
 
-#include "common/ByteOrder.h"
 #include "image/Image.h"
 #include "support/ImageTestSupport.h"
 #include "support/MessageCapture.h"
@@ -31,15 +30,6 @@ void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
             << c.name;
         EXPECT_EQ(image.GetWidth(), 2) << c.name;
     }
-}
-
-Bytes With(Bytes bytes, size_t offset, int32_t value, int size = 4)
-{
-    if (size == 2)
-        WriteUInt16LE(bytes.data() + offset, static_cast<uint16_t>(value));
-    else
-        WriteInt32LE(bytes.data() + offset, value);
-    return bytes;
 }
 
 } // namespace

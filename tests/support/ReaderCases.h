@@ -61,6 +61,16 @@ inline void PutInt32(FileBytes& bytes, size_t offset, int32_t value)
     WriteInt32LE(bytes.data() + offset, value);
 }
 
+// The bytes with a 32-bit (or, size 2, 16-bit) field at offset replaced.
+inline FileBytes With(FileBytes bytes, size_t offset, int32_t value, int size = 4)
+{
+    if (size == 2)
+        WriteUInt16LE(bytes.data() + offset, static_cast<uint16_t>(value));
+    else
+        PutInt32(bytes, offset, value);
+    return bytes;
+}
+
 // Model file of D features, K PCA vectors, S = 2 skipped and L LDA vectors.
 inline FileBytes ModelFileBytes(int d, int k, int l)
 {
