@@ -80,6 +80,28 @@ TEST(FaceFindingScripted, FallbacksUseTheBoxCentresAndTheFirstBoxSize)
     EXPECT_EQ(script.rooms(), std::vector<int>({10}));
 }
 
+TEST(FaceFindingScripted, FallbacksNearTheEndsOfTheIntRangeWrapAround)
+{
+    FACE_LOCATION r = OutsideRecord(0);
+    r.nEye1X = INT32_MAX - 3;
+    r.nEye1Width = INT32_MAX; // not a multiple of 4, but one more would overflow: stays
+    r.nEye1Y = INT32_MIN + 1;
+    r.nEye1Height = -7; // halves to -3, truncating toward zero
+    r.nEye2X = INT32_MAX;
+    r.nEye2Y = 5;
+    Script script({r});
+    CVelmora v;
+    auto img = Blank(16, 16);
+    CRect face;
+    CPoint first, second;
+    ASSERT_EQ(v.FindOneFace(img.data(), 16, 16, face, first, second), FF_OK);
+    // (2^31 - 4) + (2^30 - 1) = 3 x 2^30 - 5, which is -2^30 - 5 in 32 bits.
+    EXPECT_EQ(first.x, -(1 << 30) - 5);
+    EXPECT_EQ(first.y, INT32_MAX - 1); // (-2^31 + 1) - 3 wraps to 2^31 - 2
+    EXPECT_EQ(second.x, -(1 << 30) - 2); // (2^31 - 1) + (2^30 - 1)
+    EXPECT_EQ(second.y, 2);
+}
+
 TEST(FaceFindingScripted, LocalisedEyesAreReportedAndOnlyTheFirstRecordCounts)
 {
     // A dark block inside the first record's first box; the second box is off

@@ -1,6 +1,7 @@
 #include <velmora/Velmora.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "common/MessageSink.h"
 #include "locate/EyeLocator.h"
@@ -24,6 +25,14 @@ void RunDetector(unsigned char* image, int width, int height, FACE_LOCATION* rec
     g_faceDetector.RunFaceDetector(image, width, height, records, count);
 }
 
+// Box corner plus half a box side, wrapping around in 32 bits as two's-complement
+// registers do: a broken detector's words near the ends of the range must not
+// make the sum undefined.
+int32_t CornerPlusHalf(int32_t corner, int32_t side)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(corner) + static_cast<uint32_t>(side / 2));
+}
+
 // Localises both eyes of one record; an eye the localiser misses is put in the
 // middle of its box, the second one measured with the first box's size.
 void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATION& record,
@@ -33,11 +42,11 @@ void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATI
     secondEye = CPoint(0, 0);
     LocateEyes(image, width, height, record, firstEye, secondEye);
     if (firstEye.x == -1)
-        firstEye = CPoint(record.nEye1X + record.nEye1Width / 2,
-                          record.nEye1Y + record.nEye1Height / 2);
+        firstEye = CPoint(CornerPlusHalf(record.nEye1X, record.nEye1Width),
+                          CornerPlusHalf(record.nEye1Y, record.nEye1Height));
     if (secondEye.x == -1)
-        secondEye = CPoint(record.nEye2X + record.nEye1Width / 2,
-                           record.nEye2Y + record.nEye1Height / 2);
+        secondEye = CPoint(CornerPlusHalf(record.nEye2X, record.nEye1Width),
+                           CornerPlusHalf(record.nEye2Y, record.nEye1Height));
 }
 
 bool DetectOneFace(unsigned char* image, int width, int height, CPoint& firstEye,
