@@ -1,7 +1,8 @@
 // Runs a fuzz program's input function over saved inputs (files, or every file
 // below a directory) without libFuzzer, so that the seed corpus and every input
 // that once broke a reader are replayed by the ordinary test suite. A missing
-// path is skipped: a target may have no regression inputs yet.
+// path is skipped: a target may have no regression inputs yet. The count goes to
+// stderr, since a program may silence stdout.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +39,6 @@ int main(int argc, char** argv)
                     inputs += RunFile(entry.path());
         }
     }
-    std::printf("replayed %d inputs\n", inputs);
+    std::fprintf(stderr, "replayed %d inputs\n", inputs);
     return 0;
 }

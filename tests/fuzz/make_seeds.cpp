@@ -1,7 +1,9 @@
 // Writes the seed corpus of every fuzz program with the library's own writers:
 //   fuzz_make_seeds <folder>     (the committed corpus is tests/fuzz/corpus)
 // Seeds are kept tiny: the fuzzer only needs one valid example of each shape.
+#include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +12,9 @@
 
 #include <velmora/Velmora.h>
 
+#include <tarvik/FaceLocation.h>
+
+#include "SampleFile.h"
 #include "common/ByteOrder.h"
 #include "common/File.h"
 #include "image/Image.h"
@@ -216,6 +221,135 @@ bool CompareSeeds()
     return true;
 }
 
+// Train's input: a steering byte (low two bits: the call adds classes up to
+// 209 + bits; 16: two samples in its first class), then a sample file written
+// by the velmora tool's writer.
+bool TrainSeeds()
+{
+    const struct {
+        const char* name;
+        unsigned char control;
+        int32_t a, b;
+        std::vector<int> classSizes;
+    } seeds[] = {
+        {"empty-file-3x2", 0x01, 3, 2, {}},
+        {"three-classes-3x2", 0x11, 3, 2, {2, 1, 3}},
+        {"all-classes-2x2", 0x01, 2, 2, std::vector<int>(210, 1)},
+    };
+    for (const auto& seed : seeds) {
+        const fs::path path = g_root / "samples.bin";
+        try {
+            velmora_cli::SampleFileWriter writer(path.string(), seed.a, seed.b);
+            int next = 0;
+            for (const int n : seed.classSizes) {
+                Bytes samples(static_cast<size_t>(n * seed.a * seed.b));
+                for (unsigned char& v : samples)
+                    v = static_cast<unsigned char>(next++ * 53 + 17);
+                writer.AddClass(samples);
+            }
+            writer.Finish();
+        } catch (const std::exception& e) {
+            return Check(false, e.what());
+        }
+        Bytes input{seed.control};
+        const Bytes file = ReadFile(path);
+        input.insert(input.end(), file.begin(), file.end());
+        fs::remove(path);
+        WriteSeed("train_file", seed.name, input);
+    }
+    return true;
+}
+
+// IncreaseTrain's input: a steering byte (1: two new classes, 2: two faces in
+// the first, 4 and 8: the LDA dimension against the file's), then the file.
+bool IncreaseTrainSeeds()
+{
+    const struct {
+        const char* name;
+        unsigned char control;
+        int dim;
+        std::vector<int> counts;
+    } seeds[] = {
+        {"three-classes-d3", 0x00, 3, {2, 3, 2}},
+        {"no-classes-d2", 0x03, 2, {}},
+        {"one-class-d4-one-more", 0x09, 4, {3}},
+    };
+    for (const auto& seed : seeds) {
+        CIncreaseStatistics statistics;
+        if (!Check(statistics.Reset(seed.dim), "Reset"))
+            return false;
+        std::vector<std::vector<double>> samples;
+        for (const int n : seed.counts)
+            for (int s = 0; s < n; ++s) {
+                samples.emplace_back();
+                for (int j = 0; j < seed.dim; ++j)
+                    samples.back().push_back(0.5 * static_cast<double>(samples.size()) +
+                                             ((j * 7 + s * 3) % 5) - 0.25 * j);
+            }
+        std::vector<const double*> rows;
+        for (const auto& row : samples)
+            rows.push_back(row.data());
+        const fs::path path = g_root / "increase.bin";
+        if (!seed.counts.empty() &&
+            !Check(statistics.AddClasses(rows.data(), static_cast<int>(seed.counts.size()),
+                                         seed.counts.data(), seed.dim),
+                   "AddClasses"))
+            return false;
+        if (!Check(statistics.Save(path.string().c_str()), "Save"))
+            return false;
+        Bytes input{seed.control};
+        const Bytes file = ReadFile(path);
+        input.insert(input.end(), file.begin(), file.end());
+        fs::remove(path);
+        WriteSeed("increase_train", seed.name, input);
+    }
+    return true;
+}
+
+// FindFaces' input: width, height, the detector's count, the caller's room,
+// eye-box words 4..11 of each record, then the pixels: a light face with a dark
+// disc in the middle of each eye box.
+bool FindFacesSeeds()
+{
+    const struct {
+        const char* name;
+        int width, height;
+        int8_t reported, room;
+        std::vector<std::vector<int32_t>> boxes; // x, y, height, width of eye 1 then eye 2
+    } seeds[] = {
+        {"one-face-64x48", 64, 48, 1, 10, {{8, 10, 16, 21, 36, 10, 16, 20}}},
+        {"three-faces-room-2", 48, 40, 3, 2,
+         {{4, 6, 12, 16, 26, 6, 12, 16}, {0, 0, 40, 48, 30, 30, 20, 20}, {-5, -5, 9, 9, 40, 38, 8, 9}}},
+        {"no-face", 16, 16, 0, 10, {}},
+    };
+    for (const auto& seed : seeds) {
+        Bytes input{static_cast<unsigned char>(seed.width), static_cast<unsigned char>(seed.height),
+                    static_cast<unsigned char>(seed.reported), static_cast<unsigned char>(seed.room)};
+        Bytes pixels(static_cast<size_t>(seed.width * seed.height), 200);
+        for (const auto& box : seed.boxes) {
+            FACE_LOCATION record{};
+            int32_t* words = &record.nEye1X;
+            for (int w = 0; w < 8; ++w)
+                words[w] = box[static_cast<size_t>(w)];
+            unsigned char bytes[32];
+            for (int w = 0; w < 8; ++w)
+                WriteInt32LE(bytes + 4 * w, words[w]);
+            input.insert(input.end(), bytes, bytes + 32);
+            for (int eye = 0; eye < 2; ++eye) {
+                const int cx = words[4 * eye] + words[4 * eye + 3] / 2;
+                const int cy = words[4 * eye + 1] + words[4 * eye + 2] / 2;
+                for (int y = 0; y < seed.height; ++y)
+                    for (int x = 0; x < seed.width; ++x)
+                        if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= 6)
+                            pixels[static_cast<size_t>(y * seed.width + x)] = 20;
+            }
+        }
+        input.insert(input.end(), pixels.begin(), pixels.end());
+        WriteSeed("find_faces", seed.name, input);
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -226,6 +360,7 @@ int main(int argc, char** argv)
     }
     g_root = argv[1];
     fs::create_directories(g_root);
-    const bool ok = ModelSeeds() && IncreaseSeeds() && ImageSeeds() && CompareSeeds();
+    const bool ok = ModelSeeds() && IncreaseSeeds() && ImageSeeds() && CompareSeeds() &&
+                    TrainSeeds() && IncreaseTrainSeeds() && FindFacesSeeds();
     return ok ? 0 : 1;
 }
