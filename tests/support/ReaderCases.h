@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+
+#include <velmora/Velmora.h>
+
 #include "common/ByteOrder.h"
 #include "common/File.h"
 #include "image/Image.h"
 #include "lda/IncreaseStatistics.h"
+#include "lda/LDA.h"
 #include "pca/PCA.h"
 #include "pca/SubspaceModel.h"
 #include "support/HandModel.h"
@@ -49,6 +54,40 @@ inline bool LoadImageFile(const std::string& path)
     CFile file;
     CImage image;
     return file.Open(path, CFile::modeRead) && image.Load(&file) == 1;
+}
+
+// The first n bytes of a file (fewer when it is shorter).
+inline std::vector<unsigned char> FileHead(const std::string& path, size_t n)
+{
+    std::vector<unsigned char> head(n);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(n));
+    head.resize(static_cast<size_t>(in.gcount()));
+    return head;
+}
+
+// Train with no new classes and the sample sizes the file announces: loaded
+// when the samples were read and the training ran (the LDA stage of a small
+// sample then refuses, which is not the reader's business).
+inline bool TrainFromSampleFile(const std::string& path)
+{
+    const std::vector<unsigned char> head = FileHead(path, 8);
+    const int32_t a = head.size() == 8 ? ReadInt32LE(head.data()) : 0;
+    const int32_t b = head.size() == 8 ? ReadInt32LE(head.data() + 4) : 0;
+    unsigned char* none = nullptr;
+    CVelmora velmora;
+    const enumTError result = velmora.Train(&none, a, b, 0, nullptr, path);
+    return result == T_OK || result == T_PCA_FAILED || result == T_LDA_FAILED;
+}
+
+// The LDA's incremental training on the file's statistics alone, with the
+// dimension the file announces.
+inline bool IncreaseTrainLDAFromFile(const std::string& path)
+{
+    const std::vector<unsigned char> head = FileHead(path, 28);
+    const int32_t d = head.size() == 28 ? ReadInt32LE(head.data() + 24) : 1;
+    CLDA lda;
+    return lda.IncreaseTrainLDA(nullptr, 0, nullptr, d, path.c_str());
 }
 
 inline FileBytes ToFileBytes(const std::string& s)
@@ -105,6 +144,25 @@ inline FileBytes IncreaseFileBytes(int nf, int d)
     }
     for (int i = 0; i < d * d; ++i)
         put(i % (d + 1) == 0 ? 2.0 : 0.0);
+    return bytes;
+}
+
+// Training sample file of a x b byte samples, `classes` classes of perClass
+// samples each, written field by field.
+inline FileBytes SampleFileBytes(int a, int b, int classes, int perClass)
+{
+    const size_t length = static_cast<size_t>(a) * static_cast<size_t>(b);
+    FileBytes bytes(16);
+    PutInt32(bytes, 0, a);
+    PutInt32(bytes, 4, b);
+    PutInt32(bytes, 8, classes * perClass);
+    PutInt32(bytes, 12, classes);
+    for (int c = 0; c < classes; ++c) {
+        bytes.resize(bytes.size() + 4);
+        PutInt32(bytes, bytes.size() - 4, perClass);
+        for (size_t k = 0; k < static_cast<size_t>(perClass) * length; ++k)
+            bytes.push_back(static_cast<unsigned char>(c * 31 + k * 7 + (k * k) % 13));
+    }
     return bytes;
 }
 
