@@ -16,7 +16,9 @@ constexpr const char* kExitCodeHelp =
     "  2  bad command line\n"
     "  3  an input or output file is missing, unreadable or unwritable\n"
     "  4  no face found (detect: in at least one image)\n"
-    "  5  the model is missing or cannot be loaded\n";
+    "  5  the model is missing or cannot be loaded\n"
+    "  6  the gallery is damaged, not a gallery, busy, or was built with another model\n"
+    "  7  gallery remove: the person is not in the gallery\n";
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, CommandContext& context)
 {
@@ -147,6 +149,73 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     trainCommand->add_option("SAMPLES", train.samples, "Sample file written by 'velmora samples'")->required();
     trainCommand->add_option("-o,--output", train.output, "Model file to write")->required();
 
+    EnrolOptions enrol;
+    std::string enrolEyes;
+    CLI::App* enrolCommand = AddCommand(
+        app, "enroll", "Add people to a gallery: photos of one person, or one folder of photos per person", context);
+    enrolCommand->alias("enrol");
+    enrolCommand->add_option("--gallery", enrol.gallery, "Gallery file (SQLite; made when missing)")->required();
+    enrolCommand->add_option("NAME", enrol.name, "The person the photos show (a known name adds vectors)");
+    enrolCommand->add_option("IMAGE", enrol.images, "Photos of that person (or template files)");
+    enrolCommand->add_option("--folders", enrol.folders,
+                             "Instead of NAME and photos: enrol every subfolder of this folder as one person, "
+                             "named after the folder");
+    enrolCommand->add_option("--images", enrol.numbers,
+                             "With --folders: the photo numbers to use, e.g. 1-5 or 1,3,7-9 (the number that "
+                             "ends a file name: 3.pgm, Ann_Lee_0003.jpg)");
+    AddEyesOption(enrolCommand, enrolEyes);
+    AddModelOption(enrolCommand, enrol.model);
+    enrolCommand->footer(std::string("Examples:\n"
+                                     "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
+                                     "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
+                                     "One template per person holds a vector per photo. A photo without a face is "
+                                     "skipped (exit code 4).\nThe gallery remembers its model and refuses "
+                                     "another one.\n\n") +
+                         kExitCodeHelp);
+
+    IdentifyOptions identify;
+    std::string identifyEyes;
+    std::string identifyMode = "max";
+    CLI::App* identifyCommand =
+        AddCommand(app, "identify", "Tell who is in photos: the best matching people of a gallery", context);
+    identifyCommand->add_option("--gallery", identify.gallery, "Gallery file made by 'velmora enroll'")->required();
+    identifyCommand->add_option("IMAGE", identify.images, "Photos (or template files) to identify");
+    identifyCommand->add_option("--folders", identify.folders,
+                                "Instead of photos: the photos of every person folder of this folder; the "
+                                "folder's name is the right answer, and the rank-1 rate is reported");
+    identifyCommand->add_option("--images", identify.numbers, "With --folders: the photo numbers to use, e.g. 6-10");
+    identifyCommand->add_option("--top", identify.top, "Show the N best matching people (default 1)")
+        ->check(CLI::Range(1, 1000000));
+    identifyCommand
+        ->add_option("--mode", identifyMode,
+                     "How a probe is matched with a person's vectors: max (best vector, the default), mean "
+                     "(their mean) or line (nearest feature line)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    identifyCommand->add_option("--threshold", identify.threshold,
+                                "Answer 'unknown' below this score instead of the model's calibrated threshold")
+        ->check(CLI::Range(0.0, 1.0));
+    AddEyesOption(identifyCommand, identifyEyes);
+    AddModelOption(identifyCommand, identify.model);
+    identifyCommand->footer(std::string("Examples:\n"
+                                        "  velmora identify --gallery staff.db visitor.jpg --top 3\n"
+                                        "  velmora identify --gallery orl.db --folders data/orl --images 6-10\n"
+                                        "The answer is the best person when the score reaches the threshold, "
+                                        "else 'unknown'.\n\n") +
+                            kExitCodeHelp);
+
+    CLI::App* galleryCommand = app.add_subcommand("gallery", "List the people of a gallery, or remove some");
+    galleryCommand->require_subcommand(1);
+    galleryCommand->footer(kExitCodeHelp);
+    std::string listGallery;
+    CLI::App* listCommand = AddCommand(*galleryCommand, "list", "List the people of a gallery", context);
+    listCommand->add_option("--gallery", listGallery, "Gallery file")->required();
+    std::string removeGallery;
+    std::vector<std::string> removeNames;
+    CLI::App* removeCommand =
+        AddCommand(*galleryCommand, "remove", "Remove people from a gallery (all or none)", context);
+    removeCommand->add_option("--gallery", removeGallery, "Gallery file")->required();
+    removeCommand->add_option("NAME", removeNames, "The people to remove")->required();
+
     if (argc <= 1) {
         out << app.help();
         return kExitUsage;
@@ -179,6 +248,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         }
         if (app.got_subcommand(trainCommand))
             return RunTrain(train, context);
+        if (app.got_subcommand(enrolCommand)) {
+            enrol.eyes = OptionalEyes(enrolEyes);
+            return RunEnrol(enrol, context);
+        }
+        if (app.got_subcommand(identifyCommand)) {
+            identify.eyes = OptionalEyes(identifyEyes);
+            identify.mode = ParseCompareMode(identifyMode);
+            return RunIdentify(identify, context);
+        }
+        if (galleryCommand->got_subcommand(listCommand))
+            return RunGalleryList(listGallery, context);
+        if (galleryCommand->got_subcommand(removeCommand))
+            return RunGalleryRemove(removeGallery, removeNames, context);
     } catch (const CliError& e) {
         err << "velmora: " << e.what() << '\n';
         return e.code();

@@ -63,6 +63,34 @@ struct TrainOptions {
 };
 int RunTrain(const TrainOptions& options, const CommandContext& context);
 
+struct EnrolOptions {
+    std::string gallery;
+    std::string model;
+    std::string name;                  // with images: the person they show
+    std::vector<std::string> images;   // photos or template files
+    std::string folders;               // or: every subfolder of this folder is one person
+    std::string numbers;               // with folders: photo numbers to use ("1-5"); empty: all
+    std::optional<EyePair> eyes;       // fixed eyes for pre-aligned photos
+};
+int RunEnrol(const EnrolOptions& options, const CommandContext& context);
+
+struct IdentifyOptions {
+    std::string gallery;
+    std::string model;
+    std::vector<std::string> images;   // photos or template files
+    std::string folders;               // or: the photos of every person folder (their name is the truth)
+    std::string numbers;
+    std::optional<EyePair> eyes;
+    CompareMode mode = CompareMode::Max;
+    int top = 1;                       // candidates shown per probe
+    std::optional<double> threshold;   // else the model's calibrated one
+};
+int RunIdentify(const IdentifyOptions& options, const CommandContext& context);
+
+int RunGalleryList(const std::string& gallery, const CommandContext& context);
+int RunGalleryRemove(const std::string& gallery, const std::vector<std::string>& names,
+                     const CommandContext& context);
+
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);
 

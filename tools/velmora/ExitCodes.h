@@ -12,6 +12,8 @@ enum ExitCode : int {
     kExitInput = 3,       // an input or output file is missing, unreadable or unwritable
     kExitNoFace = 4,      // no face was found in an image that needs one
     kExitModel = 5,       // the model file is missing or cannot be loaded
+    kExitGallery = 6,     // the gallery is damaged, not a gallery, busy, or was built with another model
+    kExitNotEnrolled = 7, // gallery remove: a named person is not in the gallery
 };
 
 // Carries a plain-words message and the exit code to the top of the tool.

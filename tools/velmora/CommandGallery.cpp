@@ -1,0 +1,369 @@
+#include <cstdio>
+#include <optional>
+
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "Gallery.h"
+#include "Identification.h"
+#include "Json.h"
+#include "ModelFiles.h"
+#include "ModelIdentity.h"
+#include "PhotoSelection.h"
+#include "ProgressBar.h"
+#include "Recognizer.h"
+
+namespace velmora_cli {
+
+namespace {
+
+// Turns photos (or template files, taken as they are) into templates, loading
+// the model only when a photo needs it.
+class TemplateMaker {
+public:
+    TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, std::ostream& err)
+        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(err)
+    {
+    }
+
+    // Nothing when the photo shows no face; throws CliError for missing or unreadable files.
+    std::optional<TemplateBuffer> Make(const std::string& path)
+    {
+        if (IsTemplateFile(path))
+            return ReadTemplateFile(path);
+        GreyImage image = LoadGreyImage(path);
+        if (!m_recognizer) {
+            m_recognizer.emplace(m_err);
+            m_recognizer->LoadModel(m_modelPath);
+        }
+        const std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer->FindOneFace(image);
+        if (!eyes)
+            return std::nullopt;
+        return m_recognizer->MakeTemplate(image, *eyes);
+    }
+
+private:
+    std::string m_modelPath;
+    std::optional<EyePair> m_eyes;
+    std::ostream& m_err;
+    std::optional<Recognizer> m_recognizer;
+};
+
+struct PhotoGroup {
+    std::string name;                 // person (enrol) or expected answer (identify; may be empty)
+    std::vector<std::string> photos;
+};
+
+// The photos named on the command line, or the person folders of --folders.
+std::vector<PhotoGroup> CollectPhotos(const std::string& folders, const std::string& numbers,
+                                      const std::string& name, const std::vector<std::string>& images,
+                                      const char* command)
+{
+    std::vector<PhotoGroup> groups;
+    if (!folders.empty()) {
+        if (!images.empty() || !name.empty())
+            throw CliError(kExitUsage, std::string(command) + ": give either --folders or photos, not both");
+        const std::optional<NumberList> list =
+            numbers.empty() ? std::nullopt : std::optional<NumberList>(NumberList::Parse(numbers));
+        for (Person& p : SelectPhotos(folders, list ? &*list : nullptr))
+            groups.push_back({p.name, std::move(p.images)});
+        if (groups.empty())
+            throw CliError(kExitInput, "no photos" + (numbers.empty() ? "" : " numbered " + numbers) +
+                                           " in the person folders of " + folders);
+        return groups;
+    }
+    if (!numbers.empty())
+        throw CliError(kExitUsage, std::string(command) + ": --images selects photos of --folders");
+    if (images.empty())
+        throw CliError(kExitUsage, std::string(command) + ": give photos, or --folders");
+    groups.push_back({name, images});
+    return groups;
+}
+
+long CountPhotos(const std::vector<PhotoGroup>& groups)
+{
+    long n = 0;
+    for (const PhotoGroup& g : groups)
+        n += static_cast<long>(g.photos.size());
+    return n;
+}
+
+void WriteModel(JsonWriter& w, const char* key, const ModelIdentity& model)
+{
+    w.Key(key).BeginObject();
+    w.Key("name").String(model.name).Key("size").Integer(model.size).Key("hash").String(model.hash);
+    w.EndObject();
+}
+
+std::string FormatScore(double score)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4f", score);
+    return text;
+}
+
+} // namespace
+
+int RunEnrol(const EnrolOptions& options, const CommandContext& context)
+{
+    if (options.folders.empty() && options.name.empty())
+        throw CliError(kExitUsage, "enroll: give NAME and photos, or --folders");
+    const std::vector<PhotoGroup> groups =
+        CollectPhotos(options.folders, options.numbers, options.name, options.images, "enroll");
+    const std::string modelPath = ResolveModelPath(options.model);
+    const ModelIdentity model = IdentifyModel(modelPath);
+    Gallery gallery(options.gallery, Gallery::Access::Create);
+    gallery.RequireModel(model); // before the slow part
+
+    TemplateMaker maker(modelPath, options.eyes, context.err);
+    std::vector<std::pair<std::string, TemplateBuffer>> entries;
+    std::vector<std::string> withoutFace;
+    long done = 0;
+    ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "enroll");
+    for (const PhotoGroup& group : groups) {
+        std::vector<TemplateBuffer> parts;
+        for (const std::string& photo : group.photos) {
+            std::optional<TemplateBuffer> t = maker.Make(photo);
+            progress.Update(++done);
+            if (t)
+                parts.push_back(std::move(*t));
+            else
+                withoutFace.push_back(photo);
+        }
+        if (!parts.empty())
+            entries.emplace_back(group.name, JoinTemplates(parts));
+    }
+    progress.Finish();
+    for (const std::string& photo : withoutFace)
+        context.err << "velmora: no face found in " << photo << " (skipped)\n";
+    if (entries.empty())
+        throw CliError(kExitNoFace, "no face found in any photo; nobody was enrolled");
+    const std::vector<EnrolResult> results = gallery.Enrol(entries, model);
+
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("gallery").String(options.gallery);
+        WriteModel(w, "model", model);
+        w.Key("people").BeginArray();
+        for (const EnrolResult& r : results)
+            w.BeginObject()
+                .Key("name").String(r.name)
+                .Key("added").Integer(r.added)
+                .Key("vectors").Integer(r.vectors)
+                .Key("new").Bool(r.isNew)
+                .EndObject();
+        w.EndArray();
+        w.Key("without_face").BeginArray();
+        for (const std::string& photo : withoutFace)
+            w.String(photo);
+        w.EndArray().EndObject();
+        context.out << '\n';
+    } else {
+        int32_t added = 0;
+        for (const EnrolResult& r : results) {
+            added += r.added;
+            context.out << (r.isNew ? "enrolled " : "added to ") << r.name << ": " << r.added
+                        << (r.added == 1 ? " vector" : " vectors");
+            if (!r.isNew)
+                context.out << ", " << r.vectors << " in all";
+            context.out << '\n';
+        }
+        context.out << results.size() << (results.size() == 1 ? " person, " : " people, ") << added
+                    << (added == 1 ? " vector" : " vectors") << " written to " << options.gallery << '\n';
+    }
+    return withoutFace.empty() ? kExitOk : kExitNoFace;
+}
+
+int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
+{
+    const std::vector<PhotoGroup> groups =
+        CollectPhotos(options.folders, options.numbers, "", options.images, "identify");
+    const bool truthKnown = !options.folders.empty();
+    const std::string modelPath = ResolveModelPath(options.model);
+    const ModelIdentity model = IdentifyModel(modelPath);
+    std::vector<GalleryPerson> people;
+    {
+        const Gallery gallery(options.gallery, Gallery::Access::Read);
+        gallery.RequireModel(model);
+        people = gallery.People(true);
+    }
+    if (people.empty())
+        context.err << "velmora: note: the gallery " << options.gallery << " has nobody in it\n";
+
+    std::optional<double> threshold = options.threshold;
+    std::string thresholdSource = "--threshold";
+    if (!threshold) {
+        if (const std::optional<Calibration> c = ReadCalibration(modelPath)) {
+            threshold = c->threshold;
+            thresholdSource = c->source;
+        } else {
+            context.err << "velmora: note: the model has no calibrated threshold (" << CalibrationPathFor(modelPath)
+                        << "), so every probe gets its best match; give --threshold to answer 'unknown'\n";
+        }
+    }
+
+    struct Outcome {
+        std::string photo;
+        std::string expected;
+        bool face = false;
+        std::vector<Candidate> ranked;
+        std::optional<std::string> answer;
+    };
+    std::vector<Outcome> outcomes;
+    const CVelmora matcher; // made before the model is loaded: making one resets the library's readiness
+    TemplateMaker maker(modelPath, options.eyes, context.err);
+    ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
+    for (const PhotoGroup& group : groups)
+        for (const std::string& photo : group.photos) {
+            Outcome o;
+            o.photo = photo;
+            o.expected = group.name;
+            if (std::optional<TemplateBuffer> probe = maker.Make(photo)) {
+                o.face = true;
+                o.ranked = RankPeople(matcher, *probe, people, options.mode);
+                o.answer = Decide(o.ranked, threshold);
+            }
+            outcomes.push_back(std::move(o));
+            progress.Update(static_cast<long>(outcomes.size()));
+        }
+    progress.Finish();
+
+    long withoutFace = 0, unknown = 0, topCorrect = 0, answeredCorrect = 0;
+    for (const Outcome& o : outcomes) {
+        withoutFace += o.face ? 0 : 1;
+        unknown += o.face && !o.answer ? 1 : 0;
+        if (o.face && !o.ranked.empty() && o.ranked.front().name == o.expected)
+            ++topCorrect;
+        if (o.answer && *o.answer == o.expected)
+            ++answeredCorrect;
+    }
+    const size_t shown = static_cast<size_t>(std::max(1, options.top));
+
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("gallery").String(options.gallery);
+        WriteModel(w, "model", model);
+        w.Key("mode").String(CompareModeName(options.mode));
+        w.Key("people").Integer(static_cast<int64_t>(people.size()));
+        if (threshold)
+            w.Key("threshold").Number(*threshold);
+        else
+            w.Key("threshold").Null();
+        w.Key("results").BeginArray();
+        for (const Outcome& o : outcomes) {
+            w.BeginObject().Key("image").String(o.photo);
+            if (truthKnown)
+                w.Key("expected").String(o.expected);
+            w.Key("face_found").Bool(o.face);
+            if (o.answer)
+                w.Key("answer").String(*o.answer);
+            else
+                w.Key("answer").Null();
+            w.Key("candidates").BeginArray();
+            for (size_t i = 0; i < o.ranked.size() && i < shown; ++i)
+                w.BeginObject().Key("name").String(o.ranked[i].name).Key("score").Number(o.ranked[i].score).EndObject();
+            w.EndArray().EndObject();
+        }
+        w.EndArray();
+        w.Key("summary").BeginObject();
+        w.Key("probes").Integer(static_cast<int64_t>(outcomes.size()));
+        w.Key("unknown").Integer(unknown);
+        w.Key("without_face").Integer(withoutFace);
+        if (truthKnown) {
+            w.Key("rank1_correct").Integer(topCorrect);
+            w.Key("answered_correct").Integer(answeredCorrect);
+            w.Key("rank1_rate").Number(outcomes.empty() ? 0.0 : static_cast<double>(topCorrect) / outcomes.size());
+        }
+        w.EndObject().EndObject();
+        context.out << '\n';
+    } else {
+        for (const Outcome& o : outcomes) {
+            context.out << o.photo << ": ";
+            if (!o.face) {
+                context.out << "no face found\n";
+                continue;
+            }
+            if (o.answer)
+                context.out << *o.answer << " (score " << FormatScore(o.ranked.front().score) << ")";
+            else if (o.ranked.empty())
+                context.out << "unknown (the gallery is empty)";
+            else
+                context.out << "unknown (best " << o.ranked.front().name << " "
+                            << FormatScore(o.ranked.front().score) << " is below " << FormatScore(*threshold) << ")";
+            if (truthKnown && !o.ranked.empty() && o.ranked.front().name != o.expected)
+                context.out << "  [expected " << o.expected << "]";
+            context.out << '\n';
+            if (shown > 1)
+                for (size_t i = 0; i < o.ranked.size() && i < shown; ++i)
+                    context.out << "  " << (i + 1) << ". " << o.ranked[i].name << "  "
+                                << FormatScore(o.ranked[i].score) << '\n';
+        }
+        if (threshold)
+            context.out << "threshold " << FormatScore(*threshold) << " from " << thresholdSource << ", mode "
+                        << CompareModeName(options.mode) << '\n';
+        if (truthKnown) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.2f%%",
+                          outcomes.empty() ? 0.0 : 100.0 * static_cast<double>(topCorrect) / outcomes.size());
+            context.out << "rank-1: " << topCorrect << " of " << outcomes.size() << " correct (" << rate << ")";
+            if (threshold)
+                context.out << "; answered correctly above the threshold: " << answeredCorrect << "; unknown: "
+                            << unknown;
+            context.out << "; without a face: " << withoutFace << '\n';
+        }
+    }
+    return withoutFace == 0 ? kExitOk : kExitNoFace;
+}
+
+int RunGalleryList(const std::string& galleryPath, const CommandContext& context)
+{
+    const Gallery gallery(galleryPath, Gallery::Access::Read);
+    const std::optional<ModelIdentity> model = gallery.Model();
+    const std::vector<GalleryPerson> people = gallery.People(false);
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("gallery").String(galleryPath);
+        if (model)
+            WriteModel(w, "model", *model);
+        else
+            w.Key("model").Null();
+        w.Key("people").BeginArray();
+        for (const GalleryPerson& p : people)
+            w.BeginObject().Key("name").String(p.name).Key("vectors").Integer(p.vectors).Key("updated").String(
+                p.updated).EndObject();
+        w.EndArray().EndObject();
+        context.out << '\n';
+    } else {
+        context.out << galleryPath << ": " << people.size() << (people.size() == 1 ? " person" : " people");
+        if (model)
+            context.out << ", model " << model->Describe();
+        context.out << '\n';
+        for (const GalleryPerson& p : people)
+            context.out << p.name << '\t' << p.vectors << (p.vectors == 1 ? " vector" : " vectors") << '\t'
+                        << p.updated << '\n';
+    }
+    return kExitOk;
+}
+
+int RunGalleryRemove(const std::string& galleryPath, const std::vector<std::string>& names,
+                     const CommandContext& context)
+{
+    Gallery gallery(galleryPath, Gallery::Access::Write);
+    gallery.Remove(names);
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject().Key("gallery").String(galleryPath).Key("removed").BeginArray();
+        for (const std::string& n : names)
+            w.String(n);
+        w.EndArray().EndObject();
+        context.out << '\n';
+    } else {
+        for (const std::string& n : names)
+            context.out << "removed " << n << '\n';
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli
