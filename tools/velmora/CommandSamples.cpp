@@ -29,6 +29,10 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
     Recognizer recognizer(context.err);
     recognizer.PrepareWithoutModel();
     SampleFileWriter writer(options.output, Recognizer::kFeatureLength, 1);
+    // Beside the samples: the normalised faces they came from, in the same
+    // layout (for recipes that start from faces), and the people's names.
+    SampleFileWriter faceWriter(FacesPathFor(options.output), Recognizer::kNormFaceSide, Recognizer::kNormFaceSide);
+    std::vector<std::string> names;
 
     long done = 0, withoutFace = 0, unreadable = 0, peopleTooFew = 0;
     int64_t clamped = 0, values = 0;
@@ -36,6 +40,7 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
     ProgressBar progress(context.err, context.progress, totalImages, "samples");
     for (const Person& person : people) {
         std::vector<unsigned char> samples;
+        std::vector<unsigned char> faceBytes;
         int faces = 0;
         for (const std::string& path : person.images) {
             progress.Update(++done);
@@ -61,6 +66,7 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
             clamped += FeaturesToBytes(features.data(), features.size(), sample.data());
             values += static_cast<int64_t>(features.size());
             samples.insert(samples.end(), sample.begin(), sample.end());
+            faceBytes.insert(faceBytes.end(), face.pixels.begin(), face.pixels.end());
             ++faces;
         }
         if (faces < options.minImages || faces == 0) {
@@ -68,9 +74,13 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
             continue;
         }
         writer.AddClass(samples);
+        faceWriter.AddClass(faceBytes);
+        names.push_back(person.name);
     }
     progress.Finish();
     writer.Finish();
+    faceWriter.Finish();
+    WriteNameList(NamesPathFor(options.output), names);
     if (writer.classCount() == 0)
         throw CliError(kExitNoFace, "no person in " + options.dataset + " has " + std::to_string(options.minImages) +
                                         " usable face" + (options.minImages == 1 ? "" : "s"));
@@ -80,6 +90,8 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
         JsonWriter w(context.out);
         w.BeginObject();
         w.Key("output").String(options.output);
+        w.Key("names").String(NamesPathFor(options.output));
+        w.Key("faces").String(FacesPathFor(options.output));
         w.Key("people").Integer(writer.classCount());
         w.Key("samples").Integer(writer.sampleCount());
         w.Key("sample_length").Integer(Recognizer::kFeatureLength);
@@ -96,6 +108,8 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
         std::snprintf(share, sizeof share, "%.4f%%", 100.0 * clampedShare);
         context.out << "wrote " << options.output << ": " << writer.sampleCount() << " samples of "
                     << writer.classCount() << " people (" << Recognizer::kFeatureLength << " values each)\n"
+                    << "wrote " << NamesPathFor(options.output) << " (the people's names) and "
+                    << FacesPathFor(options.output) << " (their normalised faces)\n"
                     << "images without a face: " << withoutFace << " of " << totalImages;
         if (unreadable > 0)
             context.out << ", unreadable: " << unreadable;
