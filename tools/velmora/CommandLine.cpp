@@ -216,6 +216,80 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     removeCommand->add_option("--gallery", removeGallery, "Gallery file")->required();
     removeCommand->add_option("NAME", removeNames, "The people to remove")->required();
 
+    CLI::App* evaluateCommand =
+        app.add_subcommand("evaluate", "Measure accuracy on a face data set: ORL identification, LFW verification");
+    evaluateCommand->require_subcommand(1);
+    evaluateCommand->footer(kExitCodeHelp);
+
+    EvaluateOrlOptions orl;
+    std::string orlEyes, orlMode = "max";
+    CLI::App* orlCommand = AddCommand(
+        *evaluateCommand, "orl",
+        "Rank-1 identification: enrol some photos of every person (in memory), identify the others", context);
+    orlCommand->add_option("DIR", orl.folder, "Folder of person folders with numbered photos (ORL: s1..s40, 1.pgm..10.pgm)")
+        ->required();
+    orlCommand->add_option("--enroll", orl.enrolNumbers, "Photo numbers to enrol (default 1-5)");
+    orlCommand->add_option("--probe", orl.probeNumbers, "Photo numbers to identify (default 6-10)");
+    orlCommand->add_option("--mode", orlMode, "Matching of a probe with a person's vectors: max, mean or line")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    orlCommand->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
+    AddEyesOption(orlCommand, orlEyes);
+    std::string orlFallback;
+    orlCommand->add_option("--fallback-eyes", orlFallback,
+                           "Eye centres for photos whose face is not found (else an enrolment photo is left out "
+                           "and a probe counts as wrong)");
+    AddModelOption(orlCommand, orl.model);
+    orlCommand->footer(std::string("Example:\n  velmora evaluate orl data/orl --csv orl.csv\n"
+                                   "A probe whose face is not found counts as wrong.\n\n") +
+                       kExitCodeHelp);
+
+    EvaluateLfwOptions lfw;
+    std::string lfwEyes, lfwFallback, lfwMode = "max";
+    CLI::App* lfwCommand = AddCommand(
+        *evaluateCommand, "lfw",
+        "Verification on pairs: accuracy per fold (threshold from the other folds), EER, TAR at FAR 1e-2 and 1e-3",
+        context);
+    lfwCommand->add_option("DIR", lfw.folder, "Photo folder: Name/Name_0001.jpg ...")->required();
+    lfwCommand->add_option("PAIRS", lfw.pairs, "Pairs list (pairs_dev.txt format: folds of same then different pairs)")
+        ->required();
+    AddModelOption(lfwCommand, lfw.model);
+    lfwCommand->add_option("--train-samples", lfw.trainSamples,
+                           "Instead of one model: for each fold, train on every person of this sample file (from "
+                           "'velmora samples', with its .names file) who is not in the fold");
+    lfwCommand->add_option("--recipe", lfw.recipe,
+                           "With --train-samples: train (Train alone) or refit (Train, then IncreaseTrain on the same "
+                           "faces without earlier statistics; needs the .faces file)")
+        ->check(CLI::IsMember({"train", "refit"}));
+    lfwCommand->add_option("--refit-dims", lfw.refitDimensions,
+                           "With --recipe refit: principal components the discriminant stage is refit on (default 0: "
+                           "all the model has)")
+        ->check(CLI::Range(0, 100000));
+    lfwCommand->add_option("--folds", lfw.folds,
+                           "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
+                           "threshold is used and reported, which is how a model is calibrated");
+    lfwCommand->add_option("--mode", lfwMode, "Comparison mode: max, mean or line (one vector per photo: all alike)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    lfwCommand->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
+    lfwCommand->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");
+    lfwCommand->add_flag("--calibrate", lfw.calibrate,
+                         "Write the equal-error threshold of the evaluated pairs beside the model (MODEL.json), where "
+                         "compare and identify find it");
+    lfwCommand->add_option("--eyes", lfwEyes,
+                           "Eye centres LX,LY,RX,RY for every photo instead of finding the face (aligned sets)");
+    lfwCommand->add_option("--fallback-eyes", lfwFallback,
+                           "Eye centres for photos whose face is not found (else their pairs score 0)");
+    lfwCommand->footer(std::string("Examples:\n"
+                                   "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --csv s.csv "
+                                   "--roc roc.svg\n"
+                                   "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --train-samples lfw.samples "
+                                   "--recipe refit\n"
+                                   "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --folds 5 "
+                                   "--calibrate\n"
+                                   "With one fixed model the thresholds of several folds are only fair when the model "
+                                   "was not trained on their people.\n"
+                                   "FAR 1e-3 on 300 different-person pairs means no false accept at all.\n\n") +
+                       kExitCodeHelp);
+
     if (argc <= 1) {
         out << app.help();
         return kExitUsage;
@@ -256,6 +330,18 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             identify.eyes = OptionalEyes(identifyEyes);
             identify.mode = ParseCompareMode(identifyMode);
             return RunIdentify(identify, context);
+        }
+        if (evaluateCommand->got_subcommand(orlCommand)) {
+            orl.eyes = OptionalEyes(orlEyes);
+            orl.fallbackEyes = OptionalEyes(orlFallback);
+            orl.mode = ParseCompareMode(orlMode);
+            return RunEvaluateOrl(orl, context);
+        }
+        if (evaluateCommand->got_subcommand(lfwCommand)) {
+            lfw.eyes = OptionalEyes(lfwEyes);
+            lfw.fallbackEyes = OptionalEyes(lfwFallback);
+            lfw.mode = ParseCompareMode(lfwMode);
+            return RunEvaluateLfw(lfw, context);
         }
         if (galleryCommand->got_subcommand(listCommand))
             return RunGalleryList(listGallery, context);

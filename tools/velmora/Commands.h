@@ -91,6 +91,35 @@ int RunGalleryList(const std::string& gallery, const CommandContext& context);
 int RunGalleryRemove(const std::string& gallery, const std::vector<std::string>& names,
                      const CommandContext& context);
 
+struct EvaluateOrlOptions {
+    std::string folder;                // one folder per person, photos numbered 1..10
+    std::string model;
+    std::string enrolNumbers = "1-5";
+    std::string probeNumbers = "6-10";
+    CompareMode mode = CompareMode::Max;
+    std::optional<EyePair> eyes;
+    std::optional<EyePair> fallbackEyes; // eyes for photos whose face is not found
+    std::string csv;                   // per-probe results, or empty
+};
+int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context);
+
+struct EvaluateLfwOptions {
+    std::string folder;                // Name/Name_0001.jpg ...
+    std::string pairs;                 // the pairs list
+    std::string model;                 // a fixed model (default when neither this nor trainSamples)
+    std::string trainSamples;          // or: a model per fold trained on these samples
+    std::string recipe = "train";      // train or refit
+    int refitDimensions = 0;           // 0: all components of the trained model
+    std::string folds;                 // fold numbers, e.g. "1-5" or "5"; empty: all
+    CompareMode mode = CompareMode::Max;
+    std::optional<EyePair> eyes;       // fixed eyes for every photo instead of finding the face
+    std::optional<EyePair> fallbackEyes; // eyes for photos whose face is not found
+    std::string csv;                   // every pair's score, or empty
+    std::string roc;                   // ROC plot (SVG), or empty
+    bool calibrate = false;            // write the threshold beside the model
+};
+int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context);
+
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);
 

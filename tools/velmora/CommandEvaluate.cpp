@@ -1,0 +1,534 @@
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include <stdlib.h>
+
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "FoldTraining.h"
+#include "Identification.h"
+#include "Json.h"
+#include "Metrics.h"
+#include "ModelFiles.h"
+#include "PairsFile.h"
+#include "PhotoSelection.h"
+#include "ProgressBar.h"
+#include "Recognizer.h"
+#include "RocPlot.h"
+
+namespace velmora_cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string Fixed(double v, int digits)
+{
+    if (!std::isfinite(v))
+        return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", digits, v);
+    return text;
+}
+
+std::string Percent(double share)
+{
+    return std::isfinite(share) ? Fixed(100.0 * share, 2) + "%" : "n/a";
+}
+
+std::string CsvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+std::ofstream OpenOutput(const std::string& path, const char* what)
+{
+    std::ofstream out(path, std::ios::trunc);
+    if (!out)
+        throw CliError(kExitInput, std::string("cannot write the ") + what + " " + path);
+    return out;
+}
+
+// Makes templates of photos with the recognizer's current model, timing them.
+class FaceTemplates {
+public:
+    FaceTemplates(Recognizer& recognizer, std::optional<EyePair> eyes, std::optional<EyePair> fallback)
+        : m_recognizer(recognizer), m_eyes(eyes), m_fallback(fallback)
+    {
+    }
+
+    // Nothing when no face is found (and no fallback eyes are given).
+    std::optional<TemplateBuffer> Make(const std::string& path)
+    {
+        const Clock::time_point start = Clock::now();
+        GreyImage image = LoadGreyImage(path);
+        std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer.FindOneFace(image);
+        if (!eyes) {
+            ++m_withoutFace;
+            eyes = m_fallback;
+        }
+        std::optional<TemplateBuffer> t;
+        if (eyes)
+            t = m_recognizer.MakeTemplate(image, *eyes);
+        m_seconds += SecondsSince(start);
+        ++m_made;
+        return t;
+    }
+
+    long withoutFace() const { return m_withoutFace; }
+    double SecondsPerPhoto() const { return m_made > 0 ? m_seconds / static_cast<double>(m_made) : 0.0; }
+
+private:
+    Recognizer& m_recognizer;
+    std::optional<EyePair> m_eyes;
+    std::optional<EyePair> m_fallback;
+    long m_withoutFace = 0;
+    long m_made = 0;
+    double m_seconds = 0.0;
+};
+
+// A scratch folder for the files library calls need, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-evaluate-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw CliError(kExitInput, "cannot make a scratch folder in " +
+                                           std::filesystem::temp_directory_path().string());
+        m_path = pattern;
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
+{
+    w.Key(key).BeginObject().Key("mean").Number(m.mean).Key("standard_error").Number(m.standardError).EndObject();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- ORL: identification
+
+int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    const NumberList enrolNumbers = NumberList::Parse(options.enrolNumbers);
+    const NumberList probeNumbers = NumberList::Parse(options.probeNumbers);
+    const std::vector<Person> enrolPhotos = SelectPhotos(options.folder, &enrolNumbers);
+    const std::vector<Person> probePhotos = SelectPhotos(options.folder, &probeNumbers);
+    if (enrolPhotos.empty() || probePhotos.empty())
+        throw CliError(kExitInput, "no photos numbered " + (enrolPhotos.empty() ? options.enrolNumbers : options.probeNumbers) +
+                                       " in the person folders of " + options.folder);
+    long photoCount = 0;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photoCount += static_cast<long>(p.images.size());
+
+    const std::string modelPath = ResolveModelPath(options.model);
+    const CVelmora matcher; // before the model: making a CVelmora resets the library's readiness
+    Recognizer recognizer(context.err);
+    recognizer.LoadModel(modelPath);
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    ProgressBar progress(context.err, context.progress, photoCount, "orl");
+    long done = 0;
+
+    // The gallery, in memory: one template per person with a vector per enrolment photo.
+    std::vector<GalleryPerson> gallery;
+    for (const Person& person : enrolPhotos) {
+        std::vector<TemplateBuffer> parts;
+        for (const std::string& photo : person.images) {
+            if (std::optional<TemplateBuffer> t = templates.Make(photo))
+                parts.push_back(std::move(*t));
+            progress.Update(++done);
+        }
+        if (parts.empty())
+            continue;
+        GalleryPerson p;
+        p.name = person.name;
+        p.templ = JoinTemplates(parts);
+        p.vectors = static_cast<int32_t>(parts.size());
+        gallery.push_back(std::move(p));
+    }
+
+    // Counted before any fallback eyes stand in.
+    const long enrolWithoutFace = templates.withoutFace();
+
+    struct Probe {
+        std::string photo, expected, answer;
+        double score = 0.0;
+        bool face = false;
+    };
+    std::vector<Probe> probes;
+    long correct = 0;
+    for (const Person& person : probePhotos)
+        for (const std::string& photo : person.images) {
+            Probe probe;
+            probe.photo = photo;
+            probe.expected = person.name;
+            if (std::optional<TemplateBuffer> t = templates.Make(photo)) {
+                probe.face = true;
+                const std::vector<Candidate> ranked = RankPeople(matcher, *t, gallery, options.mode);
+                if (!ranked.empty()) {
+                    probe.answer = ranked.front().name;
+                    probe.score = ranked.front().score;
+                }
+            }
+            correct += probe.answer == probe.expected ? 1 : 0;
+            probes.push_back(std::move(probe));
+            progress.Update(++done);
+        }
+    progress.Finish();
+    const long probesWithoutFace = templates.withoutFace() - enrolWithoutFace;
+    const double rank1 = static_cast<double>(correct) / static_cast<double>(probes.size());
+
+    if (!options.csv.empty()) {
+        std::ofstream csv = OpenOutput(options.csv, "CSV file");
+        csv << "probe,expected,answer,score,correct\n";
+        for (const Probe& p : probes)
+            csv << CsvField(p.photo) << ',' << CsvField(p.expected) << ',' << CsvField(p.answer) << ','
+                << (p.face ? Fixed(p.score, 6) : "") << ',' << (p.answer == p.expected ? 1 : 0) << '\n';
+        if (!csv)
+            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
+    }
+
+    const double seconds = SecondsSince(start);
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("protocol").String("orl");
+        w.Key("model").String(modelPath);
+        w.Key("mode").String(CompareModeName(options.mode));
+        w.Key("enrolled_photos").String(options.enrolNumbers);
+        w.Key("probe_photos").String(options.probeNumbers);
+        w.Key("people").Integer(static_cast<int64_t>(gallery.size()));
+        w.Key("probes").Integer(static_cast<int64_t>(probes.size()));
+        w.Key("rank1_correct").Integer(correct);
+        w.Key("rank1_rate").Number(rank1);
+        w.Key("enrolment_photos_without_face").Integer(enrolWithoutFace);
+        w.Key("probes_without_face").Integer(probesWithoutFace);
+        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
+        w.Key("seconds").Number(seconds);
+        if (!options.csv.empty())
+            w.Key("csv").String(options.csv);
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        context.out << "ORL identification: photos " << options.enrolNumbers << " of " << gallery.size()
+                    << " people enrolled, photos " << options.probeNumbers << " probed (model " << modelPath
+                    << ", mode " << CompareModeName(options.mode) << ")\n"
+                    << "rank-1: " << correct << " of " << probes.size() << " correct (" << Percent(rank1) << ")\n"
+                    << "photos without a face: " << enrolWithoutFace << " enrolment, " << probesWithoutFace
+                    << " probe"
+                    << (options.fallbackEyes ? " (fallback eyes used)" : " (left out of the gallery; a probe counts as wrong)")
+                    << "\n"
+                    << "time per photo (face finding and template): " << Fixed(1000.0 * templates.SecondsPerPhoto(), 1)
+                    << " ms; " << Fixed(seconds, 1) << " s in all\n";
+        if (!options.csv.empty())
+            context.out << "wrote " << options.csv << '\n';
+    }
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- LFW: verification
+
+int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    const bool perFoldTraining = !options.trainSamples.empty();
+    if (perFoldTraining && !options.model.empty())
+        throw CliError(kExitUsage, "evaluate lfw: give --model or --train-samples, not both");
+    if (!perFoldTraining && options.recipe != "train")
+        throw CliError(kExitUsage, "evaluate lfw: --recipe goes with --train-samples");
+    if (perFoldTraining && options.calibrate)
+        throw CliError(kExitUsage, "evaluate lfw: --calibrate needs one fixed --model");
+    const TrainRecipe recipe = options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+
+    const std::vector<PairFold> folds = ReadPairsFile(options.pairs);
+    std::vector<int> selected; // 0-based fold indices
+    if (options.folds.empty()) {
+        for (size_t k = 0; k < folds.size(); ++k)
+            selected.push_back(static_cast<int>(k));
+    } else {
+        const NumberList list = NumberList::Parse(options.folds);
+        for (size_t k = 0; k < folds.size(); ++k)
+            if (list.Contains(static_cast<long>(k + 1)))
+                selected.push_back(static_cast<int>(k));
+        if (selected.empty())
+            throw CliError(kExitUsage, "--folds " + options.folds + " names no fold of " + options.pairs + " (it has " +
+                                           std::to_string(folds.size()) + ")");
+    }
+    // Every photo must be there before hours of work start.
+    long photoCount = 0;
+    for (int k : selected)
+        for (const FacePair& p : folds[k].pairs)
+            for (const std::string& path :
+                 {PairImagePath(options.folder, p.nameA, p.imageA), PairImagePath(options.folder, p.nameB, p.imageB)}) {
+                std::error_code ec;
+                if (!std::filesystem::is_regular_file(path, ec))
+                    throw CliError(kExitInput, "photo not found: " + path + " (named in " + options.pairs + ")");
+                ++photoCount;
+            }
+
+    const CVelmora matcher; // before any model: making a CVelmora resets the library's readiness
+    Recognizer recognizer(context.err);
+    std::string modelPath;
+    TrainingSet training;
+    std::optional<ScratchFolder> scratch;
+    if (perFoldTraining) {
+        training = LoadTrainingSet(options.trainSamples, recipe == TrainRecipe::Refit);
+        recognizer.PrepareWithoutModel();
+        scratch.emplace();
+    } else {
+        modelPath = ResolveModelPath(options.model);
+        recognizer.LoadModel(modelPath);
+    }
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+
+    struct FoldResult {
+        int fold = 0; // 1-based
+        std::vector<ScoredPair> scores;
+        long pairsWithoutTemplate = 0;
+        TrainedFold trained;
+        double accuracy = 0.0, threshold = 0.0;
+        EqualError eer;
+        double tar2 = 0.0, tar3 = 0.0;
+    };
+    std::vector<FoldResult> results;
+    ProgressBar progress(context.err, context.progress && !perFoldTraining, photoCount, "lfw");
+    long done = 0;
+    for (int k : selected) {
+        FoldResult r;
+        r.fold = k + 1;
+        if (perFoldTraining) {
+            const std::set<std::string> foldPeople = folds[k].People();
+            if (!context.json || context.progress)
+                context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
+                            << " outside the fold\n";
+            r.trained = TrainWithout(recognizer, training, foldPeople, recipe, options.refitDimensions, scratch->path(),
+                                     context.progress);
+            if (context.progress)
+                context.err << "\r\033[K" << std::flush;
+        }
+        // Each photo's template once per model; photos of one fold only meet its model.
+        std::map<std::string, std::optional<TemplateBuffer>> cache;
+        auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
+            const std::string path = PairImagePath(options.folder, name, image);
+            auto found = cache.find(path);
+            if (found == cache.end())
+                found = cache.emplace(path, templates.Make(path)).first;
+            progress.Update(++done);
+            return found->second;
+        };
+        for (const FacePair& p : folds[k].pairs) {
+            const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
+            const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
+            double score = 0.0; // a photo without a face: the lowest score, so never "same"
+            if (a && b)
+                score = matcher.CompareTemplate(a->data(), a->size(), b->data(), b->size(), static_cast<int>(options.mode));
+            else
+                ++r.pairsWithoutTemplate;
+            r.scores.push_back({score, p.same});
+        }
+        results.push_back(std::move(r));
+    }
+    progress.Finish();
+
+    // Fold k's threshold is the most accurate one on the other folds' pairs, each
+    // scored by a model that never saw that fold's people.
+    std::vector<ScoredPair> pooled;
+    for (const FoldResult& r : results)
+        pooled.insert(pooled.end(), r.scores.begin(), r.scores.end());
+    const bool ownThreshold = results.size() == 1;
+    std::vector<double> accuracies, eers, tar2s, tar3s;
+    for (FoldResult& r : results) {
+        r.eer = EqualErrorRate(r.scores);
+        r.tar2 = TarAtFar(r.scores, 1e-2);
+        r.tar3 = TarAtFar(r.scores, 1e-3);
+        if (ownThreshold) {
+            r.threshold = r.eer.threshold;
+        } else {
+            std::vector<ScoredPair> others;
+            for (const FoldResult& o : results)
+                if (o.fold != r.fold)
+                    others.insert(others.end(), o.scores.begin(), o.scores.end());
+            r.threshold = BestAccuracyThreshold(others);
+        }
+        r.accuracy = AccuracyAt(r.scores, r.threshold);
+        accuracies.push_back(r.accuracy);
+        eers.push_back(r.eer.rate);
+        tar2s.push_back(r.tar2);
+        tar3s.push_back(r.tar3);
+    }
+    const MeanAndError accuracy = MeanWithStandardError(accuracies);
+    const MeanAndError eer = MeanWithStandardError(eers);
+    const MeanAndError tar2 = MeanWithStandardError(tar2s);
+    const MeanAndError tar3 = MeanWithStandardError(tar3s);
+    const EqualError pooledEer = EqualErrorRate(pooled);
+    long withoutFace = templates.withoutFace();
+
+    const std::string method = perFoldTraining
+                                   ? std::string("a model per fold, recipe ") + options.recipe + ", trained on " +
+                                         options.trainSamples + " without the fold's people"
+                                   : "model " + modelPath;
+    if (!options.csv.empty()) {
+        std::ofstream csv = OpenOutput(options.csv, "CSV file");
+        csv << "fold,pair,same,score,name_a,image_a,name_b,image_b\n";
+        for (const FoldResult& r : results)
+            for (size_t i = 0; i < r.scores.size(); ++i) {
+                const FacePair& p = folds[static_cast<size_t>(r.fold - 1)].pairs[i];
+                csv << r.fold << ',' << (i + 1) << ',' << (p.same ? 1 : 0) << ',' << Fixed(r.scores[i].score, 9) << ','
+                    << CsvField(p.nameA) << ',' << p.imageA << ',' << CsvField(p.nameB) << ',' << p.imageB << '\n';
+            }
+        if (!csv)
+            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
+    }
+    if (!options.roc.empty()) {
+        std::vector<RocSeries> series;
+        for (const FoldResult& r : results)
+            series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
+        if (results.size() > 1)
+            series.push_back({"all folds", RocCurve(pooled), pooledEer.rate});
+        WriteRocSvg(options.roc, "LFW verification: " + (perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(modelPath).filename().string()),
+                    series);
+    }
+    if (options.calibrate) {
+        std::ofstream out = OpenOutput(CalibrationPathFor(modelPath), "calibration file");
+        JsonWriter w(out);
+        w.BeginObject();
+        w.Key("threshold").Number(pooledEer.threshold);
+        w.Key("equal_error_rate").Number(pooledEer.rate);
+        w.Key("pairs").Integer(static_cast<int64_t>(pooled.size()));
+        w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
+        w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
+        w.Key("mode").String(CompareModeName(options.mode));
+        w.EndObject();
+        out << '\n';
+        if (!out)
+            throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(modelPath));
+    }
+
+    const double seconds = SecondsSince(start);
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("protocol").String("lfw");
+        if (perFoldTraining) {
+            w.Key("train_samples").String(options.trainSamples);
+            w.Key("recipe").String(options.recipe);
+        } else {
+            w.Key("model").String(modelPath);
+        }
+        w.Key("mode").String(CompareModeName(options.mode));
+        w.Key("threshold_from").String(ownThreshold ? "the fold's own equal-error threshold (one fold only)"
+                                                    : "best accuracy on the other folds");
+        w.Key("folds").BeginArray();
+        for (const FoldResult& r : results) {
+            w.BeginObject();
+            w.Key("fold").Integer(r.fold);
+            w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
+            w.Key("accuracy").Number(r.accuracy);
+            w.Key("threshold").Number(r.threshold);
+            w.Key("eer").Number(r.eer.rate);
+            w.Key("eer_threshold").Number(r.eer.threshold);
+            w.Key("tar_at_far_1e-2").Number(r.tar2);
+            w.Key("tar_at_far_1e-3").Number(r.tar3);
+            w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
+            if (perFoldTraining)
+                w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
+                    .Key("train_seconds").Number(r.trained.seconds);
+            if (recipe == TrainRecipe::Refit)
+                w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
+            w.EndObject();
+        }
+        w.EndArray();
+        w.Key("summary").BeginObject();
+        WriteMeanAndError(w, "accuracy", accuracy);
+        WriteMeanAndError(w, "eer", eer);
+        WriteMeanAndError(w, "tar_at_far_1e-2", tar2);
+        WriteMeanAndError(w, "tar_at_far_1e-3", tar3);
+        w.Key("pooled_eer").Number(pooledEer.rate);
+        w.Key("pooled_eer_threshold").Number(pooledEer.threshold);
+        w.Key("photos_without_face").Integer(withoutFace);
+        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
+        w.EndObject();
+        if (!options.csv.empty())
+            w.Key("csv").String(options.csv);
+        if (!options.roc.empty())
+            w.Key("roc").String(options.roc);
+        if (options.calibrate)
+            w.Key("calibration").String(CalibrationPathFor(modelPath));
+        w.Key("seconds").Number(seconds);
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        context.out << "LFW verification on " << options.pairs << ", " << method << ", mode "
+                    << CompareModeName(options.mode) << '\n'
+                    << "threshold of each fold: "
+                    << (ownThreshold ? "its own equal-error threshold (only one fold selected)"
+                                     : "the most accurate one on the other folds' pairs")
+                    << "\n\n";
+        context.out << "fold  pairs  accuracy  threshold  EER      EER thr.  TAR@FAR1e-2  TAR@FAR1e-3";
+        if (perFoldTraining)
+            context.out << "  trained on";
+        context.out << '\n';
+        for (const FoldResult& r : results) {
+            char line[160];
+            std::snprintf(line, sizeof line, "%-4d  %5zu  %-8s  %-9s  %-7s  %-8s  %-11s  %-11s", r.fold,
+                          r.scores.size(), Percent(r.accuracy).c_str(), Fixed(r.threshold, 4).c_str(),
+                          Percent(r.eer.rate).c_str(), Fixed(r.eer.threshold, 4).c_str(), Percent(r.tar2).c_str(),
+                          Percent(r.tar3).c_str());
+            context.out << line;
+            if (perFoldTraining)
+                context.out << "  " << r.trained.people << " people, " << r.trained.samples << " faces, "
+                            << Fixed(r.trained.seconds, 0) << " s";
+            context.out << '\n';
+        }
+        context.out << "\nmean over " << results.size() << (results.size() == 1 ? " fold" : " folds")
+                    << " (+- standard error): accuracy " << Percent(accuracy.mean) << " +- "
+                    << Percent(accuracy.standardError) << ", EER " << Percent(eer.mean) << " +- "
+                    << Percent(eer.standardError) << ", TAR at FAR 1e-2 " << Percent(tar2.mean) << ", at 1e-3 "
+                    << Percent(tar3.mean) << '\n'
+                    << "all pairs together: EER " << Percent(pooledEer.rate) << " at threshold "
+                    << Fixed(pooledEer.threshold, 4) << '\n'
+                    << "photos without a face found: " << withoutFace
+                    << (options.fallbackEyes ? " (fallback eyes used)" : " (their pairs score 0)")
+                    << "; time per photo (face finding and template): "
+                    << Fixed(1000.0 * templates.SecondsPerPhoto(), 1) << " ms; " << Fixed(seconds, 1) << " s in all\n";
+        if (!options.csv.empty())
+            context.out << "wrote " << options.csv << '\n';
+        if (!options.roc.empty())
+            context.out << "wrote " << options.roc << '\n';
+        if (options.calibrate)
+            context.out << "wrote " << CalibrationPathFor(modelPath) << " (threshold " << Fixed(pooledEer.threshold, 6)
+                        << ")\n";
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli
