@@ -22,11 +22,32 @@ constexpr int kDetectSide = 640;
 constexpr int kMinFace = 24;
 constexpr double kScaleStep = 1.05;
 constexpr int kMinNeighbours = 2;
+// A face cut by the image border often gives the cascade nothing, or only a
+// small false face, to hold on to. When the best face found is that weakly
+// supported, the search is repeated on a copy framed by a black border of this
+// share of the longer side, where the cut face is whole enough to be found.
+constexpr int kWeakSupport = 8;
+constexpr double kBorderShare = 0.10;
 
 struct Hit {
     cv::Rect box;
     int neighbours;
 };
+
+// Support of the largest box, which is the face reported first; 0 for none.
+int LargestSupport(const std::vector<cv::Rect>& boxes, const std::vector<int>& neighbours)
+{
+    int64_t area = -1;
+    int support = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        const int64_t a = int64_t(boxes[i].width) * boxes[i].height;
+        if (a > area) {
+            area = a;
+            support = i < neighbours.size() ? neighbours[i] : 0;
+        }
+    }
+    return support;
+}
 
 } // namespace
 
@@ -57,12 +78,28 @@ int CAdaboostFaceDetect::Impl::Detect(const unsigned char* image, int width, int
         cv::resize(grey, search, cv::Size(), scale, scale, cv::INTER_AREA);
     else
         search = grey;
-    // The first cascade works on the image as it is; the second, tried only
-    // when the first finds nothing, on a histogram-equalised copy.
     std::vector<cv::Rect> boxes;
     std::vector<int> neighbours;
     cascades.face.detectMultiScale(search, boxes, neighbours, kScaleStep, kMinNeighbours, 0,
                                    cv::Size(kMinFace, kMinFace));
+    if (LargestSupport(boxes, neighbours) < kWeakSupport) {
+        const int border = static_cast<int>(kBorderShare * std::max(search.cols, search.rows));
+        cv::Mat framed;
+        cv::copyMakeBorder(search, framed, border, border, border, border, cv::BORDER_CONSTANT,
+                           cv::Scalar(0));
+        std::vector<cv::Rect> framedBoxes;
+        std::vector<int> framedNeighbours;
+        cascades.face.detectMultiScale(framed, framedBoxes, framedNeighbours, kScaleStep,
+                                       kMinNeighbours, 0, cv::Size(kMinFace, kMinFace));
+        if (!framedBoxes.empty()) {
+            for (cv::Rect& b : framedBoxes)
+                b -= cv::Point(border, border);
+            boxes.swap(framedBoxes);
+            neighbours.swap(framedNeighbours);
+        }
+    }
+    // The second cascade, on a histogram-equalised copy, is tried only when
+    // the first finds nothing.
     if (boxes.empty() && cascades.backupReady) {
         cv::Mat equalised;
         cv::equalizeHist(search, equalised);
@@ -88,11 +125,16 @@ int CAdaboostFaceDetect::Impl::Detect(const unsigned char* image, int width, int
         return a.box.x < b.box.x;
     });
 
+    std::vector<cv::CascadeClassifier*> eyeCascades;
+    if (cascades.eyeReady)
+        eyeCascades.push_back(&cascades.eye);
+    if (cascades.eyeGlassesReady)
+        eyeCascades.push_back(&cascades.eyeGlasses);
     const int n = std::min<int>(room, static_cast<int>(hits.size()));
     for (int i = 0; i < n; ++i) {
         tarvik::EyeHits eyes;
-        if (design.useEyeCascade && cascades.eyeReady)
-            eyes = tarvik::FindEyeHits(cascades.eye, grey, hits[i].box, design);
+        if (design.useEyeCascade && !eyeCascades.empty())
+            eyes = tarvik::FindEyeHits(eyeCascades, grey, hits[i].box, design);
         tarvik::PlaceEyeBoxes(hits[i].box, eyes, design, hits[i].neighbours, records[i]);
     }
     return n;
