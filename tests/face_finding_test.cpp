@@ -1,6 +1,8 @@
 // FindFaces and FindOneFace on scripted detector records, and the detector
 // library itself on blank, degenerate and real images.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -262,9 +264,9 @@ TEST(Detector, MissingCascadeIsReportedOnceAndFindsNoFace)
         setenv("VELMORA_CASCADE_DIR", saved.c_str(), 1);
     else
         unsetenv("VELMORA_CASCADE_DIR");
-    // One message per cascade file (two face cascades and the eye cascade),
+    // One message per cascade file (two face cascades and two eye cascades),
     // none repeated by the later calls.
-    ASSERT_EQ(texts.size(), 3u);
+    ASSERT_EQ(texts.size(), 4u);
     int firstFace = 0;
     for (const std::string& t : texts)
         firstFace += t.find("the face cascade") != std::string::npos;
@@ -329,6 +331,118 @@ TEST(FaceFindingReal, BioIdFaceGivesEyesNearTheMarkedOnes)
                   int64_t(records[i].nFaceWidth) * records[i].nFaceHeight);
     EXPECT_LT(records[0].nFaceX, w);
     EXPECT_GT(records[1].nFaceX, w - 10);
+}
+
+struct Marked {
+    std::vector<unsigned char> img;
+    int w = 0, h = 0;
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0; // image-left eye first
+};
+
+// A BioID image and its marked eyes (the .eye file lists the image-right eye first).
+bool ReadMarked(int number, Marked& m)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "BioID_%04d", number);
+    const std::string base = (velmora_test::DataDir() / "bioid" / name).string();
+    m.img = ReadPgm(base + ".pgm", m.w, m.h);
+    std::ifstream eyes(base + ".eye");
+    std::string comment;
+    std::getline(eyes, comment);
+    return !m.img.empty() && static_cast<bool>(eyes >> m.x2 >> m.y2 >> m.x1 >> m.y1);
+}
+
+// Largest distance of a found eye from its marked one, in eye distances.
+double EyeError(const Marked& m, const CPoint& first, const CPoint& second)
+{
+    const double d1 = std::hypot(first.x - m.x1, first.y - m.y1);
+    const double d2 = std::hypot(second.x - m.x2, second.y - m.y2);
+    return std::max(d1, d2) / std::hypot(m.x2 - m.x1, m.y2 - m.y1);
+}
+
+TEST(FaceFindingReal, FaceCutByTheTopBorderIsStillFound)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    Marked m;
+    ASSERT_TRUE(ReadMarked(0, m));
+    // Drop the rows above the eyes but 22, so the forehead is gone.
+    const int cut = static_cast<int>(std::min(m.y1, m.y2)) - 22;
+    ASSERT_GT(cut, 0);
+    Marked c = m;
+    c.h = m.h - cut;
+    c.img.assign(m.img.begin() + static_cast<size_t>(cut) * m.w, m.img.end());
+    c.y1 -= cut;
+    c.y2 -= cut;
+    CVelmora v;
+    CRect face;
+    CPoint first, second;
+    ASSERT_EQ(v.FindOneFace(c.img.data(), c.w, c.h, face, first, second), FF_OK);
+    EXPECT_LE(EyeError(c, first, second), 0.10);
+}
+
+TEST(FaceFindingReal, TiltedFaceKeepsEachEyeInItsBox)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    Marked m;
+    ASSERT_TRUE(ReadMarked(0, m));
+    const double cx = (m.x1 + m.x2) / 2, cy = (m.y1 + m.y2) / 2;
+    for (double degrees : {-12.0, 12.0}) {
+        // Rotate about the eyes' midpoint (bilinear, grey outside).
+        const double a = degrees * 3.14159265358979 / 180, ca = std::cos(a), sa = std::sin(a);
+        Marked r = m;
+        for (int y = 0; y < m.h; ++y)
+            for (int x = 0; x < m.w; ++x) {
+                const double sx = cx + (x - cx) * ca + (y - cy) * sa;
+                const double sy = cy - (x - cx) * sa + (y - cy) * ca;
+                const int ix = static_cast<int>(std::floor(sx)), iy = static_cast<int>(std::floor(sy));
+                double v = 128;
+                if (ix >= 0 && iy >= 0 && ix + 1 < m.w && iy + 1 < m.h) {
+                    const double fx = sx - ix, fy = sy - iy;
+                    const unsigned char* p = &m.img[static_cast<size_t>(iy) * m.w + ix];
+                    v = (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[m.w] * (1 - fx) + p[m.w + 1] * fx) * fy;
+                }
+                r.img[static_cast<size_t>(y) * m.w + x] = static_cast<unsigned char>(v + 0.5);
+            }
+        // Forward map of the marked eyes: the inverse of the sampling above.
+        auto turn = [&](double& x, double& y) {
+            const double dx = x - cx, dy = y - cy;
+            x = cx + dx * ca - dy * sa;
+            y = cy + dx * sa + dy * ca;
+        };
+        turn(r.x1, r.y1);
+        turn(r.x2, r.y2);
+        CVelmora v;
+        CRect face;
+        CPoint first, second;
+        ASSERT_EQ(v.FindOneFace(r.img.data(), r.w, r.h, face, first, second), FF_OK) << degrees;
+        EXPECT_LE(EyeError(r, first, second), 0.10) << degrees;
+    }
+}
+
+// Every 10th image of the set (45): a guard against eye-box changes that lose
+// accuracy. This sample is harder than the whole set: the design that met
+// neither target there gets 32 and 43 of 45 here, the current one 36 and 44.
+TEST(FaceFindingReal, BioIdSampleMeetsTheEyeAccuracyTargets)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    CVelmora v;
+    int present = 0, images = 0, within10 = 0, within25 = 0;
+    for (int n = 0; n < 10000; ++n) {
+        Marked m;
+        if (!ReadMarked(n, m) || present++ % 10 != 0)
+            continue;
+        ++images;
+        CRect face;
+        CPoint first, second;
+        if (v.FindOneFace(m.img.data(), m.w, m.h, face, first, second) != FF_OK)
+            continue;
+        const double e = EyeError(m, first, second);
+        within10 += e <= 0.10;
+        within25 += e <= 0.25;
+    }
+    ASSERT_GE(images, 10);
+    EXPECT_GE(within10, 0.75 * images) << within10 << " of " << images;
+    EXPECT_GE(within25, 0.95 * images) << within25 << " of " << images;
 }
 
 } // namespace

@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kFaceCascade = "haarcascade_frontalface_alt2.xml";
 constexpr const char* kBackupCascade = "haarcascade_frontalface_default.xml";
 constexpr const char* kEyeCascade = "haarcascade_eye.xml";
+constexpr const char* kEyeGlassesCascade = "haarcascade_eye_tree_eyeglasses.xml";
 
 bool Load(cv::CascadeClassifier& classifier, const std::string& path)
 {
@@ -48,6 +49,10 @@ void LoadCascades(Cascades& cascades)
     if (!cascades.eyeReady)
         Report("Tarvik: cannot load the eye cascade " + folder + kEyeCascade +
                "; eye boxes will follow the face box only.");
+    cascades.eyeGlassesReady = Load(cascades.eyeGlasses, folder + kEyeGlassesCascade);
+    if (!cascades.eyeGlassesReady)
+        Report("Tarvik: cannot load the eye cascade " + folder + kEyeGlassesCascade +
+               "; eyes will be searched with the other eye cascade only.");
 }
 
 } // namespace tarvik

@@ -10,9 +10,11 @@ struct Cascades {
     cv::CascadeClassifier face;     // searched first
     cv::CascadeClassifier backup;   // searched when the first finds nothing
     cv::CascadeClassifier eye;
+    cv::CascadeClassifier eyeGlasses; // a second eye cascade, trained with glasses too
     bool faceReady = false;
     bool backupReady = false;
     bool eyeReady = false;
+    bool eyeGlassesReady = false;
 };
 
 // VELMORA_CASCADE_DIR when set and not empty, else the folder built in.

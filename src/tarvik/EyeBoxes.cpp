@@ -3,51 +3,86 @@
 #include <cmath>
 #include <cstring>
 
+#include <opencv2/imgproc.hpp>
+
 namespace tarvik {
 
 namespace {
 
-// Nearest hit to the expected eye centre on one side, if close enough.
-cv::Point2d Nearest(const std::vector<cv::Rect>& hits, const cv::Point2d& expected,
-                    double limit)
+constexpr int kClusterRounds = 5;
+
+// The part of the image under rect; what lies outside the image is black.
+cv::Mat CropFramed(const cv::Mat& grey, const cv::Rect& rect)
 {
-    cv::Point2d best(-1, -1);
-    double bestDistance = limit;
-    for (const cv::Rect& r : hits) {
-        const cv::Point2d centre(r.x + r.width * 0.5, r.y + r.height * 0.5);
-        const double d = std::hypot(centre.x - expected.x, centre.y - expected.y);
-        if (d <= bestDistance) {
-            bestDistance = d;
-            best = centre;
-        }
-    }
-    return best;
+    const cv::Rect inside = rect & cv::Rect(0, 0, grey.cols, grey.rows);
+    if (inside.area() <= 0)
+        return cv::Mat();
+    cv::Mat out;
+    cv::copyMakeBorder(grey(inside), out, inside.y - rect.y, rect.br().y - inside.br().y,
+                       inside.x - rect.x, rect.br().x - inside.br().x, cv::BORDER_CONSTANT,
+                       cv::Scalar(0));
+    return out;
+}
+
+cv::Point2d Expected(const cv::Rect& face, const EyeBoxDesign& design, bool first)
+{
+    const double x = first ? design.eyeX : 1.0 - design.eyeX;
+    return cv::Point2d(face.x + x * face.width, face.y + design.eyeY * face.height);
 }
 
 } // namespace
 
-EyeHits FindEyeHits(cv::CascadeClassifier& eyeCascade, const cv::Mat& grey, const cv::Rect& face,
-                    const EyeBoxDesign& design)
+bool ClusterCentre(const std::vector<cv::Point2d>& centres, const cv::Point2d& expected,
+                   double radius, int minHits, cv::Point2d& centre)
+{
+    cv::Point2d at = expected;
+    for (int round = 0; round < kClusterRounds; ++round) {
+        const double r = round == 0 ? radius : radius * 0.5;
+        cv::Point2d sum(0, 0);
+        int near = 0;
+        for (const cv::Point2d& c : centres) {
+            if (std::hypot(c.x - at.x, c.y - at.y) <= r) {
+                sum += c;
+                ++near;
+            }
+        }
+        if (near < minHits || near == 0)
+            return false;
+        at = sum / near;
+    }
+    centre = at;
+    return true;
+}
+
+EyeHits FindEyeHits(const std::vector<cv::CascadeClassifier*>& eyeCascades, const cv::Mat& grey,
+                    const cv::Rect& face, const EyeBoxDesign& design)
 {
     EyeHits result;
     // The eyes lie in the upper half of a frontal face box.
-    cv::Rect upper(face.x, face.y + face.height / 8, face.width, face.height / 2);
-    upper &= cv::Rect(0, 0, grey.cols, grey.rows);
+    const cv::Rect upper(face.x, face.y + face.height / 10, face.width, face.height * 11 / 20);
     if (upper.width < 8 || upper.height < 8)
         return result;
-    std::vector<cv::Rect> hits;
+    const cv::Mat region = CropFramed(grey, upper);
+    if (region.empty())
+        return result;
     const int minSide = std::max(6, face.width / 10);
-    const int maxSide = std::max(minSide + 1, face.width / 3);
-    eyeCascade.detectMultiScale(grey(upper), hits, 1.1, 2, 0, cv::Size(minSide, minSide),
-                                cv::Size(maxSide, maxSide));
-    for (cv::Rect& r : hits) {
-        r.x += upper.x;
-        r.y += upper.y;
+    const int maxSide = std::max(minSide + 1, face.width * 2 / 5);
+    // Raw windows, not merged: their spread round an eye says more about its
+    // centre than the merged box does.
+    std::vector<cv::Point2d> centres;
+    for (cv::CascadeClassifier* cascade : eyeCascades) {
+        std::vector<cv::Rect> hits;
+        cascade->detectMultiScale(region, hits, 1.1, 0, 0, cv::Size(minSide, minSide),
+                                  cv::Size(maxSide, maxSide));
+        for (const cv::Rect& r : hits)
+            centres.emplace_back(upper.x + r.x + r.width * 0.5, upper.y + r.y + r.height * 0.5);
     }
-    const double limit = design.maxShift * face.width;
-    const double y = face.y + design.eyeY * face.height;
-    result.first = Nearest(hits, cv::Point2d(face.x + design.eyeX * face.width, y), limit);
-    result.second = Nearest(hits, cv::Point2d(face.x + (1.0 - design.eyeX) * face.width, y), limit);
+    const double radius = design.maxShift * face.width;
+    cv::Point2d c;
+    if (ClusterCentre(centres, Expected(face, design, true), radius, design.minHits, c))
+        result.first = c;
+    if (ClusterCentre(centres, Expected(face, design, false), radius, design.minHits, c))
+        result.second = c;
     return result;
 }
 
@@ -61,14 +96,29 @@ void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign
     record.nFaceHeight = face.height;
     record.nNeighbours = neighbours;
 
-    const double y = face.y + design.eyeY * face.height;
-    cv::Point2d first(face.x + design.eyeX * face.width, y);
-    cv::Point2d second(face.x + (1.0 - design.eyeX) * face.width, y);
+    cv::Point2d first = Expected(face, design, true);
+    cv::Point2d second = Expected(face, design, false);
+    bool haveFirst = design.useEyeCascade && hits.first.x >= 0;
+    bool haveSecond = design.useEyeCascade && hits.second.x >= 0;
+    if (haveFirst && haveSecond && hits.second.x - hits.first.x < design.minEyeGap * face.width)
+        haveFirst = haveSecond = false;
+    // An eye the cascades missed is put beside the one they found, at the
+    // usual eye distance and the same height, which follows a tilted or
+    // off-centre face better than the face box does.
+    const double gap = second.x - first.x;
     record.nEyeSource = TARVIK_EYES_FROM_FACE;
-    if (design.useEyeCascade && hits.first.x >= 0 && hits.second.x >= 0) {
+    if (haveFirst && haveSecond) {
         first = hits.first;
         second = hits.second;
         record.nEyeSource = TARVIK_EYES_FROM_CASCADE;
+    } else if (haveFirst) {
+        first = hits.first;
+        second = cv::Point2d(first.x + gap, first.y);
+        record.nEyeSource = TARVIK_EYES_FROM_ONE_EYE;
+    } else if (haveSecond) {
+        second = hits.second;
+        first = cv::Point2d(second.x - gap, second.y);
+        record.nEyeSource = TARVIK_EYES_FROM_ONE_EYE;
     }
 
     // Widths are kept to multiples of 4, which the eye localiser works on as is.

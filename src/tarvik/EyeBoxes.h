@@ -13,22 +13,35 @@ namespace tarvik {
 struct EyeBoxDesign {
     double eyeX = 0.31;       // first eye centre from the face's left edge; the second mirrors it
     double eyeY = 0.355;      // eye centres below the face's top edge
-    double boxWidth = 0.19;   // eye box width: the eye without most of its corners
-    double boxHeight = 0.155; // eye box height, in face widths
-    double eyeRow = 0.44;     // eye centre's depth in its box: lids inside, brow mostly out
+    // A narrow box keeps the eye corners and the dark skin beside the eye
+    // out; a tall one takes in the brow above the eye instead.
+    double boxWidth = 0.12;
+    double boxHeight = 0.22;  // in face widths
+    double eyeRow = 0.45;     // eye centre's depth in its box
     bool useEyeCascade = true;
-    double maxShift = 0.10;   // largest move of a cascade eye away from the expected place
+    double maxShift = 0.10;   // search radius round the expected eye, in face widths
+    int minHits = 3;          // raw eye-cascade windows needed before an eye is trusted
+    double minEyeGap = 0.20;  // two eyes found closer together than this are not two eyes
 };
 
-// Eye centres seen by the eye cascade in the upper face: one per side, or
-// none for a side where no plausible hit was found (x < 0).
+// Eye centres seen by the eye cascades in the upper face: one per side, or
+// none for a side where no plausible eye was found (x < 0).
 struct EyeHits {
     cv::Point2d first{-1, -1};
     cv::Point2d second{-1, -1};
 };
 
-EyeHits FindEyeHits(cv::CascadeClassifier& eyeCascade, const cv::Mat& grey, const cv::Rect& face,
-                    const EyeBoxDesign& design);
+// Centre of the raw cascade windows round an expected eye: the mean of the
+// window centres within the radius, moved there and taken again with half the
+// radius, which leaves stray windows on brows, lids and frames behind. False
+// when fewer than minHits centres are near.
+bool ClusterCentre(const std::vector<cv::Point2d>& centres, const cv::Point2d& expected,
+                   double radius, int minHits, cv::Point2d& centre);
+
+// Runs every eye cascade over the upper part of the face (parts outside the
+// image read as black) and clusters their raw windows on each side.
+EyeHits FindEyeHits(const std::vector<cv::CascadeClassifier*>& eyeCascades, const cv::Mat& grey,
+                    const cv::Rect& face, const EyeBoxDesign& design);
 
 // Fills words 0..13 of the record from the face box and the eye hits.
 void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign& design,

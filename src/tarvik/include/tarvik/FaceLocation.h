@@ -20,7 +20,7 @@ struct FACE_LOCATION {
     int32_t nEye2Height;    // word 10
     int32_t nEye2Width;     // word 11
     int32_t nNeighbours;    // word 12: overlapping cascade hits merged into this face
-    int32_t nEyeSource;     // word 13: TARVIK_EYES_FROM_FACE or TARVIK_EYES_FROM_CASCADE
+    int32_t nEyeSource;     // word 13: one of TARVIK_EYES_FROM_*
     int32_t nReserved[14];  // words 14..27: zero
 };
 static_assert(sizeof(FACE_LOCATION) == 112, "FACE_LOCATION is 28 words");
@@ -28,4 +28,5 @@ static_assert(sizeof(FACE_LOCATION) == 112, "FACE_LOCATION is 28 words");
 enum : int32_t {
     TARVIK_EYES_FROM_FACE = 0,     // both eye boxes placed by face-box proportions
     TARVIK_EYES_FROM_CASCADE = 1,  // eye boxes centred on eye-cascade hits
+    TARVIK_EYES_FROM_ONE_EYE = 2,  // one eye from the cascades, the other placed beside it
 };
