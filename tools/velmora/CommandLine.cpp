@@ -15,7 +15,7 @@ constexpr const char* kExitCodeHelp =
     "  1  a library operation failed\n"
     "  2  bad command line\n"
     "  3  an input or output file is missing, unreadable or unwritable\n"
-    "  4  no face found (detect: in at least one image)\n"
+    "  4  no face found (detect, enroll, identify: in at least one photo; the rest was done)\n"
     "  5  the model is missing or cannot be loaded\n"
     "  6  the gallery is damaged, not a gallery, busy, or was built with another model\n"
     "  7  gallery remove: the person is not in the gallery\n";
