@@ -28,7 +28,12 @@
 #include "SampleFile.h"
 #include "StdoutRedirect.h"
 #include "TemplateFile.h"
+#include "Training.h"
 #include "common/ByteOrder.h"
+#include "lda/IncrementalData.h"
+#include "lda/IncreaseStatistics.h"
+#include "pca/SubspaceModel.h"
+#include "recognizer/ModuleState.h"
 #include "support/TestData.h"
 
 namespace fs = std::filesystem;
@@ -406,7 +411,7 @@ TEST(CliArguments, HelpOnEveryCommandExitsWithZero)
     RunResult r = RunTool({"--help"});
     EXPECT_EQ(r.code, kExitOk);
     EXPECT_NE(r.out.find("Exit codes"), std::string::npos);
-    for (const char* command : {"detect", "cut", "template", "compare", "samples", "train"}) {
+    for (const char* command : {"detect", "cut", "template", "compare", "samples", "train", "stats", "increase"}) {
         r = RunTool({command, "--help"});
         EXPECT_EQ(r.code, kExitOk) << command;
         EXPECT_NE(r.out.find("Usage: velmora " + std::string(command)), std::string::npos) << r.out;
@@ -753,4 +758,259 @@ TEST(CliTraining, SyntheticPeopleAreToldApart)
         EXPECT_GE(s, 0.0);
         EXPECT_LE(s, 1.0);
     }
+}
+
+// ---------------------------------------------------------------- training recipes and incremental training
+
+namespace {
+
+// Writes folder/person<1000 + p>/<k>.png for people [first, first + count), photos 0..photos-1.
+void WriteSyntheticPeople(const fs::path& folder, int first, int count, int photos)
+{
+    for (int p = first; p < first + count; ++p) {
+        const fs::path person = folder / ("person" + std::to_string(1000 + p));
+        fs::create_directories(person);
+        for (int k = 0; k < photos; ++k)
+            SaveGreyImage((person / (std::to_string(k) + ".png")).string(), SyntheticFace(p, k));
+    }
+}
+
+// Principal components used (K) and skipped (S) by a model file.
+std::pair<int, int> ModelComponents(const std::string& model)
+{
+    Recognizer recognizer(std::cerr);
+    recognizer.LoadModel(model);
+    return {g_subspaceModel.m_nPCAEigenUsed, g_subspaceModel.m_nPCAEigenSkipped};
+}
+
+} // namespace
+
+TEST(CliSampleSet, AppendedClassesAndPointers)
+{
+    SampleSet set;
+    set.sizeA = 2;
+    set.sizeB = 2;
+    AppendClass(set, {1, 2, 3, 4, 5, 6, 7, 8});
+    AppendClass(set, {9, 10, 11, 12});
+    EXPECT_EQ(ClassCount(set), 2);
+    EXPECT_EQ(set.counts, (std::vector<int32_t>{2, 1}));
+    EXPECT_EQ(set.firstSample, (std::vector<int64_t>{0, 2}));
+    const std::vector<unsigned char*> pointers = SamplePointers(set);
+    ASSERT_EQ(pointers.size(), 3u);
+    EXPECT_EQ(pointers[1][0], 5);
+    EXPECT_EQ(pointers[2][3], 12);
+    EXPECT_THROW(AppendClass(set, {1, 2, 3}), CliError); // not a whole sample
+    EXPECT_THROW(AppendClass(set, {}), CliError);
+    EXPECT_EQ(ClassCount(set), 2);
+}
+
+// One synthetic set and its models for all the tests below: people 0..209 train,
+// people 210..239 arrive later.
+class CliModelTraining : public ::testing::Test {
+protected:
+    static constexpr int kPeople = 210;
+    static constexpr int kLatePeople = 30;
+    static constexpr int kPhotos = 3;
+
+    static void SetUpTestSuite()
+    {
+        s_dir = fs::temp_directory_path() / ("velmora_cli_models_" + std::to_string(::getpid()));
+        fs::remove_all(s_dir);
+        WriteSyntheticPeople(s_dir / "early", 0, kPeople, kPhotos);
+        WriteSyntheticPeople(s_dir / "late", kPeople, kLatePeople, kPhotos);
+        WriteSyntheticPeople(s_dir / "all", 0, kPeople + kLatePeople, kPhotos);
+        s_ready = RunTool({"samples", Path("early"), "-o", Path("early.samples"), "--eyes", kSynthEyes}).code ==
+                      kExitOk &&
+                  RunTool({"train", Path("early.samples"), "-o", Path("train.model")}).code == kExitOk;
+    }
+    static void TearDownTestSuite() { fs::remove_all(s_dir); }
+    void SetUp() override { ASSERT_TRUE(s_ready) << "the shared samples or model could not be made"; }
+
+    static std::string Path(const std::string& name) { return (s_dir / name).string(); }
+
+    // Score of photo 0 of person a against photo 2 of person b under a model.
+    static double Score(const std::string& model, int a, int b)
+    {
+        const std::string photoA = Path("all/person" + std::to_string(1000 + a) + "/0.png");
+        const std::string photoB = Path("all/person" + std::to_string(1000 + b) + "/2.png");
+        const std::string ta = Path("a.tpl"), tb = Path("b.tpl");
+        EXPECT_EQ(RunTool({"template", photoA, "-o", ta, "--eyes", kSynthEyes, "--model", model}).code, kExitOk);
+        EXPECT_EQ(RunTool({"template", photoB, "-o", tb, "--eyes", kSynthEyes, "--model", model}).code, kExitOk);
+        const RunResult r = RunTool({"compare", ta, tb, "--threshold", "0.5", "--json"});
+        EXPECT_EQ(r.code, kExitOk) << r.err;
+        return JsonValue::Parse(r.out).Find("score")->AsNumber();
+    }
+
+    static fs::path s_dir;
+    static bool s_ready;
+};
+
+fs::path CliModelTraining::s_dir;
+bool CliModelTraining::s_ready = false;
+
+TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
+{
+    RunResult r = RunTool({"train", Path("early.samples"), "-o", Path("refit.model"), "--recipe", "refit", "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const JsonValue doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("recipe")->AsString(), "refit");
+    EXPECT_EQ(doc.Find("refit_dimension")->AsNumber(), 300);
+    EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
+
+    // Train's model skips two components; the refit one works on components 0..299.
+    EXPECT_EQ(ModelComponents(Path("train.model")), std::make_pair(300, 2));
+    EXPECT_EQ(ModelComponents(Path("refit.model")), std::make_pair(300, 0));
+
+    // The same refit by hand: the saved Train model, then increase on the same faces
+    // without earlier statistics. The principal stage goes through the model file
+    // unchanged, so the two files agree byte for byte.
+    r = RunTool({"increase", Path("early.samples.faces"), "-o", Path("by-hand.model"), "--model",
+                 Path("train.model")});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    // (Compared as a flag: a failed EXPECT_EQ would diff megabytes of binary text.)
+    EXPECT_TRUE(ReadBytes(Path("refit.model")) == ReadBytes(Path("by-hand.model")));
+
+    // It is a different model that still tells the people apart.
+    int sameAboveDifferent = 0;
+    for (int p = 0; p < 10; ++p)
+        sameAboveDifferent += Score(Path("refit.model"), p, p) > Score(Path("refit.model"), p, p + 1) ? 1 : 0;
+    EXPECT_GE(sameAboveDifferent, 9);
+    EXPECT_NE(Score(Path("refit.model"), 0, 1), Score(Path("train.model"), 0, 1));
+
+    r = RunTool({"train", Path("early.samples"), "-o", Path("small.model"), "--recipe", "refit", "--refit-dim",
+                 "250"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(ModelComponents(Path("small.model")), std::make_pair(250, 0));
+}
+
+TEST_F(CliModelTraining, RefitArgumentErrors)
+{
+    // Faces of other people than the samples'.
+    {
+        SampleFileWriter faces(Path("few.faces"), 64, 64);
+        faces.AddClass(std::vector<unsigned char>(4096, 7));
+        faces.Finish();
+    }
+    RunResult r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "refit", "--faces",
+                           Path("few.faces")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("do not belong to the samples"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("x.model")));
+    // The samples themselves are no face file.
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "refit", "--faces",
+                 Path("early.samples")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("not 64 x 64 faces"), std::string::npos) << r.err;
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "refit", "--faces",
+                 Path("absent.faces")});
+    EXPECT_EQ(r.code, kExitInput);
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "refit", "--refit-dim", "301"});
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_NE(r.err.find("exceeds the 300 components"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("x.model")));
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "again"});
+    EXPECT_EQ(r.code, kExitUsage);
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--faces", Path("early.samples.faces")});
+    EXPECT_EQ(r.code, kExitUsage); // faces without the refit recipe
+}
+
+TEST_F(CliModelTraining, StatisticsOfEarlyPeoplePlusLatePeopleEqualOneTraining)
+{
+    // Statistics of the early people, then the late people on top of them ...
+    RunResult r = RunTool({"stats", Path("early.samples.faces"), "-o", Path("early.inc"), "--model",
+                           Path("train.model"), "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    JsonValue doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
+    EXPECT_EQ(doc.Find("faces")->AsNumber(), kPeople * kPhotos);
+    EXPECT_EQ(doc.Find("dimension")->AsNumber(), 300);
+    EXPECT_EQ(fs::file_size(Path("early.inc")), IncreaseFileSize(kPeople, 300));
+
+    r = RunTool({"increase", Path("late"), "-o", Path("increased.model"), "--model", Path("train.model"), "--stats",
+                 Path("early.inc"), "--eyes", kSynthEyes, "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    doc = JsonValue::Parse(r.out);
+    EXPECT_EQ(doc.Find("people")->AsNumber(), kLatePeople);
+    EXPECT_EQ(doc.Find("earlier_people")->AsNumber(), kPeople);
+    EXPECT_EQ(ModelComponents(Path("increased.model")), std::make_pair(300, 0));
+
+    // ... give the model that all people's faces at once give.
+    r = RunTool({"increase", Path("all"), "-o", Path("at-once.model"), "--model", Path("train.model"), "--eyes",
+                 kSynthEyes});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    for (const auto& [a, b] : {std::pair{0, 0}, {3, 4}, {215, 215}, {220, 7}, {239, 238}})
+        EXPECT_NEAR(Score(Path("increased.model"), a, b), Score(Path("at-once.model"), a, b), 1e-9) << a << " " << b;
+    // A late person is now told from the others.
+    EXPECT_GT(Score(Path("increased.model"), 225, 225), Score(Path("increased.model"), 225, 226));
+
+    // Appending the late people's statistics to the early ones' equals one file of all.
+    r = RunTool({"stats", Path("late"), "-o", Path("both.inc"), "--append", Path("early.inc"), "--model",
+                 Path("train.model"), "--eyes", kSynthEyes});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    r = RunTool({"stats", Path("all"), "-o", Path("all.inc"), "--model", Path("train.model"), "--eyes", kSynthEyes});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    CIncreaseStatistics both, all;
+    ASSERT_TRUE(both.Load(Path("both.inc").c_str()));
+    ASSERT_TRUE(all.Load(Path("all.inc").c_str()));
+    ASSERT_EQ(both.GetClassNum(), kPeople + kLatePeople);
+    ASSERT_EQ(all.GetClassNum(), kPeople + kLatePeople);
+    for (int c = 0; c < both.GetClassNum(); c += 37) {
+        EXPECT_EQ(both.GetClassSampNum(c), kPhotos);
+        EXPECT_EQ(both.GetClassMean(c), all.GetClassMean(c)) << c; // the same faces, the same arithmetic
+    }
+    const std::vector<double>& s1 = both.GetScatter();
+    const std::vector<double>& s2 = all.GetScatter();
+    double largest = 0.0, difference = 0.0;
+    for (size_t i = 0; i < s1.size(); ++i) {
+        largest = std::max(largest, std::fabs(s2[i]));
+        difference = std::max(difference, std::fabs(s1[i] - s2[i]));
+    }
+    EXPECT_LE(difference, 1e-12 * largest);
+}
+
+TEST_F(CliModelTraining, StatsAndIncreaseErrorsInPlainWords)
+{
+    ::setenv("VELMORA_MODEL", Path("absent.model").c_str(), 1);
+    RunResult r = RunTool({"stats", Path("early.samples.faces"), "-o", Path("x.inc")});
+    ::unsetenv("VELMORA_MODEL");
+    EXPECT_EQ(r.code, kExitModel);
+    EXPECT_NE(r.err.find("no model found"), std::string::npos) << r.err;
+
+    r = RunTool({"stats", Path("early.samples"), "-o", Path("x.inc"), "--model", Path("train.model")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("not 64 x 64 faces"), std::string::npos) << r.err;
+    r = RunTool({"stats", Path("early.samples.faces"), "-o", Path("x.inc"), "--model", Path("train.model"), "--dim",
+                 "301"});
+    EXPECT_EQ(r.code, kExitUsage);
+    r = RunTool({"stats", Path("early.samples.faces"), "-o", Path("x.inc"), "--model", Path("train.model"),
+                 "--append", Path("early.samples")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("not an incremental data file"), std::string::npos) << r.err;
+    r = RunTool({"stats", Path("early.samples.faces"), "-o", Path("no/folder/x.inc"), "--model", Path("train.model"),
+                 "--dim", "20"});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+
+    // Statistics of 20 components do not fit a training on 300.
+    r = RunTool({"stats", Path("late"), "-o", Path("small.inc"), "--model", Path("train.model"), "--dim", "20",
+                 "--eyes", kSynthEyes});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    r = RunTool({"increase", Path("late"), "-o", Path("x.model"), "--model", Path("train.model"), "--stats",
+                 Path("small.inc"), "--dim", "300", "--eyes", kSynthEyes});
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_NE(r.err.find("dimension 20, not 300"), std::string::npos) << r.err;
+    // 30 people alone give fewer than the 205 discriminant vectors a model needs.
+    r = RunTool({"increase", Path("late"), "-o", Path("x.model"), "--model", Path("train.model"), "--eyes",
+                 kSynthEyes});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("fewer than 205 discriminant vectors"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("x.model")));
+    // A folder of photos without faces.
+    fs::create_directories(s_dir / "blank" / "nobody");
+    SaveGreyImage(Path("blank/nobody/0.png"), Uniform(120, 120, 90));
+    r = RunTool({"increase", Path("blank"), "-o", Path("x.model"), "--model", Path("train.model")});
+    EXPECT_EQ(r.code, kExitNoFace);
+    r = RunTool({"increase", Path("absent"), "-o", Path("x.model"), "--model", Path("train.model")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_FALSE(fs::exists(Path("x.model")));
 }

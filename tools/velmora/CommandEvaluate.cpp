@@ -20,6 +20,7 @@
 #include "ProgressBar.h"
 #include "Recognizer.h"
 #include "RocPlot.h"
+#include "Training.h"
 
 namespace velmora_cli {
 
@@ -100,30 +101,6 @@ private:
     long m_withoutFace = 0;
     long m_made = 0;
     double m_seconds = 0.0;
-};
-
-// A scratch folder for the files library calls need, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-evaluate-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw CliError(kExitInput, "cannot make a scratch folder in " +
-                                           std::filesystem::temp_directory_path().string());
-        m_path = pattern;
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
 };
 
 void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
@@ -303,7 +280,7 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
     if (perFoldTraining) {
         training = LoadTrainingSet(options.trainSamples, recipe == TrainRecipe::Refit);
         recognizer.PrepareWithoutModel();
-        scratch.emplace();
+        scratch.emplace("velmora-evaluate");
     } else {
         modelPath = ResolveModelPath(options.model);
         recognizer.LoadModel(modelPath);

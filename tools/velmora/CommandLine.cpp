@@ -39,6 +39,21 @@ void AddEyesOption(CLI::App* command, std::string& eyes)
     command->add_option("--eyes", eyes, "Eye centres LX,LY,RX,RY in pixels (default: the first face found)");
 }
 
+// Options that choose people and faces from a folder of person folders (or a face file).
+void AddDatasetOptions(CLI::App* command, DatasetOptions& options, std::string& eyes)
+{
+    command->add_option("INPUT", options.dataset,
+                        "Folder holding one folder of photos per person, or a face file ('velmora samples' "
+                        "writes SAMPLES.faces)")
+        ->required();
+    command->add_option("--exclude", options.excludeList, "File of person (folder) names to leave out, one per line");
+    command->add_option("--min-images", options.minImages, "Leave out people with fewer usable faces than this")
+        ->check(CLI::Range(1, 1000000));
+    command->add_option("--max-per-person", options.maxPerPerson, "Use at most this many faces per person (0: all)")
+        ->check(CLI::Range(0, 1000000));
+    command->add_option("--eyes", eyes, "Eye centres LX,LY,RX,RY used for every photo of a pre-aligned set");
+}
+
 CompareMode ParseCompareMode(const std::string& name)
 {
     if (name == "mean")
@@ -148,6 +163,45 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     CLI::App* trainCommand = AddCommand(app, "train", "Train a model from a sample file", context);
     trainCommand->add_option("SAMPLES", train.samples, "Sample file written by 'velmora samples'")->required();
     trainCommand->add_option("-o,--output", train.output, "Model file to write")->required();
+    std::string recipe = "train";
+    trainCommand
+        ->add_option("--recipe", recipe,
+                     "train: principal and discriminant stages as the library trains them; refit: then "
+                     "train the discriminant stage again on the faces' first principal coefficients")
+        ->check(CLI::IsMember({"train", "refit"}));
+    trainCommand->add_option("--faces", train.faces,
+                             "Normalised faces of the samples, for refit (default: SAMPLES.faces)");
+    trainCommand->add_option("--refit-dim", train.refitDim,
+                             "Principal coefficients the refit uses (default: all of the model's)")
+        ->check(CLI::Range(1, 100000));
+
+    StatsOptions stats;
+    std::string statsEyes;
+    CLI::App* statsCommand = AddCommand(
+        app, "stats", "Write the statistics of people's faces (an incremental data file) for 'velmora increase'",
+        context);
+    AddDatasetOptions(statsCommand, stats, statsEyes);
+    statsCommand->add_option("-o,--output", stats.output, "Incremental data file to write")->required();
+    statsCommand->add_option("--append", stats.base, "Earlier incremental data file whose people come first");
+    statsCommand->add_option("--dim", stats.dim, "Principal coefficients per face (default: all of the model's)")
+        ->check(CLI::Range(1, 100000));
+    AddModelOption(statsCommand, stats.model);
+
+    IncreaseOptions increase;
+    std::string increaseEyes;
+    CLI::App* increaseCommand = AddCommand(
+        app, "increase",
+        "Retrain a model's discriminant stage with new people, keeping its principal components", context);
+    AddDatasetOptions(increaseCommand, increase, increaseEyes);
+    increaseCommand->add_option("-o,--output", increase.output, "Model file to write")->required();
+    increaseCommand->add_option("--stats", increase.stats,
+                                "Incremental data file of earlier people ('velmora stats'; default: none, the "
+                                "new people alone)");
+    increaseCommand->add_option("--dim", increase.dim,
+                                "Principal coefficients the discriminant stage uses (default: the stats file's, "
+                                "else all of the model's)")
+        ->check(CLI::Range(1, 100000));
+    AddModelOption(increaseCommand, increase.model);
 
     EnrolOptions enrol;
     std::string enrolEyes;
@@ -320,8 +374,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             samples.eyes = OptionalEyes(samplesEyes);
             return RunSamples(samples, context);
         }
-        if (app.got_subcommand(trainCommand))
+        if (app.got_subcommand(trainCommand)) {
+            train.recipe = recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
             return RunTrain(train, context);
+        }
         if (app.got_subcommand(enrolCommand)) {
             enrol.eyes = OptionalEyes(enrolEyes);
             return RunEnrol(enrol, context);
@@ -347,6 +403,14 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
             return RunGalleryList(listGallery, context);
         if (galleryCommand->got_subcommand(removeCommand))
             return RunGalleryRemove(removeGallery, removeNames, context);
+        if (app.got_subcommand(statsCommand)) {
+            stats.eyes = OptionalEyes(statsEyes);
+            return RunStats(stats, context);
+        }
+        if (app.got_subcommand(increaseCommand)) {
+            increase.eyes = OptionalEyes(increaseEyes);
+            return RunIncrease(increase, context);
+        }
     } catch (const CliError& e) {
         err << "velmora: " << e.what() << '\n';
         return e.code();

@@ -1,103 +1,83 @@
-#include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "FaceCollection.h"
+#include "FoldTraining.h"
 #include "Json.h"
-#include "ProgressBar.h"
 #include "Recognizer.h"
-#include "StdoutRedirect.h"
-#include "common/ByteOrder.h"
+#include "Training.h"
 
 namespace velmora_cli {
 
 namespace {
-
-struct SampleHeader {
-    int32_t sizeA;
-    int32_t sizeB;
-    int32_t samples;
-    int32_t classes;
-};
-
-SampleHeader ReadSampleHeader(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw CliError(kExitInput, "cannot open the sample file " + path);
-    unsigned char bytes[16];
-    in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
-    if (in.gcount() != static_cast<std::streamsize>(sizeof bytes))
-        throw CliError(kExitInput, path + " is too short to be a sample file");
-    return {ReadInt32LE(bytes), ReadInt32LE(bytes + 4), ReadInt32LE(bytes + 8), ReadInt32LE(bytes + 12)};
-}
-
-[[noreturn]] void ThrowTrainError(enumTError result, const std::string& samples)
-{
-    switch (result) {
-    case T_FILE_ERROR:
-        throw CliError(kExitInput, "cannot open the sample file " + samples);
-    case T_NO_SAMPLES:
-        throw CliError(kExitFailure, "the sample file " + samples + " holds no samples, or memory ran out");
-    case T_BAD_ARGUMENT:
-        throw CliError(kExitFailure, "training needs at least 210 people in " + samples);
-    case T_SAMPLE_FILE_ERROR:
-        throw CliError(kExitInput, "the sample file " + samples + " is truncated or its counts do not add up");
-    case T_PCA_FAILED:
-        throw CliError(kExitFailure, "the principal component training failed");
-    case T_LDA_FAILED:
-        throw CliError(kExitFailure,
-                       "the discriminant training failed (it needs at least 300 samples, and more samples than "
-                       "people plus 205)");
-    default:
-        throw CliError(kExitFailure, "training failed (error " + std::to_string(result) + ")");
-    }
-}
-
+// Training needs this many people (classes) at least: the template dimension plus ten.
+constexpr int kPeopleToTrain = 210;
+// Principal components a trained model keeps, and so the most a refit can use.
+constexpr int kTrainedComponents = 300;
 } // namespace
 
 int RunTrain(const TrainOptions& options, const CommandContext& context)
 {
-    const SampleHeader header = ReadSampleHeader(options.samples);
-    Recognizer recognizer(context.err);
-    if (!context.json)
-        context.err << "velmora: training on " << header.samples << " samples of " << header.classes
-                    << " people; this can take a while\n";
-
-    const auto start = std::chrono::steady_clock::now();
-    enumTError result;
-    {
-        // No new samples beside the file's, but the array pointer must not be null.
-        unsigned char* noImages[1] = {nullptr};
-        const StdoutRedirect quietCounters(context.progress);
-        result = recognizer.velmora().Train(noImages, header.sizeA, header.sizeB, 0, nullptr,
-                                            options.samples.c_str());
+    const bool refit = options.recipe == TrainRecipe::Refit;
+    if (!refit && !options.faces.empty())
+        throw CliError(kExitUsage, "--faces is only used by --recipe refit");
+    if (options.refitDim > kTrainedComponents)
+        throw CliError(kExitUsage, "--refit-dim " + std::to_string(options.refitDim) + " exceeds the " +
+                                       std::to_string(kTrainedComponents) + " components a trained model keeps");
+    TrainingSet set;
+    set.path = options.samples;
+    set.samples = ReadSampleFile(options.samples);
+    if (ClassCount(set.samples) < kPeopleToTrain)
+        throw CliError(kExitFailure, "training needs at least " + std::to_string(kPeopleToTrain) + " people; " +
+                                         options.samples + " holds " + std::to_string(ClassCount(set.samples)));
+    set.names.assign(set.samples.counts.size(), std::string()); // every person trains
+    if (refit) {
+        const std::string facesPath = options.faces.empty() ? FacesPathFor(options.samples) : options.faces;
+        set.faces = ReadFaceFile(facesPath).faces;
+        if (set.faces.counts != set.samples.counts)
+            throw CliError(kExitInput, "the faces of " + facesPath + " do not belong to the samples of " +
+                                           options.samples + ": they differ in people or in faces per person");
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    Recognizer recognizer(context.err);
+    recognizer.PrepareWithoutModel(); // the face mask and Gabor bank the refit's faces go through
+    if (!context.json)
+        context.err << "velmora: training (recipe " << (refit ? "refit" : "train") << ") on "
+                    << set.samples.sampleCount() << " samples of " << ClassCount(set.samples)
+                    << " people; this can take a while\n";
+    const ScratchFolder scratch("velmora-train");
+    const TrainedFold trained =
+        TrainWithout(recognizer, set, {}, options.recipe, options.refitDim, scratch.path(), context.progress);
     if (context.progress)
         context.err << "\r\033[K" << std::flush;
-    if (result != T_OK)
-        ThrowTrainError(result, options.samples);
-    if (recognizer.velmora().SaveMatrix(options.output.c_str()) != T_OK)
+    if (recognizer.velmora().SaveMatrix(options.output) != T_OK) {
+        std::error_code ec;
+        std::filesystem::remove(options.output, ec);
         throw CliError(kExitFailure, "cannot save the model to " + options.output +
                                          " (too few people or samples for 205 discriminant vectors, or the "
                                          "file cannot be written)");
+    }
 
     if (context.json) {
         JsonWriter w(context.out);
         w.BeginObject();
         w.Key("output").String(options.output);
-        w.Key("samples").Integer(header.samples);
-        w.Key("people").Integer(header.classes);
-        w.Key("seconds").Number(seconds);
+        w.Key("recipe").String(refit ? "refit" : "train");
+        w.Key("samples").Integer(trained.samples);
+        w.Key("people").Integer(trained.people);
+        w.Key("seconds").Number(trained.seconds);
+        if (refit)
+            w.Key("refit_dimension").Integer(trained.refitDimensions);
         w.EndObject();
         context.out << '\n';
     } else {
         char time[32];
-        std::snprintf(time, sizeof time, "%.1f", seconds);
-        context.out << "wrote model " << options.output << " (trained on " << header.samples << " samples of "
-                    << header.classes << " people in " << time << " s)\n";
+        std::snprintf(time, sizeof time, "%.1f", trained.seconds);
+        context.out << "wrote model " << options.output << " (recipe " << (refit ? "refit" : "train")
+                    << ", trained on " << trained.samples << " samples of " << trained.people << " people in "
+                    << time << " s)\n";
     }
     return kExitOk;
 }

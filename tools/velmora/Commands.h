@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "CommandContext.h"
+#include "FaceCollection.h"
+#include "FoldTraining.h"
 #include "GreyImage.h"
 
 namespace velmora_cli {
@@ -60,6 +62,9 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context);
 struct TrainOptions {
     std::string samples;
     std::string output;
+    TrainRecipe recipe = TrainRecipe::Train;
+    std::string faces;                 // the samples' normalised faces (refit; default: beside the samples)
+    int refitDim = 0;                  // 0: every principal component of the model
 };
 int RunTrain(const TrainOptions& options, const CommandContext& context);
 
@@ -119,6 +124,21 @@ struct EvaluateLfwOptions {
     bool calibrate = false;            // write the threshold beside the model
 };
 int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context);
+struct StatsOptions : DatasetOptions { // dataset: a folder of people or a face file
+    std::string output;
+    std::string model;
+    std::string base;                  // earlier incremental data file to extend, or empty
+    int dim = 0;                       // 0: the base file's, else the model's component count
+};
+int RunStats(const StatsOptions& options, const CommandContext& context);
+
+struct IncreaseOptions : DatasetOptions { // dataset: a folder of new people or a face file
+    std::string output;
+    std::string model;
+    std::string stats;                 // incremental data file of earlier people, or empty
+    int dim = 0;                       // 0: the stats file's, else the model's component count
+};
+int RunIncrease(const IncreaseOptions& options, const CommandContext& context);
 
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);

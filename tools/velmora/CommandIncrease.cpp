@@ -1,0 +1,96 @@
+#include <velmora/Velmora.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "FaceCollection.h"
+#include "Json.h"
+#include "ModelFiles.h"
+#include "Recognizer.h"
+#include "Training.h"
+#include "lda/IncrementalData.h"
+
+namespace velmora_cli {
+
+int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
+{
+    int earlierClasses = 0, statsDim = 0;
+    if (!options.stats.empty()) {
+        if (!std::filesystem::is_regular_file(options.stats))
+            throw CliError(kExitInput, "file not found: " + options.stats);
+        if (!ReadIncreaseFileHeader(options.stats.c_str(), &earlierClasses, &statsDim))
+            throw CliError(kExitInput, options.stats + " is not an incremental data file, or it is truncated");
+        earlierClasses = std::max(earlierClasses, 0);
+    }
+    Recognizer recognizer(context.err);
+    const std::string modelPath = ResolveModelPath(options.model);
+    recognizer.LoadModel(modelPath);
+    const int components = ModelComponentCount();
+    const int dim = options.dim > 0 ? options.dim : (statsDim > 0 ? statsDim : components);
+    if (dim > components)
+        throw CliError(kExitUsage, "--dim " + std::to_string(dim) + " exceeds the " + std::to_string(components) +
+                                       " principal components of " + modelPath);
+    if (statsDim > 0 && dim != statsDim)
+        throw CliError(kExitUsage, options.stats + " holds statistics of dimension " + std::to_string(statsDim) +
+                                       ", not " + std::to_string(dim));
+
+    const CollectedFaces collected = CollectFaces(options, recognizer, context);
+    const SampleSet& faces = collected.faces;
+    std::vector<unsigned char*> images = SamplePointers(faces);
+    std::vector<int32_t> counts = faces.counts;
+    if (context.progress)
+        context.err << "velmora: training the discriminant stage on " << faces.sampleCount() << " faces\n";
+
+    // IncreaseTrain saves every discriminant vector it finds; the model is saved
+    // once more with the number that templates and Train's models use.
+    const ScratchFolder scratch("velmora-increase");
+    const auto start = std::chrono::steady_clock::now();
+    const enumTError result = recognizer.velmora().IncreaseTrain(
+        images.data(), ClassCount(faces), counts.data(), 0, false, dim, 0, nullptr, options.stats.c_str(),
+        scratch.File("all-vectors.model").c_str());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (result == T_NO_SAMPLES)
+        throw CliError(kExitFailure, "no faces to train on, or memory ran out");
+    if (result != T_OK)
+        throw CliError(kExitFailure, "the discriminant training failed: it needs more faces than people, and "
+                                     "the incremental data must come from the same model ('velmora stats')");
+    if (recognizer.velmora().SaveMatrix(options.output) != T_OK) {
+        std::error_code ec;
+        std::filesystem::remove(options.output, ec);
+        throw CliError(kExitFailure, "cannot save the model to " + options.output +
+                                         " (fewer than 205 discriminant vectors: the model needs at least 206 "
+                                         "people in all, and 205 more faces than people; or the file cannot be "
+                                         "written)");
+    }
+
+    const int64_t faceCount = static_cast<int64_t>(faces.sampleCount());
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("output").String(options.output);
+        w.Key("model").String(modelPath);
+        w.Key("people").Integer(ClassCount(faces));
+        w.Key("faces").Integer(faceCount);
+        w.Key("earlier_people").Integer(earlierClasses);
+        w.Key("dimension").Integer(dim);
+        w.Key("images_without_face").Integer(collected.withoutFace);
+        w.Key("seconds").Number(seconds);
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.1f", seconds);
+        context.out << "wrote model " << options.output << ": discriminant stage of " << dim
+                    << " principal components trained on " << ClassCount(faces) << " new people (" << faceCount
+                    << " faces)";
+        if (earlierClasses > 0)
+            context.out << " and " << earlierClasses << " earlier people from " << options.stats;
+        context.out << " in " << time << " s\n";
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli

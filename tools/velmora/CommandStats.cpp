@@ -1,0 +1,81 @@
+#include <velmora/Velmora.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "Commands.h"
+#include "ExitCodes.h"
+#include "FaceCollection.h"
+#include "Json.h"
+#include "ModelFiles.h"
+#include "Recognizer.h"
+#include "Training.h"
+#include "lda/IncrementalData.h"
+
+namespace velmora_cli {
+
+int RunStats(const StatsOptions& options, const CommandContext& context)
+{
+    int baseClasses = 0, baseDim = 0;
+    if (!options.base.empty()) {
+        if (!std::filesystem::is_regular_file(options.base))
+            throw CliError(kExitInput, "file not found: " + options.base);
+        if (!ReadIncreaseFileHeader(options.base.c_str(), &baseClasses, &baseDim))
+            throw CliError(kExitInput, options.base + " is not an incremental data file, or it is truncated");
+        baseClasses = std::max(baseClasses, 0);
+    }
+    Recognizer recognizer(context.err);
+    const std::string modelPath = ResolveModelPath(options.model);
+    recognizer.LoadModel(modelPath);
+    const int components = ModelComponentCount();
+    const int dim = options.dim > 0 ? options.dim : (baseDim > 0 ? baseDim : components);
+    if (dim > components)
+        throw CliError(kExitUsage, "--dim " + std::to_string(dim) + " exceeds the " + std::to_string(components) +
+                                       " principal components of " + modelPath);
+    if (baseDim > 0 && dim != baseDim)
+        throw CliError(kExitUsage, options.base + " holds statistics of dimension " + std::to_string(baseDim) +
+                                       ", not " + std::to_string(dim));
+
+    const CollectedFaces collected = CollectFaces(options, recognizer, context);
+    const SampleSet& faces = collected.faces;
+    // The faces are preprocessed already (as cut), so they are only read.
+    std::vector<unsigned char*> images = SamplePointers(faces);
+    std::vector<int32_t> counts = faces.counts;
+    const auto start = std::chrono::steady_clock::now();
+    const enumTError result =
+        recognizer.velmora().SaveIncreaseData(images.data(), ClassCount(faces), counts.data(), false, dim,
+                                              options.base.empty() ? nullptr : options.base.c_str(),
+                                              options.output.c_str());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (result == T_FILE_ERROR)
+        throw CliError(kExitInput, "cannot write the incremental data file " + options.output +
+                                       (options.base.empty() ? std::string() : " or read " + options.base));
+    if (result != T_OK)
+        throw CliError(kExitFailure, "the statistics could not be computed (error " + std::to_string(result) + ")");
+
+    const int64_t faceCount = static_cast<int64_t>(faces.sampleCount());
+    if (context.json) {
+        JsonWriter w(context.out);
+        w.BeginObject();
+        w.Key("output").String(options.output);
+        w.Key("model").String(modelPath);
+        w.Key("people").Integer(ClassCount(faces));
+        w.Key("faces").Integer(faceCount);
+        w.Key("dimension").Integer(dim);
+        w.Key("earlier_people").Integer(baseClasses);
+        w.Key("images_without_face").Integer(collected.withoutFace);
+        w.Key("seconds").Number(seconds);
+        w.EndObject();
+        context.out << '\n';
+    } else {
+        context.out << "wrote incremental data " << options.output << ": " << ClassCount(faces) << " people, "
+                    << faceCount << " faces, " << dim << " principal components of " << modelPath << '\n';
+        if (baseClasses > 0)
+            context.out << "with the " << baseClasses << " earlier people of " << options.base << " before them\n";
+        if (collected.withoutFace > 0)
+            context.out << "images without a face: " << collected.withoutFace << " of " << collected.images << '\n';
+    }
+    return kExitOk;
+}
+
+} // namespace velmora_cli
