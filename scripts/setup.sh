@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs from Debian, builds it into build/, installs it
-# under /usr/local and runs it once. Run as root (or through sudo) on Debian 12.
+# under /usr/local and runs the installed tool once on two portraits that a
+# Debian package ships (scripts/demo.sh). Run as root (or through sudo) on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,7 +9,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libopencv-dev opencv-data libcli11-dev liblapack-dev libsqlite3-dev)
+          libopencv-dev opencv-data opencv-doc libcli11-dev liblapack-dev libsqlite3-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -23,5 +24,7 @@ cmake --build build -j"$(nproc)"
 $SUDO cmake --install build
 $SUDO ldconfig
 
-# Main job: until the command-line tool lands, show the template matcher at work.
-build/bench/compare_bench --benchmark_min_time=0.05
+# Main job: the installed tool finds faces and scores a same-person and a
+# different-person pair.
+prefix="$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' build/CMakeCache.txt)"
+scripts/demo.sh --tool "${prefix:-/usr/local}/bin/velmora"
