@@ -39,6 +39,13 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
     std::vector<unsigned char> sample(Recognizer::kFeatureLength);
     ProgressBar progress(context.err, context.progress, totalImages, "samples");
     for (const Person& person : people) {
+        // Too few photos can never give enough faces: spare the face search.
+        if (static_cast<long>(person.images.size()) < options.minImages) {
+            done += static_cast<long>(person.images.size());
+            progress.Update(done);
+            ++peopleTooFew;
+            continue;
+        }
         std::vector<unsigned char> samples;
         std::vector<unsigned char> faceBytes;
         int faces = 0;
