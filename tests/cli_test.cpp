@@ -912,6 +912,14 @@ TEST_F(CliModelTraining, RefitArgumentErrors)
     EXPECT_EQ(r.code, kExitUsage);
     r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--faces", Path("early.samples.faces")});
     EXPECT_EQ(r.code, kExitUsage); // faces without the refit recipe
+
+    // Leaving out one of exactly 210 people, by the name the sample file gives it.
+    const std::string first = ReadNameLines(NamesPathFor(Path("early.samples"))).at(0);
+    std::ofstream(Path("leave.txt")) << "# held out\n" << first << "\nnobody_here\n";
+    r = RunTool({"train", Path("early.samples"), "-o", Path("x.model"), "--exclude", Path("leave.txt")});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_NE(r.err.find("holds 209 once the excluded are left out"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(Path("x.model")));
 }
 
 TEST_F(CliModelTraining, StatisticsOfEarlyPeoplePlusLatePeopleEqualOneTraining)

@@ -174,6 +174,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     trainCommand->add_option("--refit-dim", train.refitDim,
                              "Principal coefficients the refit uses (default: all of the model's)")
         ->check(CLI::Range(1, 100000));
+    trainCommand->add_option("--exclude", train.excludeList,
+                             "File of person names (one per line) to leave out, e.g. the people a model is "
+                             "calibrated on; needs SAMPLES.names");
 
     StatsOptions stats;
     std::string statsEyes;

@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "Commands.h"
+#include "Dataset.h"
 #include "ExitCodes.h"
 #include "FaceCollection.h"
 #include "FoldTraining.h"
@@ -29,10 +31,24 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
     TrainingSet set;
     set.path = options.samples;
     set.samples = ReadSampleFile(options.samples);
-    if (ClassCount(set.samples) < kPeopleToTrain)
+    std::set<std::string> leaveOut;
+    if (options.excludeList.empty()) {
+        set.names.assign(set.samples.counts.size(), std::string()); // every person trains
+    } else {
+        leaveOut = ReadNameList(options.excludeList);
+        set.names = ReadNameLines(NamesPathFor(options.samples));
+        if (set.names.size() != set.samples.counts.size())
+            throw CliError(kExitInput, NamesPathFor(options.samples) + " does not name the " +
+                                           std::to_string(set.samples.counts.size()) + " people of " +
+                                           options.samples);
+    }
+    int people = 0;
+    for (const std::string& name : set.names)
+        people += leaveOut.count(name) == 0 ? 1 : 0;
+    if (people < kPeopleToTrain)
         throw CliError(kExitFailure, "training needs at least " + std::to_string(kPeopleToTrain) + " people; " +
-                                         options.samples + " holds " + std::to_string(ClassCount(set.samples)));
-    set.names.assign(set.samples.counts.size(), std::string()); // every person trains
+                                         options.samples + " holds " + std::to_string(people) +
+                                         (leaveOut.empty() ? "" : " once the excluded are left out"));
     if (refit) {
         const std::string facesPath = options.faces.empty() ? FacesPathFor(options.samples) : options.faces;
         set.faces = ReadFaceFile(facesPath).faces;
@@ -44,12 +60,11 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
     Recognizer recognizer(context.err);
     recognizer.PrepareWithoutModel(); // the face mask and Gabor bank the refit's faces go through
     if (!context.json)
-        context.err << "velmora: training (recipe " << (refit ? "refit" : "train") << ") on "
-                    << set.samples.sampleCount() << " samples of " << ClassCount(set.samples)
+        context.err << "velmora: training (recipe " << (refit ? "refit" : "train") << ") on " << people
                     << " people; this can take a while\n";
     const ScratchFolder scratch("velmora-train");
     const TrainedFold trained =
-        TrainWithout(recognizer, set, {}, options.recipe, options.refitDim, scratch.path(), context.progress);
+        TrainWithout(recognizer, set, leaveOut, options.recipe, options.refitDim, scratch.path(), context.progress);
     if (context.progress)
         context.err << "\r\033[K" << std::flush;
     if (recognizer.velmora().SaveMatrix(options.output) != T_OK) {

@@ -65,6 +65,7 @@ struct TrainOptions {
     TrainRecipe recipe = TrainRecipe::Train;
     std::string faces;                 // the samples' normalised faces (refit; default: beside the samples)
     int refitDim = 0;                  // 0: every principal component of the model
+    std::string excludeList;           // people to leave out (names as in SAMPLES.names)
 };
 int RunTrain(const TrainOptions& options, const CommandContext& context);
 
