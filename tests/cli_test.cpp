@@ -650,6 +650,64 @@ TEST(CliCut, NormalisedAndDisplayFaces)
     EXPECT_FALSE(fs::exists(dir / "x.png"));
 }
 
+TEST(CliCut, BatchWritesEachFaceAsASingleCutWould)
+{
+    TempDir dir;
+    SaveGreyImage(dir / "a.png", SyntheticFace(1, 0));
+    SaveGreyImage(dir / "b.png", SyntheticFace(2, 1));
+    fs::create_directories(dir / "other");
+    SaveGreyImage(dir / "other/a.png", SyntheticFace(3, 2)); // same file name as the first
+    const std::vector<std::string> eyes = {"30,44,66,44", "31,45,65,43", "29,44,67,46"};
+
+    // --eyes before the images: each occurrence takes one value, not the image paths after it.
+    RunResult r = RunTool({"cut", "--eyes", eyes[0], "--eyes", eyes[1], "--eyes", eyes[2], dir / "a.png",
+                           dir / "b.png", dir / "other/a.png", "-o", dir / "faces", "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const JsonValue doc = JsonValue::Parse(r.out);
+    const std::vector<JsonValue>& faces = doc.Find("faces")->AsArray();
+    ASSERT_EQ(faces.size(), 3u);
+    const std::vector<std::string> inputs = {"a.png", "b.png", "other/a.png"};
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string single = dir / ("single" + std::to_string(i) + ".png");
+        ASSERT_EQ(RunTool({"cut", dir / inputs[i], "-o", single, "--eyes", eyes[i]}).code, kExitOk);
+        const std::string output = faces[i].Find("output")->AsString();
+        EXPECT_EQ(faces[i].Find("image")->AsString(), dir / inputs[i]);
+        EXPECT_EQ(fs::path(output).parent_path(), fs::path(dir / "faces"));
+        EXPECT_EQ(LoadGreyImage(output).pixels, LoadGreyImage(single).pixels) << output;
+    }
+    EXPECT_NE(faces[0].Find("output")->AsString(), faces[2].Find("output")->AsString());
+    EXPECT_EQ(faces[1].Find("right_eye")->Find("y")->AsNumber(), 43);
+
+    // One --eyes serves every image.
+    r = RunTool({"cut", dir / "a.png", dir / "b.png", "-o", dir / "same", "--eyes", eyes[1], "--json"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const JsonValue same = JsonValue::Parse(r.out);
+    for (const JsonValue& face : same.Find("faces")->AsArray())
+        EXPECT_EQ(face.Find("left_eye")->Find("x")->AsNumber(), 31);
+
+    r = RunTool({"cut", dir / "a.png", dir / "b.png", dir / "other/a.png", "-o", dir / "x", "--eyes", eyes[0],
+                 "--eyes", eyes[1]});
+    EXPECT_EQ(r.code, kExitUsage) << "two eye pairs for three images";
+    WriteBytes(dir / "file", "x");
+    r = RunTool({"cut", dir / "a.png", dir / "b.png", "-o", dir / "file", "--eyes", eyes[0]});
+    EXPECT_EQ(r.code, kExitInput) << "the output folder is a file";
+}
+
+TEST(CliCut, BatchGoesOnPastAnImageWithoutAFace)
+{
+    TempDir dir;
+    SaveGreyImage(dir / "blank.png", Uniform(120, 120, 90));
+    SaveGreyImage(dir / "blank2.png", Uniform(100, 100, 30));
+    RunResult r = RunTool({"cut", dir / "blank.png", dir / "blank2.png", "-o", dir / "faces", "--json"});
+    EXPECT_EQ(r.code, kExitNoFace);
+    EXPECT_NE(r.err.find("no face found in 2 of 2 images"), std::string::npos) << r.err;
+    const JsonValue doc = JsonValue::Parse(r.out);
+    const std::vector<JsonValue>& faces = doc.Find("faces")->AsArray();
+    ASSERT_EQ(faces.size(), 2u);
+    EXPECT_TRUE(faces[0].Find("output")->IsNull());
+    EXPECT_TRUE(fs::is_empty(dir / "faces"));
+}
+
 TEST(CliTemplate, MissingOrBadModel)
 {
     TempDir dir;

@@ -1,35 +1,137 @@
+#include <cstdio>
+#include <filesystem>
+
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "JsonParts.h"
+#include "ProgressBar.h"
 #include "Recognizer.h"
+
+namespace fs = std::filesystem;
 
 namespace velmora_cli {
 
+namespace {
+
+struct CutResult {
+    std::string output;          // empty: no face found, nothing written
+    EyePair eyes{};
+    bool eyesGiven = false;
+    int width = 0;
+    int height = 0;
+};
+
+// Face n of a batch (counted from 1) is written as n_<image name>.png, so images of the
+// same name in different folders (ORL's 1.pgm .. 10.pgm) stay apart.
+std::string BatchOutputPath(const std::string& folder, size_t n, const std::string& image)
+{
+    char number[24];
+    std::snprintf(number, sizeof number, "%06zu_", n);
+    return (fs::path(folder) / (number + fs::path(image).stem().string() + ".png")).string();
+}
+
+const EyePair* GivenEyes(const CutOptions& options, size_t i)
+{
+    if (options.eyes.empty())
+        return nullptr;
+    return &options.eyes[options.eyes.size() == 1 ? 0 : i];
+}
+
+} // namespace
+
 int RunCut(const CutOptions& options, const CommandContext& context)
 {
+    const size_t count = options.images.size();
+    const bool batch = count > 1;
+    if (options.eyes.size() > 1 && options.eyes.size() != count)
+        throw CliError(kExitUsage, "--eyes is given " + std::to_string(options.eyes.size()) + " times for " +
+                                       std::to_string(count) + " images: give it once, or once per image");
+    if (batch) {
+        std::error_code ec;
+        fs::create_directories(options.output, ec);
+        if (!fs::is_directory(options.output, ec))
+            throw CliError(kExitInput, "cannot make the output folder " + options.output);
+    }
+
     Recognizer recognizer(context.err);
     recognizer.PrepareWithoutModel(); // the same face mask as template creation
-    GreyImage image = LoadGreyImage(options.image);
-    const EyePair eyes = EyesOrFirstFace(recognizer, image, options.eyes, options.image);
-    const GreyImage face = options.displayWidth ? recognizer.DisplayFace(image, eyes, *options.displayWidth)
-                                                : recognizer.NormFace(image, eyes);
-    SaveGreyImage(options.output, face);
+    std::vector<CutResult> results;
+    ProgressBar progress(context.err, context.progress && batch, static_cast<long>(count), "cut");
+    for (size_t i = 0; i < count; ++i) {
+        const std::string& path = options.images[i];
+        GreyImage image = LoadGreyImage(path);
+        CutResult r;
+        const EyePair* given = GivenEyes(options, i);
+        r.eyesGiven = given != nullptr;
+        if (given != nullptr) {
+            r.eyes = *given;
+        } else if (!batch) {
+            r.eyes = EyesOrFirstFace(recognizer, image, std::nullopt, path);
+        } else if (const std::optional<EyePair> found = recognizer.FindOneFace(image)) {
+            r.eyes = *found;
+        } else {
+            results.push_back(r); // a batch goes on past a face it cannot find
+            progress.Update(static_cast<long>(results.size()));
+            continue;
+        }
+        const GreyImage face = options.displayWidth ? recognizer.DisplayFace(image, r.eyes, *options.displayWidth)
+                                                    : recognizer.NormFace(image, r.eyes);
+        r.output = batch ? BatchOutputPath(options.output, i + 1, path) : options.output;
+        SaveGreyImage(r.output, face);
+        r.width = face.width;
+        r.height = face.height;
+        results.push_back(r);
+        progress.Update(static_cast<long>(results.size()));
+    }
+    progress.Finish();
+
+    const char* kind = options.displayWidth ? "display" : "normalised";
+    size_t missing = 0;
+    for (const CutResult& r : results)
+        missing += r.output.empty() ? 1 : 0;
 
     if (context.json) {
         JsonWriter w(context.out);
+        const auto writeOne = [&](const std::string& image, const CutResult& r) {
+            w.Key("image").String(image);
+            if (r.output.empty()) {
+                w.Key("output").Null();
+                return;
+            }
+            w.Key("output").String(r.output);
+            w.Key("kind").String(kind);
+            w.Key("width").Integer(r.width);
+            w.Key("height").Integer(r.height);
+            w.Key("eyes_given").Bool(r.eyesGiven);
+            WriteEyes(w, r.eyes);
+        };
         w.BeginObject();
-        w.Key("image").String(options.image);
-        w.Key("output").String(options.output);
-        w.Key("kind").String(options.displayWidth ? "display" : "normalised");
-        w.Key("width").Integer(face.width);
-        w.Key("height").Integer(face.height);
-        w.Key("eyes_given").Bool(options.eyes.has_value());
-        WriteEyes(w, eyes);
+        if (batch) {
+            w.Key("faces").BeginArray();
+            for (size_t i = 0; i < count; ++i) {
+                w.BeginObject();
+                writeOne(options.images[i], results[i]);
+                w.EndObject();
+            }
+            w.EndArray();
+        } else {
+            writeOne(options.images[0], results[0]);
+        }
         w.EndObject();
         context.out << '\n';
     } else {
-        context.out << "wrote " << (options.displayWidth ? "display" : "normalised") << " face " << options.output
-                    << " (" << face.width << " x " << face.height << ") cut at " << EyesText(eyes) << '\n';
+        for (size_t i = 0; i < count; ++i) {
+            const CutResult& r = results[i];
+            if (r.output.empty())
+                context.out << options.images[i] << ": no face\n";
+            else
+                context.out << "wrote " << kind << " face " << r.output << " (" << r.width << " x " << r.height
+                            << ") cut at " << EyesText(r.eyes) << '\n';
+        }
+    }
+    if (missing > 0) {
+        context.err << "velmora: no face found in " << missing << " of " << count << " images\n";
+        return kExitNoFace;
     }
     return kExitOk;
 }

@@ -102,12 +102,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     detectCommand->add_option("--draw", detect.draw, "Write a copy of the (single) image with the eyes marked");
 
     CutOptions cut;
-    std::string cutEyes;
+    std::vector<std::string> cutEyes;
     CLI::App* cutCommand =
-        AddCommand(app, "cut", "Cut the normalised 64 x 64 face (or a display face) out of an image", context);
-    cutCommand->add_option("IMAGE", cut.image, "Image file")->required();
-    cutCommand->add_option("-o,--output", cut.output, "Face image to write (.png, .pgm, .bmp)")->required();
-    AddEyesOption(cutCommand, cutEyes);
+        AddCommand(app, "cut", "Cut the normalised 64 x 64 face (or a display face) out of images", context);
+    cutCommand->add_option("IMAGE", cut.images, "Image files")->required();
+    cutCommand->add_option("-o,--output", cut.output,
+                           "Face image to write (.png, .pgm, .bmp); for several images a folder, where "
+                           "face N is written as N_<image name>.png")
+        ->required();
+    cutCommand->add_option("--eyes", cutEyes,
+                           "Eye centres LX,LY,RX,RY in pixels: once for every image, or once per image in "
+                           "order (default: the first face found in each)")
+        ->allow_extra_args(false)
+        ->take_all();
     cutCommand->add_option("--display", cut.displayWidth,
                            "Cut a display face of this width (height = width x 28/23) instead");
 
@@ -362,7 +369,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         if (app.got_subcommand(detectCommand))
             return RunDetect(detect, context);
         if (app.got_subcommand(cutCommand)) {
-            cut.eyes = OptionalEyes(cutEyes);
+            for (const std::string& text : cutEyes)
+                cut.eyes.push_back(ParseEyes(text));
             return RunCut(cut, context);
         }
         if (app.got_subcommand(templateCommand)) {

@@ -34,9 +34,9 @@ struct DetectOptions {
 int RunDetect(const DetectOptions& options, const CommandContext& context);
 
 struct CutOptions {
-    std::string image;
+    std::vector<std::string> images;   // several: output names a folder
     std::string output;
-    std::optional<EyePair> eyes;       // else the first face found
+    std::vector<EyePair> eyes;         // none: the first face found; one: for every image; else one per image
     std::optional<int> displayWidth;   // display face of this width instead of the normalised face
 };
 int RunCut(const CutOptions& options, const CommandContext& context);
