@@ -30,6 +30,7 @@ import os
 import random
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -100,10 +101,41 @@ def person_of(path):
 # ------------------------------------------------------------------ eyes and crops
 
 def run_velmora_json(args, ok_codes=(0, 4)):
-    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    if r.returncode not in ok_codes:
-        raise RuntimeError("%s failed (%d): %s" % (" ".join(args[:3]), r.returncode, r.stderr.strip()[-2000:]))
-    return json.loads(r.stdout)
+    return run_velmora_jsons([args], 1, ok_codes)[0]
+
+
+def run_velmora_jsons(commands, jobs, ok_codes=(0, 4), done=None):
+    """Runs velmora commands, `jobs` at a time, and returns their JSON documents in order;
+    done(i, doc) is called as each finishes, in order."""
+    results = []
+    running = []
+
+    def finish_oldest():
+        cmd, proc, out, err = running.pop(0)
+        proc.wait()
+        out.seek(0)
+        err.seek(0)
+        if proc.returncode not in ok_codes:
+            for _, other, _, _ in running:
+                other.kill()
+                other.wait()
+            raise RuntimeError("%s failed (%d): %s" % (" ".join(cmd[:3]), proc.returncode,
+                                                       err.read().decode(errors="replace").strip()[-2000:]))
+        results.append(json.loads(out.read()))
+        out.close()
+        err.close()
+        if done is not None:
+            done(len(results) - 1, results[-1])
+
+    for args in commands:
+        if len(running) >= max(1, jobs):
+            finish_oldest()
+        # Files rather than pipes, so no run waits for its output to be read.
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        running.append((args, subprocess.Popen(args, stdout=out, stderr=err), out, err))
+    while running:
+        finish_oldest()
+    return results
 
 
 def load_json(path):
@@ -120,13 +152,12 @@ def save_json(path, value):
     os.replace(tmp, path)
 
 
-def detect_eyes(velmora, images, cache_path):
+def detect_eyes(velmora, images, cache_path, jobs):
     """{image: [[lx, ly, rx, ry], ...]} from velmora detect, cached and extended chunk by chunk."""
     found = load_json(cache_path) or {}
     todo = [p for p in images if p not in found]
-    for start in range(0, len(todo), CHUNK):
-        chunk = todo[start:start + CHUNK]
-        doc = run_velmora_json([velmora, "detect", "--json"] + chunk)
+
+    def done(_, doc):
         for entry in doc["images"]:
             found[entry["path"]] = {
                 "size": [entry["width"], entry["height"]],
@@ -134,6 +165,9 @@ def detect_eyes(velmora, images, cache_path):
                           for f in entry["faces"]]}
         save_json(cache_path, found)
         log("  eyes: %d / %d images" % (len(found), len(images)))
+
+    commands = [[velmora, "detect", "--json"] + todo[s:s + CHUNK] for s in range(0, len(todo), CHUNK)]
+    run_velmora_jsons(commands, jobs, done=done)
     return found
 
 
@@ -144,7 +178,7 @@ def central_face(faces, size):
 
 
 def choose_eyes(images, found):
-    """Eyes per image, and how many images fell back to the set's median eyes."""
+    """Eyes per image, how many images fell back to the set's median eyes, and those eyes."""
     chosen = {p: central_face(found[p]["faces"], found[p]["size"]) for p in images if found[p]["faces"]}
     if not chosen:
         raise RuntimeError("no face found in any image")
@@ -152,7 +186,7 @@ def choose_eyes(images, found):
     missing = [p for p in images if p not in chosen]
     for p in missing:
         chosen[p] = median
-    return chosen, len(missing)
+    return chosen, len(missing), median
 
 
 def aligned_transform(eyes, size=ALIGNED_SIZE, offset=ALIGNED_OFFSET):
@@ -200,8 +234,8 @@ def make_aligned(images, eyes):
     return np.stack([aligned_crop(read_grey(p), eyes[p]) for p in images])
 
 
-def make_velmora_cuts(velmora, images, eyes, folder):
-    out = []
+def make_velmora_cuts(velmora, images, eyes, folder, jobs):
+    commands = []
     for start in range(0, len(images), CHUNK):
         chunk = images[start:start + CHUNK]
         target = os.path.join(folder, "%06d" % start)
@@ -211,25 +245,30 @@ def make_velmora_cuts(velmora, images, eyes, folder):
         if len(chunk) == 1:  # a single image writes to the file named by -o
             os.makedirs(target, exist_ok=True)
             args[4] = os.path.join(target, "face.png")
-        doc = run_velmora_json(args + chunk, ok_codes=(0,))
-        faces = doc["faces"] if "faces" in doc else [doc]
-        for face in faces:
+        commands.append(args + chunk)
+    out = []
+
+    def done(_, doc):
+        for face in doc["faces"] if "faces" in doc else [doc]:
             out.append(read_grey(face["output"]))
         log("  velmora cut: %d / %d images" % (len(out), len(images)))
+
+    run_velmora_jsons(commands, jobs, ok_codes=(0,), done=done)
     return np.stack(out)
 
 
 def prepare(args, label, images):
-    found = detect_eyes(args.velmora, images, os.path.join(args.work, "eyes_%s.json" % label))
-    eyes, fallback = choose_eyes(images, found)
+    found = detect_eyes(args.velmora, images, os.path.join(args.work, "eyes_%s.json" % label), args.jobs)
+    eyes, fallback, median = choose_eyes(images, found)
     crops = {
         "aligned": cached_crops("%s_aligned" % label, images, eyes, args.work, lambda: make_aligned(images, eyes)),
         "velmora": cached_crops("%s_velmora" % label, images, eyes, args.work,
                                 lambda: make_velmora_cuts(args.velmora, images, eyes,
-                                                          os.path.join(args.work, "cut_" + label))),
+                                                          os.path.join(args.work, "cut_" + label), args.jobs)),
     }
-    log("%s: %d images, %d without a face found (median eyes used)" % (label, len(images), fallback))
-    return crops, fallback
+    log("%s: %d images, %d without a face found (median eyes %s used)" % (label, len(images), fallback,
+                                                                           eyes_text(median)))
+    return crops, fallback, median
 
 
 # ------------------------------------------------------------------ recognisers
@@ -400,35 +439,52 @@ def velmora_speed(bench_dir):
 
 # ------------------------------------------------------------------ ours
 
-def find_number(doc, *names):
-    for n in names:
-        if isinstance(doc, dict) and isinstance(doc.get(n), (int, float)):
-            return float(doc[n])
-    return None
+def read_velmora_pair_scores(path, folds_n=5):
+    """[(genuine, impostor)] per fold from velmora evaluate lfw's CSV, as distances (negated scores)."""
+    folds = [([], []) for _ in range(folds_n)]
+    with open(path, newline="") as f:
+        for row in csv.DictReader(f):
+            folds[int(row["fold"]) - 1][0 if row["same"] == "1" else 1].append(-float(row["score"]))
+    return folds
 
 
-def velmora_orl(args):
-    doc = run_velmora_json([args.velmora, "evaluate", "orl", os.path.join(args.data, "orl"), "--json"]
-                           + args.velmora_option, ok_codes=(0,))
+def eyes_text(eyes):
+    return "%d,%d,%d,%d" % tuple(eyes)
+
+
+def velmora_orl(args, fallback_eyes):
+    out = os.path.join(args.work, "velmora_orl.csv")
+    cmd = [args.velmora, "evaluate", "orl", os.path.join(args.data, "orl"), "--json", "--csv", out,
+           "--fallback-eyes", eyes_text(fallback_eyes)] + args.velmora_option
+    log("  " + " ".join(cmd))
+    doc = run_velmora_json(cmd, ok_codes=(0,))
     save_json(os.path.join(args.work, "velmora_evaluate_orl.json"), doc)
-    return find_number(doc, "rank1", "rank_1", "rank1_accuracy", "accuracy")
+    return doc["rank1_rate"], doc
 
 
-def velmora_lfw(args):
-    doc = run_velmora_json([args.velmora, "evaluate", "lfw", os.path.join(args.data, "lfw"), args.pairs, "--json"]
-                           + args.velmora_option + args.velmora_lfw_option, ok_codes=(0,))
-    save_json(os.path.join(args.work, "velmora_evaluate_lfw.json"), doc)
-    folds = doc.get("folds", [])
-    accs = [find_number(f, "accuracy") for f in folds if isinstance(f, dict)]
-    accs = [a for a in accs if a is not None]
-    if not accs:
-        raise RuntimeError("velmora evaluate lfw --json has no per-fold accuracies")
-    mean, se = pm.mean_and_standard_error(accs)
-    eer = find_number(doc, "eer", "equal_error_rate")
-    if eer is None:
-        eers = [find_number(f, "eer", "equal_error_rate") for f in folds if isinstance(f, dict)]
-        eer = float(np.mean(eers)) if eers and None not in eers else None
-    return {"folds": accs, "mean": mean, "se": se, "eer": eer}
+def velmora_lfw(args, fallback_eyes):
+    """Our LFW rows: `velmora samples` over the LFW folder once (cached), then `velmora evaluate lfw`
+    training for each fold on the sample file's people not in that fold."""
+    samples = os.path.join(args.work, "lfw.samples")
+    if not os.path.exists(samples + ".names"):
+        cmd = [args.velmora, "samples", os.path.join(args.data, "lfw"), "-o", samples, "--json"]
+        log("  " + " ".join(cmd))
+        run_velmora_json(cmd, ok_codes=(0,))
+    out = os.path.join(args.work, "velmora_lfw_%s.csv" % args.velmora_recipe)
+    cmd = [args.velmora, "evaluate", "lfw", os.path.join(args.data, "lfw"), args.pairs, "--json",
+           "--train-samples", samples, "--recipe", args.velmora_recipe, "--csv", out,
+           "--roc", os.path.join(args.work, "velmora_lfw_%s.svg" % args.velmora_recipe),
+           "--fallback-eyes", eyes_text(fallback_eyes)] + args.velmora_option + args.velmora_lfw_option
+    log("  " + " ".join(cmd))
+    doc = run_velmora_json(cmd, ok_codes=(0,))
+    save_json(os.path.join(args.work, "velmora_evaluate_lfw_%s.json" % args.velmora_recipe), doc)
+    # The same measures as for the peers, from the same kind of scores.
+    result = summarise_lfw(read_velmora_pair_scores(out))
+    own = [f["accuracy"] for f in doc["folds"]]
+    if max(abs(a - b) for a, b in zip(own, result["folds"])) > 0.01:
+        log("  note: velmora's own per-fold accuracies %s differ from ours %s (threshold ties)"
+            % (own, result["folds"]))
+    return result, doc
 
 
 # ------------------------------------------------------------------ report
@@ -505,8 +561,11 @@ def parse_args(argv):
     ap.add_argument("--cap", type=int, default=1000,
                     help="at most this many LFW training images for Eigen and Fisher (whole people drawn at "
                          "random; 0: all)")
+    ap.add_argument("--jobs", type=int, default=2, help="velmora detect / cut runs at a time")
     ap.add_argument("--only", choices=("orl", "lfw"), help="run one protocol only")
     ap.add_argument("--skip-velmora", action="store_true", help="leave out `velmora evaluate`")
+    ap.add_argument("--velmora-recipe", choices=("train", "refit"), default="train",
+                    help="how velmora evaluate lfw trains each fold's model")
     ap.add_argument("--velmora-option", action="append", default=[],
                     help="extra argument for both velmora evaluate runs (repeat for several)")
     ap.add_argument("--velmora-lfw-option", action="append", default=[],
@@ -529,12 +588,12 @@ def main(argv):
     rows = [{"recogniser": k, "crops": c} for k in RECOGNISERS for c in ("whole",) + CROPS]
     if args.only == "lfw":
         rows = [r for r in rows if r["crops"] != "whole"]
-    fallbacks = {}
+    fallbacks, median_eyes = {}, {}
     timing_faces = None
 
     if args.only in (None, "orl"):
         images = orl_images(args.data)
-        crops, fallbacks["orl"] = prepare(args, "orl", images)
+        crops, fallbacks["orl"], median_eyes["orl"] = prepare(args, "orl", images)
         crops["whole"] = np.stack([read_grey(p) for p in images])
         for r in rows:
             r["orl"] = orl_rank1(r["recogniser"], crops[r["crops"]])
@@ -548,7 +607,7 @@ def main(argv):
         if missing:
             raise RuntimeError("pairs name images that are not in the LFW folder, e.g. " + missing[0])
         index = {p: n for n, p in enumerate(images)}
-        crops, fallbacks["lfw"] = prepare(args, "lfw", images)
+        crops, fallbacks["lfw"], median_eyes["lfw"] = prepare(args, "lfw", images)
         for r in rows:
             if r["crops"] not in crops:
                 continue
@@ -565,12 +624,16 @@ def main(argv):
         timing_faces = True
 
     if not args.skip_velmora:
-        ours = {"recogniser": "Velmora", "crops": "velmora"}
+        ours = {"recogniser": "Velmora (%s)" % args.velmora_recipe, "crops": "velmora"}
         try:
             if args.only in (None, "orl"):
-                ours["orl"] = velmora_orl(args)
+                ours["orl"], _ = velmora_orl(args, median_eyes["orl"])
+                log("ORL velmora: rank-1 %.1f %%" % (100 * ours["orl"]))
             if args.only in (None, "lfw"):
-                ours["lfw"] = velmora_lfw(args)
+                ours["lfw"], doc = velmora_lfw(args, median_eyes["lfw"])
+                ours["sizes"] = [(f.get("train_faces", 0), f.get("train_people", 0)) for f in doc["folds"]]
+                log("LFW velmora: accuracy %s +- %s %%, EER %s %%" % (
+                    pct(ours["lfw"]["mean"]), pct(ours["lfw"]["se"]), pct(ours["lfw"]["eer"])))
         except RuntimeError as e:
             log("velmora evaluate: %s" % e)
         if timing_faces:
