@@ -147,6 +147,32 @@ class OpenCvUse(unittest.TestCase):
             for name in {i[0] for i in images}:
                 self.assertEqual([i for i in images if i[0] == name], people[name])
 
+    def test_parallel_runs_answer_in_the_order_given(self):
+        # The later commands finish first; results and callbacks must still follow the given order,
+        # or eyes and crops would be paired with the wrong photos.
+        commands = [["sh", "-c", "sleep %s; echo '{\"n\": %d}'" % (0.3 - 0.1 * n, n)] for n in range(3)]
+        seen = []
+        docs = self.pc.run_velmora_jsons(commands, 3, done=lambda i, doc: seen.append((i, doc["n"])))
+        self.assertEqual([d["n"] for d in docs], [0, 1, 2])
+        self.assertEqual(seen, [(0, 0), (1, 1), (2, 2)])
+        with self.assertRaises(RuntimeError) as failure:
+            self.pc.run_velmora_jsons([["sh", "-c", "echo broken >&2; exit 3"]], 2)
+        self.assertIn("broken", str(failure.exception))
+
+    def test_velmora_scores_become_distances(self):
+        import tempfile
+        with tempfile.NamedTemporaryFile("w", suffix=".csv", delete=False) as f:
+            f.write("fold,pair,same,score,name_a,image_a,name_b,image_b\n"
+                    "1,1,1,0.900000000,A,1,A,2\n1,2,0,0.200000000,A,1,B,1\n"
+                    "2,1,1,0.700000000,C,1,C,3\n2,2,0,0.400000000,C,1,D,1\n")
+        try:
+            folds = self.pc.read_velmora_pair_scores(f.name, folds_n=2)
+        finally:
+            os.remove(f.name)
+        self.assertEqual(folds, [([-0.9], [-0.2]), ([-0.7], [-0.4])])
+        # A higher score means more alike, so the genuine pairs must come out as the nearer ones.
+        self.assertEqual(pm.equal_error_rate(folds[0][0] + folds[1][0], folds[0][1] + folds[1][1]), 0.0)
+
 
 if __name__ == "__main__":
     unittest.main()
