@@ -452,10 +452,33 @@ def eyes_text(eyes):
     return "%d,%d,%d,%d" % tuple(eyes)
 
 
+def velmora_samples(args):
+    """A training sample file of every LFW person (cached): `velmora samples` over the LFW folder."""
+    samples = os.path.join(args.work, "lfw.samples")
+    if not os.path.exists(samples + ".names"):
+        cmd = [args.velmora, "samples", os.path.join(args.data, "lfw"), "-o", samples, "--json"]
+        log("  " + " ".join(cmd))
+        run_velmora_json(cmd, ok_codes=(0,))
+    return samples
+
+
+def velmora_model(args):
+    """The model for ORL: --velmora-model, else one trained on every LFW person (no ORL person is in LFW)."""
+    if args.velmora_model:
+        return args.velmora_model, "given"
+    model = os.path.join(args.work, "lfw_all.model")
+    if not os.path.exists(model):
+        cmd = [args.velmora, "train", velmora_samples(args), "-o", model, "--json"]
+        log("  " + " ".join(cmd))
+        run_velmora_json(cmd, ok_codes=(0,))
+    return model, "trained on every LFW person"
+
+
 def velmora_orl(args, fallback_eyes):
     out = os.path.join(args.work, "velmora_orl.csv")
+    model, _ = velmora_model(args)
     cmd = [args.velmora, "evaluate", "orl", os.path.join(args.data, "orl"), "--json", "--csv", out,
-           "--fallback-eyes", eyes_text(fallback_eyes)] + args.velmora_option
+           "--model", model, "--fallback-eyes", eyes_text(fallback_eyes)] + args.velmora_option
     log("  " + " ".join(cmd))
     doc = run_velmora_json(cmd, ok_codes=(0,))
     save_json(os.path.join(args.work, "velmora_evaluate_orl.json"), doc)
@@ -465,11 +488,7 @@ def velmora_orl(args, fallback_eyes):
 def velmora_lfw(args, fallback_eyes):
     """Our LFW rows: `velmora samples` over the LFW folder once (cached), then `velmora evaluate lfw`
     training for each fold on the sample file's people not in that fold."""
-    samples = os.path.join(args.work, "lfw.samples")
-    if not os.path.exists(samples + ".names"):
-        cmd = [args.velmora, "samples", os.path.join(args.data, "lfw"), "-o", samples, "--json"]
-        log("  " + " ".join(cmd))
-        run_velmora_json(cmd, ok_codes=(0,))
+    samples = velmora_samples(args)
     out = os.path.join(args.work, "velmora_lfw_%s.csv" % args.velmora_recipe)
     cmd = [args.velmora, "evaluate", "lfw", os.path.join(args.data, "lfw"), args.pairs, "--json",
            "--train-samples", samples, "--recipe", args.velmora_recipe, "--csv", out,
@@ -531,6 +550,7 @@ def report(rows, args, fallbacks, caps):
                   "; ".join("%s %s: %s" % (r["recogniser"], r["crops"],
                                           ", ".join("%d/%d" % s for s in r["sizes"]))
                             for r in rows if r.get("sizes") and r["sizes"][0][0]))]
+    lines += [r["note"] for r in rows if r.get("note")]
     return "\n".join(lines) + "\n"
 
 
@@ -564,6 +584,9 @@ def parse_args(argv):
     ap.add_argument("--jobs", type=int, default=2, help="velmora detect / cut runs at a time")
     ap.add_argument("--only", choices=("orl", "lfw"), help="run one protocol only")
     ap.add_argument("--skip-velmora", action="store_true", help="leave out `velmora evaluate`")
+    ap.add_argument("--skip-peers", action="store_true", help="leave out the OpenCV recognisers")
+    ap.add_argument("--velmora-model",
+                    help="model for velmora evaluate orl (default: one trained on every LFW person)")
     ap.add_argument("--velmora-recipe", choices=("train", "refit"), default="train",
                     help="how velmora evaluate lfw trains each fold's model")
     ap.add_argument("--velmora-option", action="append", default=[],
@@ -588,6 +611,8 @@ def main(argv):
     rows = [{"recogniser": k, "crops": c} for k in RECOGNISERS for c in ("whole",) + CROPS]
     if args.only == "lfw":
         rows = [r for r in rows if r["crops"] != "whole"]
+    if args.skip_peers:
+        rows = []
     fallbacks, median_eyes = {}, {}
     timing_faces = None
 
@@ -628,6 +653,7 @@ def main(argv):
         try:
             if args.only in (None, "orl"):
                 ours["orl"], _ = velmora_orl(args, median_eyes["orl"])
+                ours["note"] = "Velmora's ORL model: %s." % velmora_model(args)[1]
                 log("ORL velmora: rank-1 %.1f %%" % (100 * ours["orl"]))
             if args.only in (None, "lfw"):
                 ours["lfw"], doc = velmora_lfw(args, median_eyes["lfw"])
