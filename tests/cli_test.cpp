@@ -315,7 +315,7 @@ TEST(CliModelFiles, EnvironmentComesFirst)
     WriteBytes(dir / "env.model", "x");
     ::setenv("VELMORA_MODEL", (dir / "env.model").c_str(), 1);
     EXPECT_EQ(ResolveModelPath(""), dir / "env.model");
-    EXPECT_EQ(DefaultModelCandidates().front(), dir / "env.model");
+    EXPECT_EQ(DefaultModelCandidates(), std::vector<std::string>{dir / "env.model"});
     ::unsetenv("VELMORA_MODEL");
 }
 

@@ -25,8 +25,10 @@ bool IsRegularFile(const std::string& path)
 std::vector<std::string> DefaultModelCandidates()
 {
     std::vector<std::string> candidates;
+    // A model named in the environment is what the user asked for: a missing
+    // one is an error, not a reason to use another model quietly.
     if (const char* env = std::getenv("VELMORA_MODEL"); env != nullptr && *env != '\0')
-        candidates.emplace_back(env);
+        return {env};
     std::error_code ec;
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec)
