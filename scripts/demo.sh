@@ -29,28 +29,27 @@ if [ -z "$tool" ]; then
   fi
 fi
 
-# Two portraits of two different men from the OpenCV documentation (its face
-# swapping tutorial). Machines that leave /usr/share/doc out of installed
-# packages get them from the package file itself.
+# Two photos of two different men from the OpenCV documentation: a portrait from
+# its face swapping tutorial and its classic football sample. Machines that leave
+# /usr/share/doc out of installed packages get them from the package file itself.
 package=opencv-doc
-folder=/usr/share/doc/opencv-doc/opencv4/html
-photo_a=227943776_1.jpg
-photo_b=230501201_1.jpg
+photo_a=/usr/share/doc/opencv-doc/opencv4/html/227943776_1.jpg
+photo_b=/usr/share/doc/opencv-doc/examples/data/messi5.jpg
 mkdir -p "$out"
-if [ ! -f "$folder/$photo_a" ] || [ ! -f "$folder/$photo_b" ]; then
-  echo "The photos are not in $folder; taking them from the $package package file."
+a="$photo_a"
+b="$photo_b"
+if [ ! -f "$a" ] || [ ! -f "$b" ]; then
+  echo "The photos are not in /usr/share/doc; taking them from the $package package file."
   if ! (cd "$out" && rm -f ${package}_*.deb && apt-get download "$package" >"$out/apt.log" 2>&1); then
     cat "$out/apt.log" >&2
     echo "demo.sh: cannot get the $package package; install it (apt-get install $package)" >&2
     exit 3
   fi
-  dpkg-deb --fsys-tarfile "$out"/${package}_*.deb |
-    tar -x -C "$out" ".$folder/$photo_a" ".$folder/$photo_b"
+  dpkg-deb --fsys-tarfile "$out"/${package}_*.deb | tar -x -C "$out" ".$photo_a" ".$photo_b"
   rm -f "$out"/${package}_*.deb
-  folder="$out$folder"
+  a="$out$photo_a"
+  b="$out$photo_b"
 fi
-a="$folder/$photo_a"
-b="$folder/$photo_b"
 again="$out/A-again.png"
 
 echo "Velmora demo: $tool"
