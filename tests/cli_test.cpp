@@ -30,6 +30,7 @@
 #include "TemplateFile.h"
 #include "Training.h"
 #include "common/ByteOrder.h"
+#include "support/SyntheticPeople.h"
 #include "lda/IncrementalData.h"
 #include "lda/IncreaseStatistics.h"
 #include "pca/SubspaceModel.h"
@@ -495,36 +496,8 @@ TEST(CliExecutable, ExitCodeAndStreamsOfTheRealTool)
 
 namespace {
 
-// A synthetic person: a smooth pattern of bright and dark blobs that is the same
-// in every photo of that person, plus per-photo noise. Eyes sit at fixed places.
-constexpr int kSynthWidth = 96;
-constexpr int kSynthHeight = 112;
-const char* const kSynthEyes = "30,44,66,44";
-
-GreyImage SyntheticFace(int person, int photo)
-{
-    std::mt19937 shape(static_cast<unsigned>(person) * 7919u + 17u);
-    std::mt19937 noise(static_cast<unsigned>(person) * 104729u + static_cast<unsigned>(photo) * 31u + 5u);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    struct Blob {
-        double x, y, radius, amplitude;
-    };
-    std::vector<Blob> blobs;
-    for (int k = 0; k < 8; ++k)
-        blobs.push_back({18 + 60 * unit(shape), 24 + 72 * unit(shape), 4 + 10 * unit(shape), -70 + 140 * unit(shape)});
-    GreyImage image;
-    image.width = kSynthWidth;
-    image.height = kSynthHeight;
-    image.pixels.resize(kSynthWidth * kSynthHeight);
-    for (int y = 0; y < kSynthHeight; ++y)
-        for (int x = 0; x < kSynthWidth; ++x) {
-            double v = 120.0 + 12.0 * (unit(noise) - 0.5);
-            for (const Blob& b : blobs)
-                v += b.amplitude * std::exp(-((x - b.x) * (x - b.x) + (y - b.y) * (y - b.y)) / (2 * b.radius * b.radius));
-            image.pixels[y * kSynthWidth + x] = static_cast<unsigned char>(std::clamp(v, 0.0, 255.0));
-        }
-    return image;
-}
+using velmora_test::kSynthEyes;
+using velmora_test::SyntheticPhoto;
 
 GreyImage Uniform(int width, int height, unsigned char level)
 {
@@ -609,7 +582,7 @@ TEST(CliDetect, FindsTheEyesOfRealFaces)
 TEST(CliCut, NormalisedAndDisplayFaces)
 {
     TempDir dir;
-    SaveGreyImage(dir / "face.png", SyntheticFace(3, 0));
+    SaveGreyImage(dir / "face.png", SyntheticPhoto(3, 0));
     RunResult r = RunTool({"cut", dir / "face.png", "-o", dir / "norm.png", "--eyes", kSynthEyes, "--json"});
     ASSERT_EQ(r.code, kExitOk) << r.err;
     const JsonValue doc = JsonValue::Parse(r.out);
@@ -620,7 +593,7 @@ TEST(CliCut, NormalisedAndDisplayFaces)
     ASSERT_EQ(norm.height, 64);
 
     // The tool's face is the library's face for the template mask, byte for byte.
-    GreyImage input = SyntheticFace(3, 0);
+    GreyImage input = SyntheticPhoto(3, 0);
     Recognizer recognizer(std::cerr);
     recognizer.PrepareWithoutModel();
     CVelmora velmora;
@@ -653,10 +626,10 @@ TEST(CliCut, NormalisedAndDisplayFaces)
 TEST(CliCut, BatchWritesEachFaceAsASingleCutWould)
 {
     TempDir dir;
-    SaveGreyImage(dir / "a.png", SyntheticFace(1, 0));
-    SaveGreyImage(dir / "b.png", SyntheticFace(2, 1));
+    SaveGreyImage(dir / "a.png", SyntheticPhoto(1, 0));
+    SaveGreyImage(dir / "b.png", SyntheticPhoto(2, 1));
     fs::create_directories(dir / "other");
-    SaveGreyImage(dir / "other/a.png", SyntheticFace(3, 2)); // same file name as the first
+    SaveGreyImage(dir / "other/a.png", SyntheticPhoto(3, 2)); // same file name as the first
     const std::vector<std::string> eyes = {"30,44,66,44", "31,45,65,43", "29,44,67,46"};
 
     // --eyes before the images: each occurrence takes one value, not the image paths after it.
@@ -711,7 +684,7 @@ TEST(CliCut, BatchGoesOnPastAnImageWithoutAFace)
 TEST(CliTemplate, MissingOrBadModel)
 {
     TempDir dir;
-    SaveGreyImage(dir / "face.png", SyntheticFace(1, 0));
+    SaveGreyImage(dir / "face.png", SyntheticPhoto(1, 0));
     RunResult r = RunTool({"template", dir / "face.png", "-o", dir / "t.tpl", "--eyes", kSynthEyes, "--model",
                            dir / "absent.model"});
     EXPECT_EQ(r.code, kExitModel);
@@ -756,11 +729,11 @@ TEST(CliTraining, SyntheticPeopleAreToldApart)
         const fs::path folder = dir.path() / "set" / ("person" + std::to_string(1000 + p));
         fs::create_directories(folder);
         for (int k = 0; k < kPhotos; ++k)
-            SaveGreyImage((folder / (std::to_string(k) + ".png")).string(), SyntheticFace(p, k));
+            SaveGreyImage((folder / (std::to_string(k) + ".png")).string(), SyntheticPhoto(p, k));
     }
     // A person folder with one photo, left out by --min-images.
     fs::create_directories(dir.path() / "set" / "single");
-    SaveGreyImage(dir / "set/single/0.png", SyntheticFace(999, 0));
+    SaveGreyImage(dir / "set/single/0.png", SyntheticPhoto(999, 0));
 
     RunResult r = RunTool({"samples", dir / "set", "-o", dir / "s.samples", "--eyes", kSynthEyes, "--min-images",
                            "2", "--json"});
@@ -829,7 +802,7 @@ void WriteSyntheticPeople(const fs::path& folder, int first, int count, int phot
         const fs::path person = folder / ("person" + std::to_string(1000 + p));
         fs::create_directories(person);
         for (int k = 0; k < photos; ++k)
-            SaveGreyImage((person / (std::to_string(k) + ".png")).string(), SyntheticFace(p, k));
+            SaveGreyImage((person / (std::to_string(k) + ".png")).string(), SyntheticPhoto(p, k));
     }
 }
 
