@@ -17,25 +17,11 @@ namespace velmora_cli {
 
 int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
 {
-    int earlierClasses = 0, statsDim = 0;
-    if (!options.stats.empty()) {
-        if (!std::filesystem::is_regular_file(options.stats))
-            throw CliError(kExitInput, "file not found: " + options.stats);
-        if (!ReadIncreaseFileHeader(options.stats.c_str(), &earlierClasses, &statsDim))
-            throw CliError(kExitInput, options.stats + " is not an incremental data file, or it is truncated");
-        earlierClasses = std::max(earlierClasses, 0);
-    }
     Recognizer recognizer(context.err);
-    const std::string modelPath = ResolveModelPath(options.model);
-    recognizer.LoadModel(modelPath);
-    const int components = ModelComponentCount();
-    const int dim = options.dim > 0 ? options.dim : (statsDim > 0 ? statsDim : components);
-    if (dim > components)
-        throw CliError(kExitUsage, "--dim " + std::to_string(dim) + " exceeds the " + std::to_string(components) +
-                                       " principal components of " + modelPath);
-    if (statsDim > 0 && dim != statsDim)
-        throw CliError(kExitUsage, options.stats + " holds statistics of dimension " + std::to_string(statsDim) +
-                                       ", not " + std::to_string(dim));
+    const IncrementalSetup setup = PrepareIncremental(recognizer, options.model, options.stats, options.dim);
+    const std::string& modelPath = setup.modelPath;
+    const int earlierClasses = setup.earlierClasses;
+    const int dim = setup.dim;
 
     const CollectedFaces collected = CollectFaces(options, recognizer, context);
     const SampleSet& faces = collected.faces;

@@ -16,25 +16,11 @@ namespace velmora_cli {
 
 int RunStats(const StatsOptions& options, const CommandContext& context)
 {
-    int baseClasses = 0, baseDim = 0;
-    if (!options.base.empty()) {
-        if (!std::filesystem::is_regular_file(options.base))
-            throw CliError(kExitInput, "file not found: " + options.base);
-        if (!ReadIncreaseFileHeader(options.base.c_str(), &baseClasses, &baseDim))
-            throw CliError(kExitInput, options.base + " is not an incremental data file, or it is truncated");
-        baseClasses = std::max(baseClasses, 0);
-    }
     Recognizer recognizer(context.err);
-    const std::string modelPath = ResolveModelPath(options.model);
-    recognizer.LoadModel(modelPath);
-    const int components = ModelComponentCount();
-    const int dim = options.dim > 0 ? options.dim : (baseDim > 0 ? baseDim : components);
-    if (dim > components)
-        throw CliError(kExitUsage, "--dim " + std::to_string(dim) + " exceeds the " + std::to_string(components) +
-                                       " principal components of " + modelPath);
-    if (baseDim > 0 && dim != baseDim)
-        throw CliError(kExitUsage, options.base + " holds statistics of dimension " + std::to_string(baseDim) +
-                                       ", not " + std::to_string(dim));
+    const IncrementalSetup setup = PrepareIncremental(recognizer, options.model, options.base, options.dim);
+    const std::string& modelPath = setup.modelPath;
+    const int baseClasses = setup.earlierClasses;
+    const int dim = setup.dim;
 
     const CollectedFaces collected = CollectFaces(options, recognizer, context);
     const SampleSet& faces = collected.faces;

@@ -2,10 +2,14 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 
 #include "ExitCodes.h"
+#include "ModelFiles.h"
+#include "Recognizer.h"
+#include "lda/IncrementalData.h"
 #include "pca/SubspaceModel.h"
 #include "recognizer/ModuleState.h"
 
@@ -58,6 +62,31 @@ ScratchFolder::~ScratchFolder()
 std::string ScratchFolder::File(const std::string& name) const
 {
     return (std::filesystem::path(m_path) / name).string();
+}
+
+IncrementalSetup PrepareIncremental(Recognizer& recognizer, const std::string& model,
+                                    const std::string& statsFile, int dimOption)
+{
+    IncrementalSetup setup;
+    int statsDim = 0;
+    if (!statsFile.empty()) {
+        if (!std::filesystem::is_regular_file(statsFile))
+            throw CliError(kExitInput, "file not found: " + statsFile);
+        if (!ReadIncreaseFileHeader(statsFile.c_str(), &setup.earlierClasses, &statsDim))
+            throw CliError(kExitInput, statsFile + " is not an incremental data file, or it is truncated");
+        setup.earlierClasses = std::max(setup.earlierClasses, 0);
+    }
+    setup.modelPath = ResolveModelPath(model);
+    recognizer.LoadModel(setup.modelPath);
+    const int components = ModelComponentCount();
+    setup.dim = dimOption > 0 ? dimOption : (statsDim > 0 ? statsDim : components);
+    if (setup.dim > components)
+        throw CliError(kExitUsage, "--dim " + std::to_string(setup.dim) + " exceeds the " +
+                                       std::to_string(components) + " principal components of " + setup.modelPath);
+    if (statsDim > 0 && setup.dim != statsDim)
+        throw CliError(kExitUsage, statsFile + " holds statistics of dimension " + std::to_string(statsDim) +
+                                       ", not " + std::to_string(setup.dim));
+    return setup;
 }
 
 } // namespace velmora_cli

@@ -18,6 +18,21 @@ int ClassCount(const SampleSet& samples);
 // Principal components the loaded or trained model projects onto (its K).
 int ModelComponentCount();
 
+class Recognizer;
+
+// What the commands working with incremental data settle before any face is cut:
+// the model (loaded into the recognizer), the earlier statistics file's people
+// and the dimension, which must fit the model and the earlier file.
+struct IncrementalSetup {
+    std::string modelPath;
+    int earlierClasses = 0;
+    int dim = 0;
+};
+// statsFile may be empty (no earlier statistics); dimOption 0 takes the earlier
+// file's dimension, else the model's K. Throws CliError on any mismatch.
+IncrementalSetup PrepareIncremental(Recognizer& recognizer, const std::string& model,
+                                    const std::string& statsFile, int dimOption);
+
 // A new folder in the temporary folder, its name starting with `hint`, removed
 // with everything in it when the object goes. Throws CliError (kExitInput) when
 // it cannot be made.
