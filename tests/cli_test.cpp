@@ -953,6 +953,38 @@ TEST_F(CliModelTraining, RefitArgumentErrors)
     EXPECT_FALSE(fs::exists(Path("x.model")));
 }
 
+TEST_F(CliModelTraining, FaceFileHonoursThePeopleAndPhotoChoices)
+{
+    // A held-out person must stay out whether the faces come from photos or from a face file.
+    const std::string first = ReadNameLines(NamesPathFor(Path("early.samples"))).at(0);
+    std::ofstream(Path("leave-first.txt")) << first << "\n";
+    auto stats = [](const std::vector<std::string>& extra) {
+        std::vector<std::string> args = {"stats", Path("early.samples.faces"), "-o", Path("chosen.inc"), "--model",
+                                         Path("train.model"), "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunTool(args);
+    };
+    RunResult r = stats({"--exclude", Path("leave-first.txt")});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(JsonValue::Parse(r.out).Find("people")->AsNumber(), kPeople - 1);
+    EXPECT_EQ(JsonValue::Parse(r.out).Find("faces")->AsNumber(), (kPeople - 1) * kPhotos);
+
+    r = stats({"--max-per-person", "2"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(JsonValue::Parse(r.out).Find("faces")->AsNumber(), kPeople * 2);
+
+    r = stats({"--min-images", std::to_string(kPhotos + 1)});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("no person of the face file"), std::string::npos) << r.err;
+
+    // Names are needed to exclude anyone: a face file without its names file is refused.
+    fs::copy_file(Path("early.samples.faces"), Path("nameless.faces"), fs::copy_options::overwrite_existing);
+    r = RunTool({"stats", Path("nameless.faces"), "-o", Path("chosen.inc"), "--model", Path("train.model"),
+                 "--exclude", Path("leave-first.txt")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("nameless.names"), std::string::npos) << r.err;
+}
+
 TEST_F(CliModelTraining, StatisticsOfEarlyPeoplePlusLatePeopleEqualOneTraining)
 {
     // Statistics of the early people, then the late people on top of them ...

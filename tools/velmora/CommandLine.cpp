@@ -46,7 +46,9 @@ void AddDatasetOptions(CLI::App* command, DatasetOptions& options, std::string& 
                         "Folder holding one folder of photos per person, or a face file ('velmora samples' "
                         "writes SAMPLES.faces)")
         ->required();
-    command->add_option("--exclude", options.excludeList, "File of person (folder) names to leave out, one per line");
+    command->add_option("--exclude", options.excludeList,
+                        "File of person (folder) names to leave out, one per line (a face file S.faces names its "
+                        "people in S.names)");
     command->add_option("--min-images", options.minImages, "Leave out people with fewer usable faces than this")
         ->check(CLI::Range(1, 1000000));
     command->add_option("--max-per-person", options.maxPerPerson, "Use at most this many faces per person (0: all)")

@@ -1,6 +1,8 @@
 #include "FaceCollection.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "Dataset.h"
 #include "ExitCodes.h"
@@ -82,12 +84,65 @@ CollectedFaces ReadFaceFile(const std::string& path)
     return result;
 }
 
+namespace {
+
+// The names file of a face file S.faces is S.names, written beside it by 'velmora samples'.
+std::string NamesPathForFaceFile(const std::string& facesPath)
+{
+    const std::string suffix = ".faces";
+    if (facesPath.size() > suffix.size() && facesPath.compare(facesPath.size() - suffix.size(), suffix.size(), suffix) == 0)
+        return NamesPathFor(facesPath.substr(0, facesPath.size() - suffix.size()));
+    return NamesPathFor(facesPath);
+}
+
+// The people and photo choices of a folder, applied to a face file's classes.
+CollectedFaces SelectFromFaceFile(const DatasetOptions& options)
+{
+    CollectedFaces all = ReadFaceFile(options.dataset);
+    if (options.excludeList.empty() && options.minImages <= 1 && options.maxPerPerson <= 0)
+        return all;
+    std::vector<std::string> names;
+    if (!options.excludeList.empty()) {
+        const std::string namesPath = NamesPathForFaceFile(options.dataset);
+        names = ReadNameLines(namesPath);
+        if (names.size() != all.faces.counts.size())
+            throw CliError(kExitInput, namesPath + " does not name the " + std::to_string(all.faces.counts.size()) +
+                                           " people of " + options.dataset);
+    }
+    const std::set<std::string> exclude =
+        options.excludeList.empty() ? std::set<std::string>() : ReadNameList(options.excludeList);
+    CollectedFaces kept;
+    kept.images = all.images;
+    kept.faces.sizeA = all.faces.sizeA;
+    kept.faces.sizeB = all.faces.sizeB;
+    const size_t length = static_cast<size_t>(all.faces.sampleLength());
+    for (size_t c = 0; c < all.faces.counts.size(); ++c) {
+        if (!names.empty() && exclude.count(names[c]) != 0)
+            continue;
+        const int32_t count = options.maxPerPerson > 0 ? std::min(all.faces.counts[c], options.maxPerPerson)
+                                                        : all.faces.counts[c];
+        if (count < options.minImages) {
+            ++kept.peopleLeftOut;
+            continue;
+        }
+        const unsigned char* first = all.faces.Sample(all.faces.firstSample[c]);
+        AppendClass(kept.faces, std::vector<unsigned char>(first, first + count * length));
+        if (!names.empty())
+            kept.people.push_back(names[c]);
+    }
+    if (ClassCount(kept.faces) == 0)
+        throw CliError(kExitInput, "no person of the face file " + options.dataset + " is left to train on");
+    return kept;
+}
+
+} // namespace
+
 CollectedFaces CollectFaces(const DatasetOptions& options, Recognizer& recognizer,
                             const CommandContext& context)
 {
     std::error_code ec;
     if (std::filesystem::is_regular_file(options.dataset, ec))
-        return ReadFaceFile(options.dataset);
+        return SelectFromFaceFile(options);
     return CollectDatasetFaces(options, recognizer, context);
 }
 
