@@ -453,25 +453,27 @@ def eyes_text(eyes):
 
 
 def velmora_samples(args):
-    """A training sample file of every LFW person (cached): `velmora samples` over the LFW folder."""
+    """A training sample file of every LFW person with two or more photos (cached): `velmora samples`."""
     samples = os.path.join(args.work, "lfw.samples")
     if not os.path.exists(samples + ".names"):
-        cmd = [args.velmora, "samples", os.path.join(args.data, "lfw"), "-o", samples, "--json"]
+        # A person seen once adds nothing to the within-person scatter the discriminant stage learns.
+        cmd = [args.velmora, "samples", os.path.join(args.data, "lfw"), "-o", samples, "--min-images", "2",
+               "--json"]
         log("  " + " ".join(cmd))
         run_velmora_json(cmd, ok_codes=(0,))
     return samples
 
 
+DEFAULT_MODEL = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "models", "velmora.model")
+
+
 def velmora_model(args):
-    """The model for ORL: --velmora-model, else one trained on every LFW person (no ORL person is in LFW)."""
+    """The model for ORL: --velmora-model, else the repository's default model (no ORL person is in LFW)."""
     if args.velmora_model:
         return args.velmora_model, "given"
-    model = os.path.join(args.work, "lfw_all.model")
-    if not os.path.exists(model):
-        cmd = [args.velmora, "train", velmora_samples(args), "-o", model, "--json"]
-        log("  " + " ".join(cmd))
-        run_velmora_json(cmd, ok_codes=(0,))
-    return model, "trained on every LFW person"
+    if not os.path.exists(DEFAULT_MODEL):
+        raise RuntimeError("no default model at %s; give --velmora-model" % DEFAULT_MODEL)
+    return DEFAULT_MODEL, "the default model, models/velmora.model"
 
 
 def velmora_orl(args, fallback_eyes):
@@ -586,8 +588,8 @@ def parse_args(argv):
     ap.add_argument("--skip-velmora", action="store_true", help="leave out `velmora evaluate`")
     ap.add_argument("--skip-peers", action="store_true", help="leave out the OpenCV recognisers")
     ap.add_argument("--velmora-model",
-                    help="model for velmora evaluate orl (default: one trained on every LFW person)")
-    ap.add_argument("--velmora-recipe", choices=("train", "refit"), default="train",
+                    help="model for velmora evaluate orl (default: the repository's models/velmora.model)")
+    ap.add_argument("--velmora-recipe", choices=("train", "refit"), default="refit",
                     help="how velmora evaluate lfw trains each fold's model")
     ap.add_argument("--velmora-option", action="append", default=[],
                     help="extra argument for both velmora evaluate runs (repeat for several)")
