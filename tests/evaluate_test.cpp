@@ -141,6 +141,15 @@ TEST(EvaluatePairsFile, FoldsOfSameThenDifferentPairs)
     EXPECT_EQ(folds[0].People(), (std::set<std::string>{"Ann", "Bob_Lee"}));
     EXPECT_EQ(folds[1].pairs[0].imageB, 12);
     EXPECT_EQ(PairImagePath("/d", "Bob_Lee", 3), "/d/Bob_Lee/Bob_Lee_0003.jpg");
+    // A set named by photo number alone; the LFW name wins where both exist.
+    fs::create_directories(dir / "s7");
+    for (const char* file : {"3.pgm", "13.pgm", "4.txt", "Ann_0004.jpg", "a4.png"})
+        WriteFileBytes(dir / ("s7/" + std::string(file)), "x");
+    EXPECT_EQ(PairImagePath(dir.path().string(), "s7", 3), dir / "s7/3.pgm");
+    EXPECT_EQ(PairImagePath(dir.path().string(), "s7", 4), dir / "s7/Ann_0004.jpg");
+    EXPECT_EQ(PairImagePath(dir.path().string(), "s7", 5), dir / "s7/s7_0005.jpg"); // named in errors
+    WriteFileBytes(dir / "s7/s7_0004.jpg", "x");
+    EXPECT_EQ(PairImagePath(dir.path().string(), "s7", 4), dir / "s7/s7_0004.jpg");
 
     auto refusedAtLine = [&](const std::string& text, const std::string& line) {
         WriteFileBytes(dir / "bad.txt", text);
@@ -394,9 +403,11 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     EXPECT_EQ(RunVelmora({"evaluate", "lfw", photos, Path("pairs.txt"), "--model", Path("m.model"), "--train-samples",
                           Path("s.samples")}).code,
               kExitUsage);
-    r = RunVelmora({"evaluate", "lfw", Path("people"), Path("pairs.txt"), "--model", Path("m.model")});
-    EXPECT_EQ(r.code, kExitInput); // the set holds .png photos, the list names .jpg ones
-    EXPECT_NE(r.err.find("photo not found"), std::string::npos) << r.err;
+    const std::string a = velmora_test::SyntheticName(0), b = velmora_test::SyntheticName(1);
+    std::ofstream(Path("beyond.txt")) << "1\t1\n" << a << "\t1\t" << kPhotos + 1 << "\n" << a << "\t1\t" << b << "\t1\n";
+    r = RunVelmora({"evaluate", "lfw", Path("people"), Path("beyond.txt"), "--model", Path("m.model")});
+    EXPECT_EQ(r.code, kExitInput);
+    EXPECT_NE(r.err.find("photo not found: " + Path("people") + "/" + a + "/" + a + "_00"), std::string::npos) << r.err;
     EXPECT_EQ(RunVelmora({"evaluate", "lfw", photos, dir / "absent.txt", "--model", Path("m.model")}).code, kExitInput);
 }
 

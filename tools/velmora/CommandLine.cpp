@@ -315,7 +315,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         *evaluateCommand, "lfw",
         "Verification on pairs: accuracy per fold (threshold from the other folds), EER, TAR at FAR 1e-2 and 1e-3",
         context);
-    lfwCommand->add_option("DIR", lfw.folder, "Photo folder: Name/Name_0001.jpg ...")->required();
+    lfwCommand->add_option("DIR", lfw.folder, "Photo folder: Name/Name_0001.jpg ..., or any folder per person whose file names end in the photo number (s7/3.pgm)")->required();
     lfwCommand->add_option("PAIRS", lfw.pairs, "Pairs list (pairs_dev.txt format: folds of same then different pairs)")
         ->required();
     AddModelOption(lfwCommand, lfw.model);

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "Dataset.h"
 #include "ExitCodes.h"
+#include "PhotoSelection.h"
 
 namespace velmora_cli {
 
@@ -106,7 +108,20 @@ std::string PairImagePath(const std::string& folder, const std::string& name, in
 {
     char file[32];
     std::snprintf(file, sizeof file, "_%04d.jpg", image);
-    return (std::filesystem::path(folder) / name / (name + file)).string();
+    const std::filesystem::path person = std::filesystem::path(folder) / name;
+    const std::filesystem::path lfwName = person / (name + file);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(lfwName, ec))
+        return lfwName.string();
+    // Sets named otherwise (s7/3.pgm): the photo whose name ends in the number,
+    // the lowest name first when several do, as `--images` picks them.
+    std::string found;
+    for (std::filesystem::directory_iterator it(person, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string();
+        if (it->is_regular_file(ec) && PhotoNumber(path) == image && HasImageExtension(path) && (found.empty() || path < found))
+            found = path;
+    }
+    return found.empty() ? lfwName.string() : found;
 }
 
 } // namespace velmora_cli
