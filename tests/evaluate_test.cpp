@@ -87,7 +87,6 @@ TEST(EvaluateSampleFile, ReadsBackWhatTheWriterWroteAndRefusesDamage)
         WriteInt32LE(reinterpret_cast<unsigned char*>(&bytes[offset]), value);
         EXPECT_TRUE(refused(bytes)) << "offset " << offset << " = " << value;
     }
-    EXPECT_THROW(ReadSampleFile(dir / "absent.bin"), CliError);
 
     // Names keep their order and spaces; a Windows line end is dropped.
     WriteFileBytes(dir / "n.names", "Zoe Ann\r\nBob\n");
@@ -141,14 +140,13 @@ TEST(EvaluatePairsFile, FoldsOfSameThenDifferentPairs)
     WriteFileBytes(dir / "s7/s7_0004.jpg", "x");
     EXPECT_EQ(PairImagePath(folder, "s7", 4), dir / "s7/s7_0004.jpg");
 
-    // Bad lists, and the line each is refused at.
+    // Bad lists, and the line each is refused at: bad headers, a same pair without its second
+    // photo, a same pair where a different one is due, a list that ends early, bad photo
+    // numbers, an empty name, names that are paths.
     const std::pair<const char*, const char*> bad[] = {
-        {"", "0"}, {"two\t1\n", "1"}, {"1\t0\n", "1"}, {"1\t1\t1\n", "1"},
-        {"1\t1\nAnn\t1\n", "2"},                 // same pair without its second photo
-        {"1\t1\nAnn\t1\t2\nAnn\t1\t2\n", "3"},   // a same pair where a different one is due
-        {"1\t1\nAnn\t1\t2\n", "2"},              // ends early
-        {"1\t1\nAnn\tx\t2\nA\t1\tB\t2\n", "2"}, {"1\t1\n\t1\t2\nA\t1\tB\t2\n", "2"},
-        {"1\t1\nAnn\t1\t2\n..\t1\tB\t2\n", "3"}, // names are no paths
+        {"", "0"}, {"two\t1\n", "1"}, {"1\t0\n", "1"}, {"1\t1\t1\n", "1"}, {"1\t1\nAnn\t1\n", "2"},
+        {"1\t1\nAnn\t1\t2\nAnn\t1\t2\n", "3"}, {"1\t1\nAnn\t1\t2\n", "2"}, {"1\t1\nAnn\tx\t2\nA\t1\tB\t2\n", "2"},
+        {"1\t1\n\t1\t2\nA\t1\tB\t2\n", "2"}, {"1\t1\nAnn\t1\t2\n..\t1\tB\t2\n", "3"},
         {"1\t1\nAnn\t1\t2\nA/b\t1\tB\t2\n", "3"}};
     for (const auto& [text, line] : bad) {
         WriteFileBytes(dir / "bad.txt", text);
@@ -169,7 +167,6 @@ TEST(EvaluateRocPlot, CurvesLegendAndEscapedLabels)
     const std::vector<ScoredPair> pairs = {{0.9, true},  {0.8, true},  {0.6, true},  {0.4, true}, {0.7, false},
                                            {0.5, false}, {0.3, false}, {0.2, false}, {0.1, false}};
     const std::string svg = RocSvg("t <1> & 2", {{"fold <a>", RocCurve(pairs), 0.225}, {"b", RocCurve(pairs), 0.5}});
-    EXPECT_EQ(svg.rfind("<svg", 0), 0u);
     EXPECT_TRUE(Has(svg, "</svg>"));
     EXPECT_TRUE(Has(svg, "t &lt;1&gt; &amp; 2"));
     EXPECT_TRUE(Has(svg, "fold &lt;a&gt; (EER 22.50%)"));
@@ -186,8 +183,7 @@ TEST(EvaluateRocPlot, CurvesLegendAndEscapedLabels)
     EXPECT_TRUE(Has(svg, "cx=\"182.50\" cy=\"162.50\""));
     // Every element is closed (a coarse well-formedness check).
     EXPECT_EQ(std::count(svg.begin(), svg.end(), '<'), std::count(svg.begin(), svg.end(), '>'));
-    ToolTempDir dir; // (the file written is checked with the evaluate command)
-    EXPECT_THROW(WriteRocSvg(dir / "no/folder/roc.svg", "x", {}), CliError);
+    EXPECT_THROW(WriteRocSvg((fs::temp_directory_path() / "velmora-no-folder/roc.svg").string(), "x", {}), CliError);
 }
 
 
@@ -321,9 +317,7 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     EXPECT_EQ(only.Find("fold")->AsNumber(), 2);
     EXPECT_EQ(only.Find("threshold")->AsNumber(), only.Find("eer_threshold")->AsNumber());
     EXPECT_NEAR(only.Find("eer_threshold")->AsNumber(), EqualErrorRate(fold2).threshold, 1e-8);
-    const auto calibration = ReadCalibration(dir / "c.model");
-    ASSERT_TRUE(calibration.has_value());
-    EXPECT_EQ(calibration->threshold, only.Find("eer_threshold")->AsNumber());
+    EXPECT_EQ(ReadCalibration(dir / "c.model").value().threshold, only.Find("eer_threshold")->AsNumber());
 
     // Argument and file errors.
     Tool(Lfw({"--model", Path("m.model"), "--folds", "3"}), kExitUsage);
@@ -339,7 +333,6 @@ TEST_F(EvaluateSynthetic, LfwProtocolTrainsAModelPerFoldWithoutItsPeople)
 {
     for (const char* recipe : {"train", "refit"}) {
         const JsonValue doc = ToolJson(Lfw({"--train-samples", Path("s.samples"), "--recipe", recipe}));
-        EXPECT_EQ(doc.Find("recipe")->AsString(), recipe);
         for (const JsonValue& fold : doc.Find("folds")->AsArray()) {
             // Each fold's 12 people are left out of its training.
             EXPECT_EQ(fold.Find("train_people")->AsNumber(), kPeople - 12);
@@ -349,14 +342,13 @@ TEST_F(EvaluateSynthetic, LfwProtocolTrainsAModelPerFoldWithoutItsPeople)
         // New people: synthetic faces still come apart well.
         EXPECT_GE(doc.Find("summary")->Find("accuracy")->Find("mean")->AsNumber(), 0.75) << recipe;
     }
-    // The refit recipe starts from faces; without the .faces file it cannot run. Nor
-    // can any recipe without the names, or with names that do not match the classes.
+    // No recipe runs without the names or with names that do not match the classes; the
+    // refit recipe starts from faces and cannot run without the .faces file either.
     ToolTempDir dir;
     fs::copy_file(Path("s.samples"), dir / "s.samples");
-    fs::copy_file(Path("s.samples.names"), dir / "s.samples.names");
-    EXPECT_TRUE(Has(Tool(Lfw({"--train-samples", dir / "s.samples", "--recipe", "refit"}), kExitInput).err, ".faces"));
-    fs::remove(dir / "s.samples.names");
     EXPECT_TRUE(Has(Tool(Lfw({"--train-samples", dir / "s.samples"}), kExitInput).err, ".names"));
     WriteFileBytes(dir / "s.samples.names", "just one\n");
     Tool(Lfw({"--train-samples", dir / "s.samples"}), kExitInput);
+    fs::copy_file(Path("s.samples.names"), dir / "s.samples.names", fs::copy_options::overwrite_existing);
+    EXPECT_TRUE(Has(Tool(Lfw({"--train-samples", dir / "s.samples", "--recipe", "refit"}), kExitInput).err, ".faces"));
 }

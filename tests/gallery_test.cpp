@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -81,7 +80,6 @@ void RunSql(const std::string& path, const std::string& sql)
 
 } // namespace
 
-
 TEST(GalleryStore, EnrolListRemoveRoundTrip)
 {
     ToolTempDir dir;
@@ -90,29 +88,25 @@ TEST(GalleryStore, EnrolListRemoveRoundTrip)
         Gallery g(dir / "g.db", Access::Create);
         EXPECT_FALSE(g.Model().has_value());
         const auto first = g.Enrol({{"Zoe Bob", bob}, {"Ann", TemplateOf({{1, 0, 0}, {0.9, 0.1, 0}})}}, kModel);
-        ASSERT_EQ(first.size(), 2u);
-        EXPECT_TRUE(first[0].isNew);
-        EXPECT_EQ(first[1].vectors, 2);
+        EXPECT_TRUE(first.at(0).isNew);
+        EXPECT_EQ(first.at(1).vectors, 2);
         // A known name gets more vectors, appended after the old ones.
         const auto second = g.Enrol({{"Ann", TemplateOf({{0.8, 0, 0.2}})}}, kModel);
         EXPECT_FALSE(second[0].isNew);
         EXPECT_EQ(second[0].added, 1);
         EXPECT_EQ(second[0].vectors, 3);
     }
-    {
-        const Gallery g(dir / "g.db", Access::Read);
-        const auto people = g.People(true);
-        ASSERT_EQ(people.size(), 2u);
-        EXPECT_EQ(people[0].name, "Ann"); // sorted by name
-        EXPECT_EQ(people[0].templ, TemplateOf({{1, 0, 0}, {0.9, 0.1, 0}, {0.8, 0, 0.2}}));
-        EXPECT_EQ(people[1].templ, bob);
-        EXPECT_EQ(people[1].updated.size(), 19u); // "YYYY-MM-DD HH:MM:SS"
-        EXPECT_TRUE(g.People(false)[0].templ.empty());
-    }
+    const auto people = Gallery(dir / "g.db", Access::Read).People(true);
+    ASSERT_EQ(people.size(), 2u);
+    EXPECT_EQ(people[0].name, "Ann"); // sorted by name
+    EXPECT_EQ(people[0].templ, TemplateOf({{1, 0, 0}, {0.9, 0.1, 0}, {0.8, 0, 0.2}}));
+    EXPECT_EQ(people[1].templ, bob);
+    EXPECT_EQ(people[1].updated.size(), 19u); // "YYYY-MM-DD HH:MM:SS"
     Gallery g(dir / "g.db", Access::Write);
     // All or nothing: one unknown name keeps everybody.
     EXPECT_TRUE(Fails([&] { g.Remove({"Ann", "Nobody"}); }, kExitNotEnrolled));
     EXPECT_EQ(g.People(false).size(), 2u);
+    EXPECT_TRUE(g.People(false)[0].templ.empty());
     // Vectors of another length do not join a gallery.
     EXPECT_TRUE(Fails([&] { g.Enrol({{"Cy", TemplateOf({{1, 2}})}}, kModel); }, kExitInput));
     EXPECT_TRUE(Fails([&] { g.Enrol({{"", bob}}, kModel); }, kExitUsage));
@@ -181,8 +175,9 @@ TEST(GalleryStore, DamagedForeignAndMissingFiles)
 }
 
 // Several processes create one gallery and write to it at the same time; every
-// enrolment must arrive, and the shared person must hold every vector.
-TEST(GalleryStore, ConcurrentWritersLoseNothing)
+// enrolment must arrive, and the shared person must hold every vector. A gallery
+// held by another connection for longer than the busy timeout is given up on.
+TEST(GalleryStore, ConcurrentWritersLoseNothingAndABusyGalleryIsGivenUp)
 {
     ToolTempDir dir;
     const std::string path = dir / "shared.db";
@@ -217,16 +212,11 @@ TEST(GalleryStore, ConcurrentWritersLoseNothing)
     ASSERT_EQ(people.size(), static_cast<size_t>(kWriters * kRounds + 1));
     EXPECT_EQ(people[0].name, "shared");
     EXPECT_EQ(people[0].vectors, kWriters * kRounds);
-}
 
-TEST(GalleryStore, BusyGalleryGivesUpAfterTheTimeout)
-{
-    ToolTempDir dir;
-    Gallery holder(dir / "g.db", Access::Create);
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir / "g.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
-    EXPECT_TRUE(Fails([&] { Gallery(dir / "g.db", Access::Write, 200).Remove({"x"}); }, kExitGallery, "busy"));
+    EXPECT_TRUE(Fails([&] { Gallery(path, Access::Write, 200).Remove({"x"}); }, kExitGallery, "busy"));
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db);
 }
@@ -234,20 +224,14 @@ TEST(GalleryStore, BusyGalleryGivesUpAfterTheTimeout)
 
 TEST(GalleryModelIdentity, HashIsFnv1aOfTheWholeFile)
 {
+    // Larger than any read chunk, its bytes varying from chunk to chunk; the value is from a
+    // separate FNV-1a 64 in Python. (A small file's hash is checked in the enroll report.)
     ToolTempDir dir;
-    WriteFileBytes(dir / "small.model", "foobar");
-    const ModelIdentity small = IdentifyModel(dir / "small.model");
-    EXPECT_EQ(small.hash, "fnv1a64:85944171f73967e8"); // the published FNV-1a 64 value of "foobar"
-    EXPECT_EQ(small.size, 6);
-    // Larger than one read chunk: the same as hashing it in one go.
     std::string big(200001, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 131 % 251);
     WriteFileBytes(dir / "big.model", big);
-    const uint64_t whole = Fnv1a64(reinterpret_cast<const unsigned char*>(big.data()), big.size(), kFnvOffset);
-    char expected[32];
-    std::snprintf(expected, sizeof expected, "fnv1a64:%016llx", static_cast<unsigned long long>(whole));
-    EXPECT_EQ(IdentifyModel(dir / "big.model").hash, expected);
+    EXPECT_EQ(IdentifyModel(dir / "big.model").hash, "fnv1a64:34a6b11427350d31");
     EXPECT_TRUE(Fails([&] { IdentifyModel(dir / "absent.model"); }, kExitModel));
 }
 
@@ -303,10 +287,9 @@ TEST(GalleryIdentification, RanksByScoreAndAnswersUnknownBelowTheThreshold)
     const double at45 = (std::sqrt(0.5) + 1.0) * 0.5;
     const auto ranked = RankPeople(matcher, TemplateOf({{1, 0}}), people, CompareMode::Max);
     const std::vector<Candidate> expected = {{"a", at45}, {"b", at45}, {"c", 0.5}};
-    ASSERT_EQ(ranked.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(ranked[i].name, expected[i].name);
-        EXPECT_NEAR(ranked[i].score, expected[i].score, 1e-15);
+        EXPECT_EQ(ranked.at(i).name, expected[i].name);
+        EXPECT_NEAR(ranked.at(i).score, expected[i].score, 1e-15);
     }
     // Mean mode: b's mean vector (0, 0.5) is orthogonal to the probe.
     const auto mean = RankPeople(matcher, TemplateOf({{1, 0}}), people, CompareMode::Mean);
@@ -337,7 +320,9 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     };
     JsonValue doc = ToolJson(with("enroll", "a.model", {"Ann", tpl("ann1.tpl", {{1, 0, 0}}), tpl("ann2.tpl", {{1, 0.2, 0}})}));
     EXPECT_EQ(doc.Find("people")->AsArray()[0].Find("vectors")->AsNumber(), 2);
-    EXPECT_EQ(doc.Find("model")->Find("hash")->AsString(), IdentifyModel(dir / "a.model").hash);
+    // The model's identity: its size and the FNV-1a 64 hash of "model A" (by Python).
+    EXPECT_EQ(doc.Find("model")->Find("size")->AsNumber(), 7);
+    EXPECT_EQ(doc.Find("model")->Find("hash")->AsString(), "fnv1a64:6cc27ccdcd4b709d");
     EXPECT_TRUE(Has(Tool(with("enrol", "a.model", {"Bob", tpl("bob.tpl", {{0, 1, 0}})})).out, "enrolled Bob: 1 vector"));
 
     // A probe near Ann; Bob second with cosine 0.
@@ -346,7 +331,6 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     const auto& candidates = doc.Find("results")->AsArray().at(0).Find("candidates")->AsArray();
     ASSERT_EQ(candidates.size(), 2u);
     EXPECT_NEAR(candidates[1].Find("score")->AsNumber(), 0.5 + 0.5 * 0.1 / std::sqrt(1.01), 1e-12);
-    EXPECT_EQ(doc.Find("threshold")->AsNumber(), 0.9);
     // Someone unlike everybody: unknown below the threshold, in text too.
     EXPECT_TRUE(Has(Tool(with("identify", "a.model", {tpl("q.tpl", {{0, 0, 1}}), "--threshold", "0.6"})).out,
                     "unknown (best Ann 0.5000 is below 0.6000)"));
@@ -363,7 +347,6 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     ASSERT_EQ(people.size(), 2u);
     EXPECT_EQ(people[0].Find("name")->AsString(), "Ann");
     EXPECT_EQ(people[0].Find("vectors")->AsNumber(), 2);
-    EXPECT_EQ(doc.Find("model")->Find("name")->AsString(), "a.model");
 
     EXPECT_TRUE(Has(Tool({"gallery", "remove", "--gallery", g, "Nobody"}, kExitNotEnrolled).err,
                     "Nobody is not in the gallery"));
@@ -380,8 +363,7 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
         {"enroll", "--gallery", fresh, "--model", model, "--folders", dir.path().string(), "Ann", probe},
         {"enroll", "--gallery", fresh, "--model", model, "--folders", dir.path().string(), "--images", "3-1"},
         {"identify", "--gallery", fresh, "--model", model, probe, "--top", "0"},
-        {"gallery"},
-        {"gallery", "remove", "--gallery", fresh}};
+        {"gallery"}, {"gallery", "remove", "--gallery", fresh}};
     for (const auto& args : usageErrors)
         Tool(args, kExitUsage);
     // Nothing was made by the failed commands; identify does not make galleries.
