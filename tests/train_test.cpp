@@ -132,8 +132,12 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     fresh.counts[4] = 1;
 
     const auto bytes = SampleFile(stored);
-    SampleSet zero = stored; // a stored class record of count 0 adds no sample: Ns then disagrees
+    // A stored class record of count 0 adds no sample: Ns then disagrees with
+    // the records, even with trailing bytes that would hold the missing sample.
+    SampleSet zero = stored;
     zero.counts[5] = 0;
+    auto zeroFile = SampleFile(zero, kWidth, kHeight, 200);
+    zeroFile.resize(zeroFile.size() + kLength);
     const struct {
         const char* name;
         std::vector<unsigned char> file;
@@ -148,7 +152,7 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
         {"huge", SampleFile(stored, kWidth, kHeight, 2000000000), T_SAMPLE_FILE_ERROR},
         {"negns", SampleFile(stored, kWidth, kHeight, -5), T_SAMPLE_FILE_ERROR},
         {"hugenf", SampleFile(stored, kWidth, kHeight, 200, 900000000), T_SAMPLE_FILE_ERROR},
-        {"zero", SampleFile(zero, kWidth, kHeight, 200), T_SAMPLE_FILE_ERROR},
+        {"zero", zeroFile, T_SAMPLE_FILE_ERROR},
     };
     for (const auto& f : files)
         EXPECT_EQ(Train(v, fresh, dir.Write(f.name, f.file)), f.code) << f.name;
