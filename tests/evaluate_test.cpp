@@ -23,31 +23,6 @@ namespace fs = std::filesystem;
 using namespace velmora_cli;
 using namespace velmora_test;
 
-namespace {
-
-::testing::AssertionResult Has(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "'" << part << "' not in: " << text;
-}
-
-ToolRun Tool(const std::vector<std::string>& args, int code = kExitOk)
-{
-    ToolRun r = RunVelmora(args);
-    EXPECT_EQ(r.code, code) << ::testing::PrintToString(args) << "\n" << r.err;
-    return r;
-}
-
-JsonValue ToolJson(std::vector<std::string> args)
-{
-    args.push_back("--json");
-    return JsonValue::Parse(Tool(args).out);
-}
-
-} // namespace
-
-
 TEST(EvaluateSampleFile, ReadsBackWhatTheWriterWroteAndRefusesDamage)
 {
     ToolTempDir dir;

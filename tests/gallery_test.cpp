@@ -44,26 +44,6 @@ const ModelIdentity kModel{"m.model", 1234, "fnv1a64:0000000000000001"};
     return ::testing::AssertionFailure() << "no error";
 }
 
-::testing::AssertionResult Has(const std::string& text, const std::string& part)
-{
-    if (text.find(part) != std::string::npos)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "'" << part << "' not in: " << text;
-}
-
-ToolRun Tool(const std::vector<std::string>& args, int code = kExitOk)
-{
-    ToolRun r = RunVelmora(args);
-    EXPECT_EQ(r.code, code) << ::testing::PrintToString(args) << "\n" << r.err;
-    return r;
-}
-
-JsonValue ToolJson(std::vector<std::string> args, int code = kExitOk)
-{
-    args.push_back("--json");
-    return JsonValue::Parse(Tool(args, code).out);
-}
-
 // The first result's answer: a name, or null for "unknown".
 JsonValue Answer(const JsonValue& identified)
 {

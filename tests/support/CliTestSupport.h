@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "Commands.h"
+#include "ExitCodes.h"
+#include "Json.h"
 #include "TemplateFile.h"
 #include "common/ByteOrder.h"
 
@@ -51,6 +53,29 @@ inline ToolRun RunVelmora(std::vector<std::string> args)
     std::ostringstream out, err;
     const int code = velmora_cli::RunCli(static_cast<int>(argv.size()), argv.data(), out, err, false);
     return {code, out.str(), err.str()};
+}
+
+// Whether `text` holds `part`, showing the text when it does not.
+inline ::testing::AssertionResult Has(const std::string& text, const std::string& part)
+{
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "'" << part << "' not in: " << text;
+}
+
+// A command line that must end with `code`.
+inline ToolRun Tool(const std::vector<std::string>& args, int code = velmora_cli::kExitOk)
+{
+    ToolRun r = RunVelmora(args);
+    EXPECT_EQ(r.code, code) << ::testing::PrintToString(args) << "\n" << r.err;
+    return r;
+}
+
+// Its --json output, parsed.
+inline velmora_cli::JsonValue ToolJson(std::vector<std::string> args, int code = velmora_cli::kExitOk)
+{
+    args.push_back("--json");
+    return velmora_cli::JsonValue::Parse(Tool(args, code).out);
 }
 
 inline velmora_cli::TemplateBuffer TemplateOf(const std::vector<std::vector<double>>& vectors)
