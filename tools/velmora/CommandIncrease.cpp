@@ -7,7 +7,6 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceCollection.h"
-#include "Json.h"
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "Training.h"
@@ -19,7 +18,6 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
 {
     Recognizer recognizer(context.err);
     const IncrementalSetup setup = PrepareIncremental(recognizer, options.model, options.stats, options.dim);
-    const std::string& modelPath = setup.modelPath;
     const int earlierClasses = setup.earlierClasses;
     const int dim = setup.dim;
 
@@ -54,18 +52,7 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
 
     const int64_t faceCount = static_cast<int64_t>(faces.sampleCount());
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("output").String(options.output);
-        w.Key("model").String(modelPath);
-        w.Key("people").Integer(ClassCount(faces));
-        w.Key("faces").Integer(faceCount);
-        w.Key("earlier_people").Integer(earlierClasses);
-        w.Key("dimension").Integer(dim);
-        w.Key("images_without_face").Integer(collected.withoutFace);
-        w.Key("seconds").Number(seconds);
-        w.EndObject();
-        context.out << '\n';
+        WriteIncrementalJson(context.out, options.output, setup, faces, collected.withoutFace, seconds);
     } else {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f", seconds);

@@ -6,7 +6,6 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceCollection.h"
-#include "Json.h"
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "Training.h"
@@ -41,18 +40,7 @@ int RunStats(const StatsOptions& options, const CommandContext& context)
 
     const int64_t faceCount = static_cast<int64_t>(faces.sampleCount());
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("output").String(options.output);
-        w.Key("model").String(modelPath);
-        w.Key("people").Integer(ClassCount(faces));
-        w.Key("faces").Integer(faceCount);
-        w.Key("dimension").Integer(dim);
-        w.Key("earlier_people").Integer(baseClasses);
-        w.Key("images_without_face").Integer(collected.withoutFace);
-        w.Key("seconds").Number(seconds);
-        w.EndObject();
-        context.out << '\n';
+        WriteIncrementalJson(context.out, options.output, setup, faces, collected.withoutFace, seconds);
     } else {
         context.out << "wrote incremental data " << options.output << ": " << ClassCount(faces) << " people, "
                     << faceCount << " faces, " << dim << " principal components of " << modelPath << '\n';

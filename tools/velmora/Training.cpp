@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "ExitCodes.h"
+#include "Json.h"
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "lda/IncrementalData.h"
@@ -87,6 +88,23 @@ IncrementalSetup PrepareIncremental(Recognizer& recognizer, const std::string& m
         throw CliError(kExitUsage, statsFile + " holds statistics of dimension " + std::to_string(statsDim) +
                                        ", not " + std::to_string(setup.dim));
     return setup;
+}
+
+void WriteIncrementalJson(std::ostream& out, const std::string& output, const IncrementalSetup& setup,
+                          const SampleSet& faces, long imagesWithoutFace, double seconds)
+{
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("output").String(output);
+    w.Key("model").String(setup.modelPath);
+    w.Key("people").Integer(ClassCount(faces));
+    w.Key("faces").Integer(faces.sampleCount());
+    w.Key("earlier_people").Integer(setup.earlierClasses);
+    w.Key("dimension").Integer(setup.dim);
+    w.Key("images_without_face").Integer(imagesWithoutFace);
+    w.Key("seconds").Number(seconds);
+    w.EndObject();
+    out << '\n';
 }
 
 } // namespace velmora_cli

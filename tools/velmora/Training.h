@@ -1,6 +1,7 @@
 #pragma once
 // Pieces the commands that train share: sample sets handed to the library,
 // the loaded model's size, and a scratch folder for the files library calls need.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ struct IncrementalSetup {
 // file's dimension, else the model's K. Throws CliError on any mismatch.
 IncrementalSetup PrepareIncremental(Recognizer& recognizer, const std::string& model,
                                     const std::string& statsFile, int dimOption);
+// The --json report of stats and increase: the file written, the model and
+// earlier people it builds on, and the faces it was made from.
+void WriteIncrementalJson(std::ostream& out, const std::string& output, const IncrementalSetup& setup,
+                          const SampleSet& faces, long imagesWithoutFace, double seconds);
 
 // A new folder in the temporary folder, its name starting with `hint`, removed
 // with everything in it when the object goes. Throws CliError (kExitInput) when
