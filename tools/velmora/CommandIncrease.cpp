@@ -18,8 +18,6 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
 {
     Recognizer recognizer(context.err);
     const IncrementalSetup setup = PrepareIncremental(recognizer, options.model, options.stats, options.dim);
-    const int earlierClasses = setup.earlierClasses;
-    const int dim = setup.dim;
 
     const CollectedFaces collected = CollectFaces(options, recognizer, context);
     const SampleSet& faces = collected.faces;
@@ -33,7 +31,7 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
     const ScratchFolder scratch("velmora-increase");
     const auto start = std::chrono::steady_clock::now();
     const enumTError result = recognizer.velmora().IncreaseTrain(
-        images.data(), ClassCount(faces), counts.data(), 0, false, dim, 0, nullptr, options.stats.c_str(),
+        images.data(), ClassCount(faces), counts.data(), 0, false, setup.dim, 0, nullptr, options.stats.c_str(),
         scratch.File("all-vectors.model").c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result == T_NO_SAMPLES)
@@ -56,11 +54,11 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
     } else {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f", seconds);
-        context.out << "wrote model " << options.output << ": discriminant stage of " << dim
+        context.out << "wrote model " << options.output << ": discriminant stage of " << setup.dim
                     << " principal components trained on " << ClassCount(faces) << " new people (" << faceCount
                     << " faces)";
-        if (earlierClasses > 0)
-            context.out << " and " << earlierClasses << " earlier people from " << options.stats;
+        if (setup.earlierClasses > 0)
+            context.out << " and " << setup.earlierClasses << " earlier people from " << options.stats;
         context.out << " in " << time << " s\n";
     }
     return kExitOk;

@@ -17,9 +17,6 @@ int RunStats(const StatsOptions& options, const CommandContext& context)
 {
     Recognizer recognizer(context.err);
     const IncrementalSetup setup = PrepareIncremental(recognizer, options.model, options.base, options.dim);
-    const std::string& modelPath = setup.modelPath;
-    const int baseClasses = setup.earlierClasses;
-    const int dim = setup.dim;
 
     const CollectedFaces collected = CollectFaces(options, recognizer, context);
     const SampleSet& faces = collected.faces;
@@ -28,7 +25,7 @@ int RunStats(const StatsOptions& options, const CommandContext& context)
     std::vector<int32_t> counts = faces.counts;
     const auto start = std::chrono::steady_clock::now();
     const enumTError result =
-        recognizer.velmora().SaveIncreaseData(images.data(), ClassCount(faces), counts.data(), false, dim,
+        recognizer.velmora().SaveIncreaseData(images.data(), ClassCount(faces), counts.data(), false, setup.dim,
                                               options.base.empty() ? nullptr : options.base.c_str(),
                                               options.output.c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -43,9 +40,9 @@ int RunStats(const StatsOptions& options, const CommandContext& context)
         WriteIncrementalJson(context.out, options.output, setup, faces, collected.withoutFace, seconds);
     } else {
         context.out << "wrote incremental data " << options.output << ": " << ClassCount(faces) << " people, "
-                    << faceCount << " faces, " << dim << " principal components of " << modelPath << '\n';
-        if (baseClasses > 0)
-            context.out << "with the " << baseClasses << " earlier people of " << options.base << " before them\n";
+                    << faceCount << " faces, " << setup.dim << " principal components of " << setup.modelPath << '\n';
+        if (setup.earlierClasses > 0)
+            context.out << "with the " << setup.earlierClasses << " earlier people of " << options.base << " before them\n";
         if (collected.withoutFace > 0)
             context.out << "images without a face: " << collected.withoutFace << " of " << collected.images << '\n';
     }
