@@ -9,7 +9,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libopencv-dev opencv-data opencv-doc libcli11-dev liblapack-dev libsqlite3-dev)
+          libopencv-dev opencv-data opencv-doc libcli11-dev liblapack-dev libsqlite3-dev
+          libdlib-dev libdlib-data)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

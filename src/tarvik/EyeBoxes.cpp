@@ -86,6 +86,26 @@ EyeHits FindEyeHits(const std::vector<cv::CascadeClassifier*>& eyeCascades, cons
     return result;
 }
 
+void PlaceLandmarkEyeBoxes(const cv::Rect& face, const cv::Point2d& first, const cv::Point2d& second,
+                           FACE_LOCATION& record)
+{
+    constexpr int kSide = 4; // a multiple of 4, which the eye localiser keeps as it is
+    std::memset(&record, 0, sizeof record);
+    record.nFaceX = face.x;
+    record.nFaceY = face.y;
+    record.nFaceWidth = face.width;
+    record.nFaceHeight = face.height;
+    record.nEyeSource = TARVIK_EYES_FROM_LANDMARKS;
+    record.nEye1X = static_cast<int>(std::lround(first.x)) - kSide / 2;
+    record.nEye1Y = static_cast<int>(std::lround(first.y)) - kSide / 2;
+    record.nEye1Height = kSide;
+    record.nEye1Width = kSide;
+    record.nEye2X = static_cast<int>(std::lround(second.x)) - kSide / 2;
+    record.nEye2Y = static_cast<int>(std::lround(second.y)) - kSide / 2;
+    record.nEye2Height = kSide;
+    record.nEye2Width = kSide;
+}
+
 void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign& design,
                    int neighbours, FACE_LOCATION& record)
 {

@@ -1,6 +1,8 @@
 #include "Recognizer.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 
 #include "ExitCodes.h"
 #include "gabor/GaborBank.h"
@@ -24,7 +26,25 @@ void RequireEyesApart(const EyePair& eyes)
 }
 } // namespace
 
-Recognizer::Recognizer(std::ostream& err) : m_messages(err) {}
+Recognizer::Recognizer(std::ostream& err) : m_messages(err)
+{
+    const char* eyes = std::getenv("VELMORA_EYES");
+    m_localiseEyes = eyes != nullptr && std::string(eyes) == "localiser";
+}
+
+std::vector<EyePair> Recognizer::DetectorEyes(GreyImage& image, int room)
+{
+    FACE_LOCATION records[kMaxFaces];
+    int count = room;
+    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
+    std::vector<EyePair> faces;
+    for (int i = 0; i < std::min(count, room); ++i) {
+        const FACE_LOCATION& r = records[i];
+        faces.push_back({r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
+                         r.nEye2Y + r.nEye2Height / 2});
+    }
+    return faces;
+}
 
 void Recognizer::LoadModel(const std::string& path)
 {
@@ -42,6 +62,8 @@ void Recognizer::PrepareWithoutModel()
 
 std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
 {
+    if (!m_localiseEyes)
+        return DetectorEyes(image, kMaxFaces);
     CPoint first[kMaxFaces];
     CPoint second[kMaxFaces];
     int count = kMaxFaces;
@@ -55,6 +77,12 @@ std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
 
 std::optional<EyePair> Recognizer::FindOneFace(GreyImage& image)
 {
+    if (!m_localiseEyes) {
+        const std::vector<EyePair> faces = DetectorEyes(image, 1);
+        if (faces.empty())
+            return std::nullopt;
+        return faces.front();
+    }
     CRect box;
     CPoint first, second;
     if (m_velmora.FindOneFace(image.data(), image.width, image.height, box, first, second) != FF_OK)

@@ -19,7 +19,7 @@ struct FACE_LOCATION {
     int32_t nEye2Y;         // word 9: second eye box, top row
     int32_t nEye2Height;    // word 10
     int32_t nEye2Width;     // word 11
-    int32_t nNeighbours;    // word 12: overlapping cascade hits merged into this face
+    int32_t nNeighbours;    // word 12: overlapping cascade hits merged into this face (0 for HOG faces)
     int32_t nEyeSource;     // word 13: one of TARVIK_EYES_FROM_*
     int32_t nReserved[14];  // words 14..27: zero
 };
@@ -29,4 +29,5 @@ enum : int32_t {
     TARVIK_EYES_FROM_FACE = 0,     // both eye boxes placed by face-box proportions
     TARVIK_EYES_FROM_CASCADE = 1,  // eye boxes centred on eye-cascade hits
     TARVIK_EYES_FROM_ONE_EYE = 2,  // one eye from the cascades, the other placed beside it
+    TARVIK_EYES_FROM_LANDMARKS = 3, // eye boxes centred on the 68-point landmarks' eye centres
 };

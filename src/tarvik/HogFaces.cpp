@@ -1,0 +1,57 @@
+#include "HogFaces.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <dlib/image_processing/frontal_face_detector.h>
+#include <dlib/opencv/cv_image.h>
+#include <opencv2/imgproc.hpp>
+
+namespace tarvik {
+
+namespace {
+// The longer side of the image searched. Below the lower bound faces that fill
+// the photo (ORL's 92 x 112) are smaller than the detector's window; above the
+// upper bound the search costs more than it finds.
+constexpr int kMinSearchSide = 168;
+constexpr int kMaxSearchSide = 640;
+} // namespace
+
+struct HogFaces::Detector {
+    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+};
+
+HogFaces::HogFaces() = default;
+HogFaces::~HogFaces() = default;
+
+std::vector<FaceHit> HogFaces::Find(const cv::Mat& grey)
+{
+    if (!m_detector)
+        m_detector = std::make_unique<Detector>();
+    const int longer = std::max(grey.cols, grey.rows);
+    double scale = 1.0;
+    if (longer > kMaxSearchSide)
+        scale = double(kMaxSearchSide) / longer;
+    else if (longer < kMinSearchSide)
+        scale = double(kMinSearchSide) / longer;
+    cv::Mat search = grey;
+    if (scale != 1.0)
+        cv::resize(grey, search, cv::Size(), scale, scale,
+                   scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
+
+    std::vector<dlib::rect_detection> found;
+    m_detector->detector(dlib::cv_image<unsigned char>(search), found);
+    std::vector<FaceHit> hits;
+    hits.reserve(found.size());
+    for (const dlib::rect_detection& d : found) {
+        const dlib::rectangle& r = d.rect;
+        const int x = static_cast<int>(std::lround(r.left() / scale));
+        const int y = static_cast<int>(std::lround(r.top() / scale));
+        const int right = static_cast<int>(std::lround((r.right() + 1) / scale));
+        const int bottom = static_cast<int>(std::lround((r.bottom() + 1) / scale));
+        hits.push_back(FaceHit{cv::Rect(x, y, right - x, bottom - y), d.detection_confidence, 0});
+    }
+    return hits;
+}
+
+} // namespace tarvik

@@ -1,0 +1,31 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace tarvik {
+
+struct FaceHit {
+    cv::Rect box;        // in pixels of the image searched
+    double score = 0;    // the HOG detector's score; 0 for cascade faces
+    int neighbours = 0;  // cascade windows merged into the face; 0 for HOG faces
+};
+
+// dlib's HOG frontal face detector. Its windows are 80 pixels, so small images
+// are searched enlarged; large ones are searched reduced, which bounds the time.
+// Not thread-safe; one per detector.
+class HogFaces {
+public:
+    HogFaces();
+    ~HogFaces();
+
+    // Frontal faces of the grey image, boxes in its own pixels, in no order.
+    std::vector<FaceHit> Find(const cv::Mat& grey);
+
+private:
+    struct Detector;
+    std::unique_ptr<Detector> m_detector;
+};
+
+} // namespace tarvik

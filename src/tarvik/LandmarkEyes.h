@@ -1,0 +1,37 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace tarvik {
+
+// dlib's 68-point shape predictor, used for the two eye centres of a face box.
+// Not thread-safe; one per detector.
+class LandmarkEyes {
+public:
+    LandmarkEyes();
+    ~LandmarkEyes();
+
+    // Reads the model from VELMORA_LANDMARK_MODEL when set and not empty, else
+    // from the path built in. A model that cannot be read is reported once;
+    // Ready() then stays false.
+    void Load();
+    bool Ready() const { return m_ready; }
+
+    // Eye centres inside the face box of the full-size image, the image-left eye
+    // first: the mean of each eye's six contour points, in pixels.
+    // Requires Ready().
+    void Find(const cv::Mat& grey, const cv::Rect& face, cv::Point2d& first,
+              cv::Point2d& second) const;
+
+private:
+    struct Model;
+    std::unique_ptr<Model> m_model;
+    bool m_ready = false;
+};
+
+// VELMORA_LANDMARK_MODEL when set and not empty, else the path built in.
+std::string LandmarkModelPath();
+
+} // namespace tarvik
