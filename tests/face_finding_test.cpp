@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include <velmora/Velmora.h>
 
 #include "support/FaceData.h"
+#include "support/ScratchDir.h"
 #include "support/TestData.h"
 
 namespace {
@@ -196,8 +199,8 @@ TEST(Detector, BadArgumentsAndBlankImagesFindNothing)
     CVelmora v;
     CRect face;
     CPoint first, second;
-    for (const auto& [w, h] : {XY{1, 1}, {2, 3}, {384, 286}, {4000, 3000}}) {
-        auto black = Blank(w, h, 0);
+    for (const auto& [w, h, level] : {std::tuple{1, 1, 0}, {2, 3, 255}, {384, 286, 0}, {384, 286, 255}, {4000, 3000, 0}}) {
+        auto black = Blank(w, h, static_cast<unsigned char>(level));
         EXPECT_EQ(v.FindOneFace(black.data(), w, h, face, first, second), FF_NO_FACE) << w << "x" << h;
         int n = 3;
         CPoint a[3] = {{3, 3}, {3, 3}, {3, 3}}, b[3] = {{4, 4}, {4, 4}, {4, 4}};
@@ -238,6 +241,60 @@ TEST(Detector, MissingCascadeIsReportedOnceAndFindsNoFace)
     EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
                             [](const std::string& t) { return t.find("the face cascade") != std::string::npos; }),
               1);
+}
+
+// Sets an environment variable for one scope.
+class EnvVar {
+public:
+    EnvVar(const char* name, const std::string& value) : m_name(name)
+    {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        m_old = m_had ? old : "";
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvVar() { m_had ? setenv(m_name, m_old.c_str(), 1) : unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    bool m_had;
+    std::string m_old;
+};
+
+// Without a readable landmark model the detector says so once and places the
+// eye boxes from the cascades; a damaged model file must not crash it.
+TEST(Detector, MissingOrDamagedLandmarkModelFallsBackToTheCascades)
+{
+    velmora_test::ScratchDir dir;
+    const std::string damaged = (dir / "damaged.dat").string();
+    {
+        std::ofstream out(damaged, std::ios::binary);
+        out << "\x01\x02 not a shape predictor";
+    }
+    velmora_test::GreyImage bioid;
+    const bool haveFace = velmora_test::ReadPgm(velmora_test::DataDir() / "bioid" / "BioID_0000.pgm", bioid);
+    for (const std::string& path : {std::string("/nonexistent/landmarks.dat"), damaged}) {
+        EnvVar model("VELMORA_LANDMARK_MODEL", path);
+        static std::vector<std::string> texts;
+        texts.clear();
+        TarvikSetMessageSink([](const char* t) { texts.emplace_back(t); });
+        CAdaboostFaceDetect detector;
+        FACE_LOCATION records[10];
+        for (int i = 0; i < 2; ++i) {
+            int count = 0;
+            auto img = Blank(100, 100);
+            EXPECT_EQ(detector.RunFaceDetector(img.data(), 100, 100, records, &count), 0);
+            if (haveFace) {
+                count = 0;
+                ASSERT_EQ(detector.RunFaceDetector(bioid.pixels.data(), bioid.width, bioid.height, records, &count), 1);
+                EXPECT_NE(records[0].nEyeSource, TARVIK_EYES_FROM_LANDMARKS);
+                EXPECT_LT(records[0].nEye1X, records[0].nEye2X);
+            }
+        }
+        TarvikSetMessageSink(nullptr);
+        ASSERT_EQ(texts.size(), 1u) << path;
+        EXPECT_NE(texts[0].find(path), std::string::npos) << texts[0];
+    }
 }
 
 struct Marked {
@@ -341,25 +398,46 @@ TEST(FaceFindingReal, BioIdFaceWholeCutTiltedAndBesideASmallerCopy)
     EXPECT_GT(records[1].nFaceX, w - 10);
 }
 
-// Every 10th image of the set (45): a guard against eye-box changes that lose
-// accuracy. This sample is harder than the whole set: the design that met
-// neither target there gets 32 and 43 of 45 here, the current one 36 and 44.
+// Largest distance of the detector's eye-box centres (the landmark eyes the
+// velmora tool uses) from the marked eyes, in eye distances.
+double BoxCentreError(Marked& m)
+{
+    static CAdaboostFaceDetect detector; // reads its models once
+    FACE_LOCATION records[10];
+    int count = 1;
+    if (detector.RunFaceDetector(m.image.pixels.data(), m.image.width, m.image.height, records, &count) != 1)
+        return HUGE_VAL;
+    const FACE_LOCATION& r = records[0];
+    const double d1 = std::hypot(r.nEye1X + r.nEye1Width / 2 - m.x1, r.nEye1Y + r.nEye1Height / 2 - m.y1);
+    const double d2 = std::hypot(r.nEye2X + r.nEye2Width / 2 - m.x2, r.nEye2Y + r.nEye2Height / 2 - m.y2);
+    return std::max(d1, d2) / std::hypot(m.x2 - m.x1, m.y2 - m.y1);
+}
+
+// Every 10th image of the set (45): a guard against changes that lose
+// accuracy. Within 0.05 / 0.10 / 0.25 of the marked eyes, the landmark design
+// gets 36 / 45 / 45 from FindOneFace and 38 / 45 / 45 from the box centres;
+// the cascade design (no landmark model) 16 / 36 / 44 and 31 / 44 / 45.
 TEST(FaceFindingReal, BioIdSampleMeetsTheEyeAccuracyTargets)
 {
     VELMORA_REQUIRE_DATA("bioid");
-    int present = 0, images = 0, within10 = 0, within25 = 0;
+    int present = 0, images = 0;
+    int found[2][3] = {}; // FindOneFace, box centres; e <= 0.05, 0.10, 0.25
     for (int n = 0; n < 10000; ++n) {
         Marked m;
         if (!ReadMarked(n, m) || present++ % 10 != 0)
             continue;
         ++images;
-        const double e = FindError(m);
-        within10 += e <= 0.10;
-        within25 += e <= 0.25;
+        const double e[2] = {FindError(m), BoxCentreError(m)};
+        for (int k = 0; k < 2; ++k)
+            for (int t = 0; t < 3; ++t)
+                found[k][t] += e[k] <= (t == 0 ? 0.05 : t == 1 ? 0.10 : 0.25);
     }
     ASSERT_GE(images, 10);
-    EXPECT_GE(within10, 0.75 * images) << within10 << " of " << images;
-    EXPECT_GE(within25, 0.95 * images) << within25 << " of " << images;
+    const double need[2][3] = {{0.75, 0.97, 0.97}, {0.80, 0.97, 0.97}};
+    for (int k = 0; k < 2; ++k)
+        for (int t = 0; t < 3; ++t)
+            EXPECT_GE(found[k][t], need[k][t] * images) << (k ? "box centres " : "FindOneFace ") << t << ": "
+                                                        << found[k][t] << " of " << images;
 }
 
 } // namespace
