@@ -32,6 +32,31 @@ namespace py = pybind11;
 using namespace velmora_cli;
 using Path = std::filesystem::path;
 
+// Arguments the module takes as any object and checks itself (to raise its own
+// errors), shown in signatures and help() as what they should be.
+#define VELMORA_ARGUMENT(Type, shown)                                                                    \
+    struct Type {                                                                                        \
+        py::object object;                                                                               \
+    };                                                                                                   \
+    namespace pybind11::detail {                                                                         \
+    template <>                                                                                          \
+    struct type_caster<Type> {                                                                           \
+        PYBIND11_TYPE_CASTER(Type, const_name(shown));                                                   \
+        bool load(handle source, bool)                                                                   \
+        {                                                                                                \
+            value.object = reinterpret_borrow<object>(source);                                           \
+            return true;                                                                                 \
+        }                                                                                                \
+        static handle cast(const Type& v, return_value_policy, handle) { return v.object.inc_ref(); }    \
+    };                                                                                                   \
+    }
+
+VELMORA_ARGUMENT(ImageArg, "numpy.ndarray[numpy.uint8]")
+VELMORA_ARGUMENT(EyesArg, "Union[velmora.Face, Tuple[int, int, int, int]]")
+VELMORA_ARGUMENT(OptionalEyesArg, "Optional[Union[velmora.Face, Tuple[int, int, int, int]]]")
+VELMORA_ARGUMENT(ProbeArg, "Union[velmora.Template, numpy.ndarray[numpy.uint8]]")
+VELMORA_ARGUMENT(ItemsArg, "Union[velmora.Template, numpy.ndarray[numpy.uint8], Iterable]")
+
 namespace {
 
 // A Python argument of the wrong type (TypeError); wrong values are CliError kExitUsage.
@@ -215,9 +240,12 @@ int ToInt(const py::handle& value)
 {
     if (!py::isinstance<py::int_>(value) && !py::hasattr(value, "__index__"))
         throw WrongType("eye coordinates must be integers, not " + TypeName(value));
-    const long long v = py::int_(py::reinterpret_borrow<py::object>(value)).cast<long long>();
-    if (v < INT_MIN || v > INT_MAX)
-        throw CliError(kExitUsage, "eye coordinate " + std::to_string(v) + " is out of range");
+    // Within +-2^30, so that the distance between two eyes still fits an int.
+    const py::int_ number(py::reinterpret_borrow<py::object>(value));
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (overflow != 0 || v <= -(1ll << 30) || v >= (1ll << 30))
+        throw CliError(kExitUsage, "eye coordinate " + py::str(static_cast<const py::handle&>(number)).cast<std::string>() + " is out of range (|x| < 2^30)");
     return static_cast<int>(v);
 }
 
@@ -501,7 +529,7 @@ private:
 
 // Runs a tool command and returns its --json report as a dict.
 template <class Options>
-py::object RunToolCommand(int (*run)(const Options&, const CommandContext&), const Options& options)
+py::dict RunToolCommand(int (*run)(const Options&, const CommandContext&), const Options& options)
 {
     const std::string report = Serialised([&](Library& library) {
         std::ostringstream out;
@@ -515,7 +543,7 @@ py::object RunToolCommand(int (*run)(const Options&, const CommandContext&), con
         library.AfterToolCommand();
         return out.str();
     });
-    return py::module_::import("json").attr("loads")(report);
+    return py::module_::import("json").attr("loads")(report).cast<py::dict>();
 }
 
 // ---------------------------------------------------------------- errors
@@ -607,8 +635,8 @@ as the library keeps one model and one detector per process.)";
 
     // ---- faces
     py::class_<Face>(m, "Face", "A face found in an image: its two eye centres, the image's left eye first.")
-        .def(py::init([](const py::object& left, const py::object& right) {
-                 return Face{ToEyes(py::make_tuple(left, right))};
+        .def(py::init([](const std::pair<long long, long long>& left, const std::pair<long long, long long>& right) {
+                 return Face{ToEyes(py::make_tuple(left.first, left.second, right.first, right.second))};
              }),
              py::arg("left_eye"), py::arg("right_eye"), "A face with the given eye centres, each (x, y).")
         .def_property_readonly("left_eye", [](const Face& f) { return Point(f.eyes.leftX, f.eyes.leftY); },
@@ -642,8 +670,8 @@ as the library keeps one model and one detector per process.)";
 
     m.def(
         "find_faces",
-        [](const py::handle& image) {
-            GreyImage grey = ToGrey(image);
+        [](const ImageArg& image) {
+            GreyImage grey = ToGrey(image.object);
             const std::vector<EyePair> found = Serialised([&](Library& library) { return library.Tool().FindFaces(grey); });
             std::vector<Face> faces;
             for (const EyePair& e : found)
@@ -654,8 +682,8 @@ as the library keeps one model and one detector per process.)";
 
     m.def(
         "find_face",
-        [](const py::handle& image) {
-            GreyImage grey = ToGrey(image);
+        [](const ImageArg& image) {
+            GreyImage grey = ToGrey(image.object);
             const std::optional<EyePair> found =
                 Serialised([&](Library& library) { return library.Tool().FindOneFace(grey); });
             return found ? std::optional<Face>(Face{*found}) : std::nullopt;
@@ -664,9 +692,9 @@ as the library keeps one model and one detector per process.)";
 
     m.def(
         "cut",
-        [](const py::handle& image, const py::handle& eyes) {
-            GreyImage grey = ToGrey(image);
-            const EyePair e = ToEyes(eyes);
+        [](const ImageArg& image, const EyesArg& eyes) {
+            GreyImage grey = ToGrey(image.object);
+            const EyePair e = ToEyes(eyes.object);
             return ToArray(Serialised([&](Library& library) { return library.ForCutting().NormFace(grey, e); }));
         },
         py::arg("image"), py::arg("eyes"),
@@ -675,9 +703,11 @@ as the library keeps one model and one detector per process.)";
 
     m.def(
         "cut_display",
-        [](const py::handle& image, const py::handle& eyes, int width) {
-            GreyImage grey = ToGrey(image);
-            const EyePair e = ToEyes(eyes);
+        [](const ImageArg& image, const EyesArg& eyes, int width) {
+            if (width < 1 || width > 4096)
+                throw CliError(kExitUsage, "width must be 1 to 4096 pixels, not " + std::to_string(width));
+            GreyImage grey = ToGrey(image.object);
+            const EyePair e = ToEyes(eyes.object);
             return ToArray(
                 Serialised([&](Library& library) { return library.ForCutting().DisplayFace(grey, e, width); }));
         },
@@ -756,14 +786,30 @@ as the library keeps one model and one detector per process.)";
         .def_property_readonly(
             "hash", [](const Model& model) { return model.identity().hash; },
             "The hash that galleries record to recognise the model.")
-        .def("template", &Model::MakeOne, py::arg("image"), py::arg("eyes") = py::none(),
+        .def(
+            "template",
+            [](const Model& model, const ImageArg& image, const OptionalEyesArg& eyes) {
+                return model.MakeOne(image.object, eyes.object);
+            }, py::arg("image"), py::arg("eyes") = py::none(),
              "A one-vector Template of the face at the given eyes, else of the first face found\n"
              "(NoFaceError when there is none).")
-        .def("templates", &Model::MakeMany, py::arg("images"), py::arg("eyes") = py::none(),
+        .def(
+            "templates",
+            [](const Model& model, const py::iterable& images, const OptionalEyesArg& eyes) {
+                return model.MakeMany(images, eyes.object);
+            }, py::arg("images"), py::arg("eyes") = py::none(),
              "A Template per image, made in one call (NoFaceError names the first image without a face).")
-        .def("compare", &Model::Compare, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
+        .def(
+            "compare",
+            [](const Model& model, const ProbeArg& a, const ProbeArg& b, const std::string& mode) {
+                return model.Compare(a.object, b.object, mode);
+            }, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
              "The similarity, 0..1, of two Templates or images (an image gives the template of its first face).")
-        .def("same_person", &Model::SamePerson, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
+        .def(
+            "same_person",
+            [](const Model& model, const ProbeArg& a, const ProbeArg& b, const std::string& mode) {
+                return model.SamePerson(a.object, b.object, mode);
+            }, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
              "True when compare(a, b) reaches the calibrated threshold (ModelError when there is none).")
         .def("__repr__", [](const Model& model) { return "velmora.Model('" + model.path() + "')"; });
 
@@ -776,10 +822,18 @@ as the library keeps one model and one detector per process.)";
              py::arg("model") = py::none(), py::arg("create") = true,
              "Opens the gallery (create: makes it when missing). model: the Model that makes its templates\n"
              "(default: Model()); a gallery built with another model raises GalleryError.")
-        .def("enroll", &PyGallery::Enrol, py::arg("name"), py::arg("items"), py::arg("eyes") = py::none(),
+        .def(
+            "enroll",
+            [](PyGallery& gallery, const std::string& name, const ItemsArg& items, const OptionalEyesArg& eyes) {
+                return gallery.Enrol(name, items.object, eyes.object);
+            }, py::arg("name"), py::arg("items"), py::arg("eyes") = py::none(),
              "Adds a vector per image or template vector to the person (new when unknown), in one\n"
              "transaction; returns the person's vector count. items: an image, a Template, or a list of them.")
-        .def("identify", &PyGallery::Identify, py::arg("probe"), py::arg("top") = 5, py::arg("mode") = "max",
+        .def(
+            "identify",
+            [](PyGallery& gallery, const ProbeArg& probe, int top, const std::string& mode) {
+                return gallery.Identify(probe.object, top, mode);
+            }, py::arg("probe"), py::arg("top") = 5, py::arg("mode") = "max",
              "The best matching people as (name, score) pairs, best first (at most top). probe: image or Template.\n"
              "Compare the first score with model.threshold to answer 'unknown'.")
         .def("remove", &PyGallery::Remove, py::arg("name"), "Removes the person (NotEnrolledError when unknown).")

@@ -127,6 +127,7 @@ def test_bad_input_raises_the_documented_errors(model, tmp_path, caplog):
         (lambda: velmora.find_faces(np.zeros((0, 4), np.uint8)), velmora.InvalidValueError, ValueError, "empty"),
         (lambda: velmora.cut(grey, (10, 10, 11, 10)), velmora.InvalidValueError, ValueError, "3 pixels"),
         (lambda: velmora.cut(grey, (1, 2, 3)), velmora.InvalidValueError, ValueError, "eyes"),
+        (lambda: velmora.cut(grey, (-2**31, 5, 2**31 - 1, 5)), velmora.InvalidValueError, ValueError, "range"),
         (lambda: velmora.cut(grey, "eyes"), velmora.InvalidTypeError, TypeError, "eyes"),
         (lambda: velmora.cut_display(grey, (1, 2, 20, 2), 0), velmora.InvalidValueError, ValueError, "width"),
         (lambda: model.template(grey), velmora.NoFaceError, velmora.Error, "no face"),
