@@ -196,7 +196,7 @@ GreyImage ToGrey(const py::handle& object)
     if (!py::isinstance<py::array>(object))
         throw WrongType("an image must be a NumPy array, not " + TypeName(object));
     const auto array = py::reinterpret_borrow<py::array>(object);
-    if (!array.dtype().is(py::dtype::of<uint8_t>()))
+    if (array.dtype().kind() != 'u' || array.dtype().itemsize() != 1)
         throw WrongType("an image must have dtype uint8, not " + std::string(py::str(array.dtype())));
     const bool grey = array.ndim() == 2;
     if (!grey && !(array.ndim() == 3 && array.shape(2) == 3)) {
