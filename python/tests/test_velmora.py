@@ -7,6 +7,7 @@ import re
 import subprocess
 import sys
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -166,22 +167,29 @@ def test_bad_input_raises_the_documented_errors(model, tmp_path, caplog):
 def test_threads_take_turns_and_release_the_gil(model):
     photos = [velmora.load_image(orl(person, n)) for person in (1, 2, 3) for n in (1, 6)]
     alone = [bytes(t) for t in model.templates(photos)]
-    results, started = {}, threading.Event()
+    results, took = {}, {}
 
-    def work(key):
-        started.set()
-        results[key] = [bytes(model.template(p)) for p in photos]
+    def work(key, times=1):
+        start = time.perf_counter()
+        results[key] = [bytes(t) for t in model.templates(photos * times)][: len(photos)]
+        took[key] = time.perf_counter() - start
 
     workers = [threading.Thread(target=work, args=(k,)) for k in range(2)]
     for w in workers:
         w.start()
-    started.wait()
-    spins = 0
-    while any(w.is_alive() for w in workers):
-        spins += 1
+    for w in workers:
+        w.join()
     assert results == {0: alone, 1: alone}
-    # Python code ran alongside: the library calls did not hold the GIL.
-    assert spins > 1000
+
+    # During one long call, Python code keeps running in this thread: the GIL is free.
+    worker = threading.Thread(target=work, args=(2, 4))
+    worker.start()
+    slices = set()
+    while worker.is_alive():
+        slices.add(int(time.perf_counter() / 0.02))
+    worker.join()
+    assert results[2] == alone
+    assert len(slices) > took[2] / 0.02 / 3
 
 
 def sample_file(path, people, per_person, size, seed):
@@ -194,7 +202,9 @@ def sample_file(path, people, per_person, size, seed):
     pathlib.Path(path).write_bytes(header + body)
 
 
-def test_train_and_increase_are_the_tool_s(tmp_path):
+def test_train_and_increase_are_the_tool_s(model, tmp_path):
+    probe, eyes = np.random.default_rng(3).integers(0, 256, (80, 80), np.uint8), (20, 30, 60, 30)
+    before = model.template(probe, eyes)
     # 210 random people, three samples and three faces each: the least a refit trains on.
     samples = tmp_path / "s.samples"
     sample_file(samples, 210, 3, (7840, 1), 1)
@@ -208,3 +218,7 @@ def test_train_and_increase_are_the_tool_s(tmp_path):
     tool("increase", tmp_path / "s.samples.faces", "-o", tmp_path / "tool2.model", "--model", tmp_path / "py.model")
     assert (tmp_path / "py2.model").read_bytes() == (tmp_path / "tool2.model").read_bytes()
     assert report["output"] == str(tmp_path / "py2.model")
+
+    # Training replaced the model in the library's memory: each Model gets its own back.
+    assert model.template(probe, eyes) == before
+    assert velmora.Model(tmp_path / "py2.model").template(probe, eyes) != before
