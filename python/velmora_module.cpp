@@ -666,7 +666,7 @@ as the library keeps one model and one detector per process.)";
         },
         py::arg("path"),
         "Reads a JPEG, PNG, BMP or PGM file as a grey (H, W) uint8 array, exactly as the tool reads it.\n"
-        "(A JPEG decoded straight to grey can differ by a grey level from its decoded colour converted.)");
+        "(A JPEG decoded straight to grey differs in a few pixels from its colour pixels converted.)");
 
     m.def(
         "find_faces",
