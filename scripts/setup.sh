@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs from Debian, builds it into build/, installs it
-# under /usr/local and runs the installed tool once on two portraits that a
-# Debian package ships (scripts/demo.sh). Run as root (or through sudo) on Debian 12.
+# (with its Python module) under /usr/local and runs the installed tool once on
+# two portraits that a Debian package ships (scripts/demo.sh). Run as root (or
+# through sudo) on Debian 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libopencv-dev opencv-data opencv-doc libcli11-dev liblapack-dev libsqlite3-dev
-          libdlib-dev libdlib-data)
+          libdlib-dev libdlib-data
+          python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -24,6 +26,8 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$(nproc)"
 $SUDO cmake --install build
 $SUDO ldconfig
+# The Python module installs where Debian's interpreter looks.
+/usr/bin/python3 -c "import velmora" || { echo "setup.sh: the velmora Python module does not import" >&2; exit 1; }
 
 # Main job: the installed tool finds faces and scores a same-person and a
 # different-person pair.

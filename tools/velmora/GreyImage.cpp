@@ -58,13 +58,29 @@ GreyImage LoadGreyImage(const std::string& path)
 {
     // IMREAD_GRAYSCALE converts colour with the usual luma weights; 16-bit input is scaled to 8 bits.
     const cv::Mat grey = ReadWithOpenCv(path, cv::IMREAD_GRAYSCALE);
+    return GreyFromPixels(grey.data, grey.cols, grey.rows, 1, grey.step);
+}
+
+GreyImage GreyFromPixels(const unsigned char* pixels, int width, int height, int channels, size_t rowStride)
+{
+    if (channels != 1 && channels != 3)
+        throw CliError(kExitUsage, "an image has 1 (grey) or 3 (BGR) channels, not " + std::to_string(channels));
+    if (width < 1 || height < 1)
+        throw CliError(kExitUsage, "the image is empty");
+    const cv::Mat wrapped(height, width, channels == 1 ? CV_8UC1 : CV_8UC3, const_cast<unsigned char*>(pixels),
+                          rowStride);
+    cv::Mat grey;
+    if (channels == 1)
+        grey = wrapped;
+    else
+        cv::cvtColor(wrapped, grey, cv::COLOR_BGR2GRAY);
     GreyImage image;
-    image.width = grey.cols;
-    image.height = grey.rows;
-    image.pixels.resize(static_cast<size_t>(grey.cols) * static_cast<size_t>(grey.rows));
-    for (int r = 0; r < grey.rows; ++r)
-        std::memcpy(image.pixels.data() + static_cast<size_t>(r) * grey.cols, grey.ptr<unsigned char>(r),
-                    static_cast<size_t>(grey.cols));
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int r = 0; r < height; ++r)
+        std::memcpy(image.pixels.data() + static_cast<size_t>(r) * width, grey.ptr<unsigned char>(r),
+                    static_cast<size_t>(width));
     return image;
 }
 

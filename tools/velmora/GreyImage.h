@@ -1,6 +1,7 @@
 #pragma once
 // Image files in and out of the tool. The library works on 8-bit grey images,
 // so every input (JPEG, PNG, BMP, PGM, colour or not) is converted to grey here.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ struct EyePair {
 
 // Throws CliError (kExitInput) naming the file when it is missing or not an image.
 GreyImage LoadGreyImage(const std::string& path);
+
+// A grey copy of pixels held in memory (rowStride bytes from one row to the
+// next): one channel as it is, three (BGR, as OpenCV holds colour) converted
+// with OpenCV's luma weights. Throws CliError (kExitUsage) on other channel counts.
+GreyImage GreyFromPixels(const unsigned char* pixels, int width, int height, int channels, size_t rowStride);
 
 // Writes a grey image; the format follows the file's extension (.png, .pgm, .bmp, .jpg).
 void SaveGreyImage(const std::string& path, const GreyImage& image);
