@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <array>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -229,7 +230,13 @@ py::array_t<uint8_t> ToArray(const GreyImage& image)
 
 struct Face {
     EyePair eyes;
+    std::optional<std::array<int, 4>> box; // x, y, width, height; none for a face made from eyes
 };
+
+Face ToFace(const FoundFace& f)
+{
+    return Face{f.eyes, std::array<int, 4>{f.x, f.y, f.width, f.height}};
+}
 
 py::tuple Point(int x, int y)
 {
@@ -634,11 +641,21 @@ as the library keeps one model and one detector per process.)";
     });
 
     // ---- faces
-    py::class_<Face>(m, "Face", "A face found in an image: its two eye centres, the image's left eye first.")
+    py::class_<Face>(m, "Face",
+                     "A face found in an image: its box and its two eye centres, the image's left eye first.")
         .def(py::init([](const std::pair<long long, long long>& left, const std::pair<long long, long long>& right) {
-                 return Face{ToEyes(py::make_tuple(left.first, left.second, right.first, right.second))};
+                 return Face{ToEyes(py::make_tuple(left.first, left.second, right.first, right.second)), std::nullopt};
              }),
-             py::arg("left_eye"), py::arg("right_eye"), "A face with the given eye centres, each (x, y).")
+             py::arg("left_eye"), py::arg("right_eye"), "A face with the given eye centres, each (x, y), and no box.")
+        .def_property_readonly(
+            "box",
+            [](const Face& f) -> py::object {
+                if (!f.box)
+                    return py::none();
+                return py::make_tuple((*f.box)[0], (*f.box)[1], (*f.box)[2], (*f.box)[3]);
+            },
+            "(x, y, width, height) of the detector's face box (it may reach outside the image), "
+            "or None for a face made from eye centres.")
         .def_property_readonly("left_eye", [](const Face& f) { return Point(f.eyes.leftX, f.eyes.leftY); },
                                "(x, y) of the eye on the image's left.")
         .def_property_readonly("right_eye", [](const Face& f) { return Point(f.eyes.rightX, f.eyes.rightY); },
@@ -672,10 +689,11 @@ as the library keeps one model and one detector per process.)";
         "find_faces",
         [](const ImageArg& image) {
             GreyImage grey = ToGrey(image.object);
-            const std::vector<EyePair> found = Serialised([&](Library& library) { return library.Tool().FindFaces(grey); });
+            const std::vector<FoundFace> found =
+                Serialised([&](Library& library) { return library.Tool().DetectFaces(grey); });
             std::vector<Face> faces;
-            for (const EyePair& e : found)
-                faces.push_back({e});
+            for (const FoundFace& f : found)
+                faces.push_back(ToFace(f));
             return faces;
         },
         py::arg("image"), "Every face found (at most 10), larger faces first; an empty list when there is none.");
@@ -684,9 +702,9 @@ as the library keeps one model and one detector per process.)";
         "find_face",
         [](const ImageArg& image) {
             GreyImage grey = ToGrey(image.object);
-            const std::optional<EyePair> found =
-                Serialised([&](Library& library) { return library.Tool().FindOneFace(grey); });
-            return found ? std::optional<Face>(Face{*found}) : std::nullopt;
+            const std::vector<FoundFace> found =
+                Serialised([&](Library& library) { return library.Tool().DetectFaces(grey, 1); });
+            return found.empty() ? std::nullopt : std::optional<Face>(ToFace(found.front()));
         },
         py::arg("image"), "The first (largest) face found, or None.");
 

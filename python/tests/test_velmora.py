@@ -43,6 +43,10 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     assert [f.eyes for f in faces] == [(e["left_eye"]["x"], e["left_eye"]["y"], e["right_eye"]["x"],
                                         e["right_eye"]["y"]) for e in detected["images"][1]["faces"]]
     assert velmora.find_face(b) == faces[0] and len(faces) == 2
+    for f in faces:  # each box holds its eyes; a face made from eyes has none
+        x, y, w, h = f.box
+        assert all(x < ex < x + w and y < ey < y + h for ex, ey in (f.left_eye, f.right_eye))
+    assert velmora.Face(faces[0].left_eye, faces[0].right_eye).box is None
 
     # Templates: the tool's file, bytes and vectors describe one and the same template.
     tool("template", a_path, "-o", tmp_path / "a.tpl")

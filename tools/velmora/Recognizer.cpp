@@ -32,20 +32,6 @@ Recognizer::Recognizer(std::ostream& err) : m_messages(err)
     m_localiseEyes = eyes != nullptr && std::string(eyes) == "localiser";
 }
 
-std::vector<EyePair> Recognizer::DetectorEyes(GreyImage& image, int room)
-{
-    FACE_LOCATION records[kMaxFaces];
-    int count = room;
-    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
-    std::vector<EyePair> faces;
-    for (int i = 0; i < std::min(count, room); ++i) {
-        const FACE_LOCATION& r = records[i];
-        faces.push_back({r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
-                         r.nEye2Y + r.nEye2Height / 2});
-    }
-    return faces;
-}
-
 void Recognizer::LoadModel(const std::string& path)
 {
     if (!m_velmora.Initialize(path.c_str(), nullptr))
@@ -60,34 +46,47 @@ void Recognizer::PrepareWithoutModel()
                              m_velmora.m_lfGaborKmax * kGaborPi, m_velmora.m_lfGaborFreqStep);
 }
 
+std::vector<FoundFace> Recognizer::DetectFaces(GreyImage& image, int room)
+{
+    room = std::clamp(room, 1, kMaxFaces);
+    FACE_LOCATION records[kMaxFaces];
+    int count = room;
+    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
+    count = std::clamp(count, 0, room);
+    std::vector<FoundFace> faces;
+    for (int i = 0; i < count; ++i) {
+        const FACE_LOCATION& r = records[i];
+        faces.push_back({{r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
+                          r.nEye2Y + r.nEye2Height / 2},
+                         r.nFaceX, r.nFaceY, r.nFaceWidth, r.nFaceHeight});
+    }
+    if (m_localiseEyes && !faces.empty()) {
+        // The library runs the same detector, so its faces come in the same order.
+        CPoint first[kMaxFaces], second[kMaxFaces];
+        int found = count;
+        if (m_velmora.FindFaces(image.data(), image.width, image.height, first, second, found) != FF_OK)
+            found = 0;
+        faces.resize(static_cast<size_t>(std::min(found, count)));
+        for (size_t i = 0; i < faces.size(); ++i)
+            faces[i].eyes = {first[i].x, first[i].y, second[i].x, second[i].y};
+    }
+    return faces;
+}
+
 std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
 {
-    if (!m_localiseEyes)
-        return DetectorEyes(image, kMaxFaces);
-    CPoint first[kMaxFaces];
-    CPoint second[kMaxFaces];
-    int count = kMaxFaces;
-    std::vector<EyePair> faces;
-    if (m_velmora.FindFaces(image.data(), image.width, image.height, first, second, count) != FF_OK)
-        return faces;
-    for (int i = 0; i < std::min(count, kMaxFaces); ++i)
-        faces.push_back({first[i].x, first[i].y, second[i].x, second[i].y});
-    return faces;
+    std::vector<EyePair> eyes;
+    for (const FoundFace& f : DetectFaces(image))
+        eyes.push_back(f.eyes);
+    return eyes;
 }
 
 std::optional<EyePair> Recognizer::FindOneFace(GreyImage& image)
 {
-    if (!m_localiseEyes) {
-        const std::vector<EyePair> faces = DetectorEyes(image, 1);
-        if (faces.empty())
-            return std::nullopt;
-        return faces.front();
-    }
-    CRect box;
-    CPoint first, second;
-    if (m_velmora.FindOneFace(image.data(), image.width, image.height, box, first, second) != FF_OK)
+    const std::vector<FoundFace> faces = DetectFaces(image, 1);
+    if (faces.empty())
         return std::nullopt;
-    return EyePair{first.x, first.y, second.x, second.y};
+    return faces.front().eyes;
 }
 
 GreyImage Recognizer::NormFace(GreyImage& image, const EyePair& eyes)

@@ -15,6 +15,12 @@
 
 namespace velmora_cli {
 
+// A face found: its eye centres and the detector's box round it.
+struct FoundFace {
+    EyePair eyes;
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 class Recognizer {
 public:
     static constexpr int kNormFaceSide = 64;
@@ -36,6 +42,8 @@ public:
     // to "localiser" the library's FindFaces/FindOneFace decide instead.
     std::vector<EyePair> FindFaces(GreyImage& image);
     std::optional<EyePair> FindOneFace(GreyImage& image);
+    // The same faces with their boxes; at most `room` (1..kMaxFaces) of them.
+    std::vector<FoundFace> DetectFaces(GreyImage& image, int room = kMaxFaces);
 
     // The 64 x 64 normalised face; throws CliError when the eyes are refused.
     GreyImage NormFace(GreyImage& image, const EyePair& eyes);
@@ -49,7 +57,6 @@ public:
     CVelmora& velmora() { return m_velmora; }
 
 private:
-    std::vector<EyePair> DetectorEyes(GreyImage& image, int room);
 
     LibraryMessages m_messages;
     CVelmora m_velmora;
