@@ -1,8 +1,10 @@
 // Measures face finding on the shared face data sets:
 //  - BioID: face detection rate and the share of images whose normalised eye
 //    error e = max(dl, dr) / |Cl - Cr| is at most 0.05, 0.10 and 0.25, for
-//    (a) FindOneFace, (b) the centres of the detector's eye boxes and
-//    (c) OpenCV's eye cascade run on the whole image;
+//    (a) FindOneFace, (b) the centres of the detector's eye boxes (the
+//    landmark eye centres, which the velmora tool uses) and (c) OpenCV's eye
+//    cascade run on the whole image; VELMORA_LANDMARK_MODEL=/nonexistent
+//    measures the detector's design without landmarks;
 //  - ORL and LFW: the face detection rate of FindOneFace; for LFW also how
 //    often the eyes found lie near the set's typical eye places.
 // Usage: eyeaccuracy [--data DIR] [--lfw-limit N] [--sets bioid,orl,lfw] [--list]
@@ -163,7 +165,7 @@ void BioID(const fs::path& dir, bool list)
     const std::string cascadeDir = env && *env ? env : TARVIK_CASCADE_DIR;
     const bool haveEyeCascade = eyeCascade.load(cascadeDir + "/haarcascade_eye.xml");
 
-    Tally a("(a) FindOneFace"), b("(b) eye-box centres"), c("(c) OpenCV eye cascade alone");
+    Tally a("(a) FindOneFace"), b("(b) eye-box centres (tool's eyes)"), c("(c) OpenCV eye cascade alone");
     for (const fs::path& pgm : Files(dir, ".pgm", false)) {
         Grey g;
         Eyes truth;
