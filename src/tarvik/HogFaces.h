@@ -13,7 +13,8 @@ struct FaceHit {
 };
 
 // dlib's HOG frontal face detector. Its windows are 80 pixels, so small images
-// are searched enlarged; large ones are searched reduced, which bounds the time.
+// are searched enlarged; large ones are searched reduced, which bounds the time;
+// an image without a face found is searched again at twice the size.
 // Not thread-safe; one per detector.
 class HogFaces {
 public:
@@ -24,6 +25,8 @@ public:
     std::vector<FaceHit> Find(const cv::Mat& grey);
 
 private:
+    std::vector<FaceHit> FindAt(const cv::Mat& grey, double scale);
+
     struct Detector;
     std::unique_ptr<Detector> m_detector;
 };
