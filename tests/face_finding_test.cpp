@@ -397,21 +397,23 @@ TEST(FaceFindingReal, BioIdFaceWholeCutTiltedAndBesideASmallerCopy)
     EXPECT_LT(records[0].nFaceX, w);
     EXPECT_GT(records[1].nFaceX, w - 10);
 
-    // A third of the size, the face is smaller than the HOG window even in the
-    // enlarged search: the search at twice that size finds it (a cascade face
-    // would carry its merged windows).
+    // A quarter of the size on a grey canvas, the face is smaller than the HOG
+    // window: the search at twice the size finds it (a cascade face would carry
+    // its merged windows).
     Marked small;
-    small.image.width = w / 3, small.image.height = h / 3;
-    for (int y = 0; y < h / 3; ++y)
-        for (int x = 0; x < w / 3; ++x) {
+    small.image.width = w, small.image.height = h;
+    small.image.pixels.assign(static_cast<size_t>(w) * h, 128);
+    for (int y = 0; y < h / 4; ++y)
+        for (int x = 0; x < w / 4; ++x) {
             int sum = 0;
-            for (int k = 0; k < 9; ++k)
-                sum += m.image.pixels[static_cast<size_t>(3 * y + k / 3) * w + 3 * x + k % 3];
-            small.image.pixels.push_back(static_cast<unsigned char>((sum + 4) / 9));
+            for (int k = 0; k < 16; ++k)
+                sum += m.image.pixels[static_cast<size_t>(4 * y + k / 4) * w + 4 * x + k % 4];
+            small.image.pixels[static_cast<size_t>(y + h / 3) * w + x + w / 3] = static_cast<unsigned char>((sum + 8) / 16);
         }
-    small.x1 = (m.x1 - 1) / 3, small.y1 = (m.y1 - 1) / 3, small.x2 = (m.x2 - 1) / 3, small.y2 = (m.y2 - 1) / 3;
+    small.x1 = (m.x1 - 1.5) / 4 + w / 3, small.y1 = (m.y1 - 1.5) / 4 + h / 3;
+    small.x2 = (m.x2 - 1.5) / 4 + w / 3, small.y2 = (m.y2 - 1.5) / 4 + h / 3;
     count = 1;
-    ASSERT_EQ(detector.RunFaceDetector(small.image.pixels.data(), w / 3, h / 3, records, &count), 1);
+    ASSERT_EQ(detector.RunFaceDetector(small.image.pixels.data(), w, h, records, &count), 1);
     EXPECT_EQ(records[0].nEyeSource, TARVIK_EYES_FROM_LANDMARKS);
     EXPECT_EQ(records[0].nNeighbours, 0);
     EXPECT_LE(FindError(small), 0.10);
