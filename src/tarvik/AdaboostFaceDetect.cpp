@@ -141,7 +141,7 @@ std::vector<tarvik::FaceHit> CAdaboostFaceDetect::Impl::CascadeFaces(const cv::M
         if (scale < 1.0)
             b = cv::Rect(cvRound(b.x / scale), cvRound(b.y / scale), cvRound(b.width / scale),
                          cvRound(b.height / scale));
-        hits.push_back(tarvik::FaceHit{b, 0.0, i < neighbours.size() ? neighbours[i] : 0});
+        hits.push_back(tarvik::FaceHit{b, i < neighbours.size() ? neighbours[i] : 0});
     }
     return hits;
 }

@@ -53,17 +53,15 @@ std::vector<FaceHit> HogFaces::FindAt(const cv::Mat& grey, double scale)
         cv::resize(grey, search, cv::Size(), scale, scale,
                    scale < 1.0 ? cv::INTER_AREA : cv::INTER_LINEAR);
 
-    std::vector<dlib::rect_detection> found;
-    m_detector->detector(dlib::cv_image<unsigned char>(search), found);
+    const std::vector<dlib::rectangle> found = m_detector->detector(dlib::cv_image<unsigned char>(search));
     std::vector<FaceHit> hits;
     hits.reserve(found.size());
-    for (const dlib::rect_detection& d : found) {
-        const dlib::rectangle& r = d.rect;
+    for (const dlib::rectangle& r : found) {
         const int x = static_cast<int>(std::lround(r.left() / scale));
         const int y = static_cast<int>(std::lround(r.top() / scale));
         const int right = static_cast<int>(std::lround((r.right() + 1) / scale));
         const int bottom = static_cast<int>(std::lround((r.bottom() + 1) / scale));
-        hits.push_back(FaceHit{cv::Rect(x, y, right - x, bottom - y), d.detection_confidence, 0});
+        hits.push_back(FaceHit{cv::Rect(x, y, right - x, bottom - y), 0});
     }
     return hits;
 }

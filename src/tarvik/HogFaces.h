@@ -8,7 +8,6 @@ namespace tarvik {
 
 struct FaceHit {
     cv::Rect box;        // in pixels of the image searched
-    double score = 0;    // the HOG detector's score; 0 for cascade faces
     int neighbours = 0;  // cascade windows merged into the face; 0 for HOG faces
 };
 
