@@ -396,6 +396,11 @@ TEST(FaceFindingReal, BioIdFaceWholeCutTiltedAndBesideASmallerCopy)
                   int64_t(records[i].nFaceWidth) * records[i].nFaceHeight);
     EXPECT_LT(records[0].nFaceX, w);
     EXPECT_GT(records[1].nFaceX, w - 10);
+    const FACE_LOCATION larger = records[0];
+    count = 1; // room for one: the quicker search for the largest face finds the same one
+    ASSERT_EQ(detector.RunFaceDetector(canvas.data(), cw, h, records, &count), 1);
+    EXPECT_NEAR(records[0].nEye1X, larger.nEye1X, 3);
+    EXPECT_NEAR(records[0].nEye2X, larger.nEye2X, 3);
 
     // A quarter of the size on a grey canvas, the face is smaller than the HOG
     // window: the search at twice the size finds it (a cascade face would carry

@@ -158,7 +158,7 @@ int CAdaboostFaceDetect::Impl::Detect(const unsigned char* image, int width, int
 
     if (landmarks.Ready()) {
         // HOG faces with landmark eyes; the cascade finds the faces HOG misses.
-        std::vector<tarvik::FaceHit> hits = hog.Find(grey);
+        std::vector<tarvik::FaceHit> hits = hog.Find(grey, room == 1);
         bool fromCascade = false;
         if (hits.empty()) {
             hits = CascadeFaces(grey);

@@ -21,7 +21,9 @@ public:
     ~HogFaces();
 
     // Frontal faces of the grey image, boxes in its own pixels, in no order.
-    std::vector<FaceHit> Find(const cv::Mat& grey);
+    // With largestOnly the search starts at a reduced size, where small faces
+    // are not found while a larger one is.
+    std::vector<FaceHit> Find(const cv::Mat& grey, bool largestOnly);
 
 private:
     std::vector<FaceHit> FindAt(const cv::Mat& grey, double scale);

@@ -180,7 +180,7 @@ void BioID(const fs::path& dir, bool list)
         a.Add(ok, ea);
 
         FACE_LOCATION records[10];
-        int count = 0;
+        int count = 1; // as the velmora tool asks: the largest face only
         detector.RunFaceDetector(g.pixels.data(), g.width, g.height, records, &count);
         const FACE_LOCATION& r = records[0];
         const double eb =

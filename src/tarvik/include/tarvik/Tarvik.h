@@ -12,9 +12,13 @@
 typedef void (*TarvikMessageSink)(const char* text);
 TARVIK_API void TarvikSetMessageSink(TarvikMessageSink sink);
 
-// Finds frontal faces in an 8-bit grey image and places a box round each eye.
-// Cascades are read on first use from VELMORA_CASCADE_DIR, or else from the
-// folder the library was built for.
+// Finds frontal faces in an 8-bit grey image and places a box round each eye:
+// dlib's HOG detector and 68-point landmarks, with OpenCV's Haar cascades for
+// faces HOG misses. The landmark model is read on first use from
+// VELMORA_LANDMARK_MODEL, or else from the path the library was built for; the
+// cascades from VELMORA_CASCADE_DIR, or else from the folder built in. Without
+// the landmark model the eye boxes come from eye cascades. Not thread-safe:
+// one detector per thread.
 class TARVIK_API CAdaboostFaceDetect {
 public:
     CAdaboostFaceDetect();
@@ -24,7 +28,9 @@ public:
 
     // On entry *count is the room in records (0 or anything above 10 means 10).
     // Fills records from the first on, larger faces first, sets *count to the
-    // number filled and returns it. Bad arguments give 0 faces.
+    // number filled and returns it. Bad arguments give 0 faces. With room for
+    // one record the search looks for the largest face only, which is faster
+    // on photos whose longer side exceeds 320 pixels.
     int RunFaceDetector(unsigned char* image, int width, int height, FACE_LOCATION* records,
                         int* count);
 
