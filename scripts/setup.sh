@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs from Debian, builds it into build/, installs it
 # under /usr/local and runs the installed tool once on two portraits that a
-# Debian package ships (scripts/demo.sh). Run as root (or through sudo) on Debian 12.
+# Debian package ships (scripts/demo.sh). Run it on Debian 12 as root, or as the
+# user who will run the tests (it calls sudo for the installing steps only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
