@@ -12,19 +12,13 @@
 #include "preprocess/GammaCorrection.h"
 #include "preprocess/LightingNormalization.h"
 #include "preprocess/MeanFace.h"
+#include "support/NaiveVsFast.h"
+
+using velmora_test::RandomBytes;
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes RandomBytes(size_t n, std::mt19937& rng, int lo = 0, int hi = 255)
-{
-    std::uniform_int_distribution<int> byte(lo, hi);
-    Bytes v(n);
-    for (auto& p : v)
-        p = static_cast<unsigned char>(byte(rng));
-    return v;
-}
 
 // ApplyGamma written pixel by pixel, as the tabulated version must behave.
 Bytes GammaPerPixel(Bytes img, double g)
