@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,24 @@
 #include "support/MessageCapture.h"
 
 using velmora_test::MessageCapture;
+
+namespace {
+// While non-zero, nothrow array requests of at least this many bytes fail, as
+// on a machine short of memory.
+size_t g_refuseFrom = 0;
+} // namespace
+
+// Granted requests come from the ordinary array new, so that delete[] matches.
+void* operator new[](size_t size, const std::nothrow_t&) noexcept
+{
+    if (g_refuseFrom != 0 && size >= g_refuseFrom)
+        return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -190,4 +209,12 @@ TEST(ModelTraining, LDAStageChecksAndMessages)
     }
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(model.m_pLDA->m_pplfMeanVecs[0][k], mean0[k] / 10);
+
+    // Without memory for the projection no LDA is trained on unprojected rows.
+    messages.clear();
+    g_refuseFrom = 64 * 12 * sizeof(double); // a block of 64 rows of 12 features
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 6, 2));
+    g_refuseFrom = 0;
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
+    EXPECT_FALSE(model.m_bLDAReady);
 }
