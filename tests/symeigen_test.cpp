@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -10,26 +9,9 @@
 #include "common/VectorOps.h"
 #include "pca/SymEigen.h"
 #include "support/NaiveVsFast.h"
+#include "support/RefusedAllocations.h"
 
 using namespace velmora_test;
-
-namespace {
-// While non-zero, nothrow array requests of at least this many bytes fail, as
-// on a machine short of memory.
-size_t g_refuseFrom = 0;
-} // namespace
-
-// Granted requests come from the ordinary array new, so that delete[] matches.
-void* operator new[](size_t size, const std::nothrow_t&) noexcept
-{
-    if (g_refuseFrom != 0 && size >= g_refuseFrom)
-        return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
 
 namespace {
 
