@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs from Debian, builds it into build/, installs it
 # (with its Python module) under /usr/local and runs the installed tool once on
-# two portraits that a Debian package ships (scripts/demo.sh). Run as root (or
-# through sudo) on Debian 12.
+# two portraits that a Debian package ships (scripts/demo.sh). Run it on Debian 12
+# as root, or as the user who will run the tests (it calls sudo for the
+# installing steps only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

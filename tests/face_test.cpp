@@ -71,6 +71,9 @@ TEST(FaceCutting, ArgumentChecksAndRefusalsWriteNothing)
     EXPECT_EQ(v.GetFace(im, 100, 80, CPoint(10, 5000), CPoint(60, 5000), o, 46), GF_BAD_ARGUMENT);
     EXPECT_EQ(v.GetFace(im, 100, 80, l, r, o, INT_MAX), GF_BAD_ARGUMENT);
     EXPECT_EQ(out, Bytes(4096, 9));
+    // One column or one row is enough to cut from.
+    EXPECT_EQ(v.GetFace(im, 1, 80, CPoint(0, 10), CPoint(3, 10), o, 46), GF_OK);
+    EXPECT_EQ(v.GetFace(im, 100, 1, CPoint(0, 0), CPoint(3, 0), o, 46), GF_OK);
 }
 
 TEST(FaceCutting, NormFaceGeometricAndPhotometricAndDisplayFaceAreTheDirectCuts)

@@ -113,6 +113,23 @@ TEST(LocateEye, TallThinRegionsFailTheShapeTest)
     EXPECT_EQ(eye.y, -1);
 }
 
+// Below the brow rows a region three times as wide as it is high (by extents)
+// is too flat to be an eye, whatever its edges; one column narrower it wins.
+TEST(LocateEye, FlatRegionsFailTheShapeTestAtThreeToOne)
+{
+    for (const int right : {38, 37}) {
+        Scene s;
+        s.Fill(30, 34, 4, 9, 10);      // plain surroundings
+        s.Fill(30, 34, 26, right, 10); // extents 4 by 12 or 11, ringed by a checkerboard
+        for (int r = 24; r <= 40; ++r)
+            for (int c = 22; c <= 42; ++c)
+                if ((r < 30 || r > 34 || c < 26 || c > right) && (r + c) % 2 == 0)
+                    s.Fill(r, r, c, c, 255);
+        const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
+        EXPECT_EQ(eye.x, right == 38 ? Image((5 + 8) / 2, 0).x : Image((27 + right - 1) / 2, 0).x) << right;
+    }
+}
+
 TEST(LocateEye, WidthIsRoundedOnceAndWrittenBack)
 {
     Scene s;

@@ -116,6 +116,10 @@ TEST(ModelFile, PcaFileAndLoadPCA)
     EXPECT_EQ(pca.m_plfEigenVals[4], 96.0); // all K eigenvalues
     EXPECT_FALSE(pca.ReadPCAFile(cut, 3));
     EXPECT_EQ(pca.m_plfMeanVec, nullptr);
+    std::string noVectors = full.substr(0, 12 + 17 * 6); // K = 0: mean and deviations only
+    noVectors.replace(8, 4, std::string(4, '\0'));
+    ASSERT_TRUE(pca.ReadPCAFile(dir.Write("k0.bin", noVectors), 0));
+    EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 0);
 
     CSubspaceModel model;
     ASSERT_TRUE(model.LoadModel(dir.Write("m.bin", full), 0));

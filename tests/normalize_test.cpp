@@ -10,6 +10,7 @@
 
 #include "locate/ResizeBilinear.h"
 #include "normalize/FaceNormalizer.h"
+#include "support/NaiveVsFast.h"
 
 namespace {
 
@@ -18,11 +19,7 @@ const int kTarget[4] = {17, 13, 45, 13};
 
 Bytes RandomImage(int w, int h, std::mt19937& rng)
 {
-    std::uniform_int_distribution<int> byte(0, 255);
-    Bytes img(static_cast<size_t>(w) * h);
-    for (auto& p : img)
-        p = static_cast<unsigned char>(byte(rng));
-    return img;
+    return velmora_test::RandomBytes(static_cast<size_t>(w) * h, rng);
 }
 
 // The whole-image form of the two cutting operations: rotate every pixel,

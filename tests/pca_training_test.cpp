@@ -10,8 +10,10 @@
 #include "pca/SymEigen.h"
 #include "pca/SubspaceModel.h"
 #include "support/MessageCapture.h"
+#include "support/RefusedAllocations.h"
 
 using velmora_test::MessageCapture;
+using velmora_test::g_refuseFrom;
 
 namespace {
 
@@ -190,4 +192,12 @@ TEST(ModelTraining, LDAStageChecksAndMessages)
     }
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(model.m_pLDA->m_pplfMeanVecs[0][k], mean0[k] / 10);
+
+    // Without memory for the projection no LDA is trained on unprojected rows.
+    messages.clear();
+    g_refuseFrom = 64 * 12 * sizeof(double); // a block of 64 rows of 12 features
+    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 6, 2));
+    g_refuseFrom = 0;
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
+    EXPECT_FALSE(model.m_bLDAReady);
 }

@@ -2,43 +2,31 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common/OrderedProduct.h"
 #include "common/VectorOps.h"
 #include "pca/SymEigen.h"
+#include "support/NaiveVsFast.h"
+#include "support/RefusedAllocations.h"
+
+using namespace velmora_test;
 
 namespace {
 
 using Matrix = std::vector<double>;
 
-Matrix RandomSymmetric(int n, unsigned seed)
+// Random symmetric, or with rank > 0 the Gram matrix of `rank` random columns
+// (positive semi-definite of that rank).
+Matrix RandomSymmetric(int n, std::mt19937& rng, int rank = 0)
 {
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> normal;
+    const Matrix x = RandomValues(static_cast<size_t>(n) * (rank ? rank : n), rng);
     Matrix a(static_cast<size_t>(n) * n);
     for (int i = 0; i < n; ++i)
         for (int j = 0; j <= i; ++j)
-            a[i * n + j] = a[j * n + i] = normal(rng);
+            a[i * n + j] = a[j * n + i] = rank ? VectorDot(&x[i * rank], &x[j * rank], rank) : x[i * n + j];
     return a;
-}
-
-// Gram matrix of random rows: positive semi-definite with rank `rank`.
-Matrix RandomGram(int n, int rank, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> normal;
-    Matrix x(static_cast<size_t>(n) * rank);
-    for (double& v : x)
-        v = normal(rng);
-    Matrix g(static_cast<size_t>(n) * n);
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            g[i * n + j] = VectorDot(&x[i * rank], &x[j * rank], rank);
-    return g;
 }
 
 // The textbook element-by-element formulation of both stages, written out
@@ -170,11 +158,6 @@ void ReferenceTridiagEigen(Matrix& a, int n, double* d, double* e, double eps)
     }
 }
 
-bool SameBits(const double* x, const double* y, size_t n)
-{
-    return std::memcmp(x, y, n * sizeof(double)) == 0;
-}
-
 struct Eigen {
     Matrix vectors;
     std::vector<double> values;
@@ -196,184 +179,144 @@ Eigen Solve(Matrix a, int n)
 TEST(SymEigen, BitIdenticalToTextbookLoops)
 {
     struct Case {
-        int n;
-        int rank; // 0: full random symmetric
+        int n, rank; // rank 0: full random symmetric
     };
-    for (const Case& k : {Case{1, 0}, Case{2, 0}, Case{3, 0}, Case{4, 0}, Case{5, 0}, Case{9, 0},
-                          Case{37, 0}, Case{130, 0}, Case{301, 0}, Case{40, 6}, Case{97, 97},
-                          Case{150, 20}}) {
-        SCOPED_TRACE(testing::Message() << "n=" << k.n << " rank=" << k.rank);
-        const int n = k.n;
-        const Matrix input = k.rank ? RandomGram(n, k.rank, 7u + n) : RandomSymmetric(n, 3u + n);
-        Matrix ref = input;
-        std::vector<double> rd(n), rw(n + 1);
-        ReferenceTridiagonalize(ref, n, rd.data(), rw.data());
-        Matrix fast = input;
-        std::vector<double> fd(n), fw(n + 1);
+    const Case cases[] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {9, 0}, {37, 0}, {130, 0},
+                          {301, 0}, {40, 6}, {97, 97}, {150, 20}};
+    // Both stages, vectors then values, and the tridiagonal form in between.
+    const auto make = [&cases](std::mt19937& rng, int t) {
+        return std::pair{cases[t].n, RandomSymmetric(cases[t].n, rng, cases[t].rank)};
+    };
+    const auto fast = [](const std::pair<int, Matrix>& in) {
+        auto [n, a] = in;
+        std::vector<double> d(n), w(n + 1);
         testing::internal::CaptureStdout();
-        SymTridiagonalize(fast.data(), n, fd.data(), fw.data());
+        SymTridiagonalize(a.data(), n, d.data(), w.data());
+        Matrix out = d;
+        out.insert(out.end(), w.begin() + 1, w.end());
+        EXPECT_EQ(TridiagEigen(a.data(), n, d.data(), w.data() + 1, 1e-10), 1);
         testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(SameBits(ref.data(), fast.data(), ref.size()));
-        ASSERT_TRUE(SameBits(rd.data(), fd.data(), n));
-        ASSERT_TRUE(SameBits(rw.data() + 1, fw.data() + 1, n - 1));
-
-        ReferenceTridiagEigen(ref, n, rd.data(), rw.data() + 1, 1e-10);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(TridiagEigen(fast.data(), n, fd.data(), fw.data() + 1, 1e-10), 1);
-        testing::internal::GetCapturedStdout();
-        EXPECT_TRUE(SameBits(ref.data(), fast.data(), ref.size()));
-        EXPECT_TRUE(SameBits(rd.data(), fd.data(), n));
-    }
+        out.insert(out.end(), a.begin(), a.end());
+        out.insert(out.end(), d.begin(), d.end());
+        return out;
+    };
+    const auto naive = [](const std::pair<int, Matrix>& in) {
+        auto [n, a] = in;
+        std::vector<double> d(n), w(n + 1);
+        ReferenceTridiagonalize(a, n, d.data(), w.data());
+        Matrix out = d;
+        out.insert(out.end(), w.begin() + 1, w.end());
+        ReferenceTridiagEigen(a, n, d.data(), w.data() + 1, 1e-10);
+        out.insert(out.end(), a.begin(), a.end());
+        out.insert(out.end(), d.begin(), d.end());
+        return out;
+    };
+    ExpectSameOnRandomCases(static_cast<int>(std::size(cases)), 3, make, fast, naive);
+    // Without room for the transposed copy the rotations go straight to the matrix.
+    g_refuseFrom = 8 * 1024;
+    ExpectSameOnRandomCases(static_cast<int>(std::size(cases)), 3, make, fast, naive);
+    g_refuseFrom = 0;
 }
 
-TEST(SymEigen, EigenpairsOfRandomSymmetricMatrices)
+// A = V diag(d) V^T with V orthonormal; a diagonal matrix with repeated entries
+// keeps an orthonormal basis.
+TEST(SymEigen, ReconstructsRandomAndRepeatedSpectra)
 {
-    for (int n : {2, 6, 50, 200}) {
+    std::mt19937 rng(100);
+    Matrix diag(25, 0.0);
+    for (int i = 0; i < 5; ++i)
+        diag[i * 5 + i] = std::vector<double>{4, 1, 4, 0, 1}[i];
+    for (const auto& [n, a] : {std::pair{5, diag}, std::pair{2, RandomSymmetric(2, rng)},
+                               std::pair{6, RandomSymmetric(6, rng)}, std::pair{200, RandomSymmetric(200, rng)}}) {
         SCOPED_TRACE(n);
-        const Matrix a = RandomSymmetric(n, 100u + n);
         const Eigen eig = Solve(a, n);
         ASSERT_EQ(eig.status, 1);
-        double scale = 0;
+        double scale = 0, defect = 0, orthogonality = 0;
         for (double v : eig.values)
             scale = std::max(scale, std::fabs(v));
-        for (int j = 0; j < n; ++j) {
-            double residual = 0, norm = 0;
-            for (int r = 0; r < n; ++r) {
-                double av = 0;
-                for (int k = 0; k < n; ++k)
-                    av += a[r * n + k] * eig.vectors[k * n + j];
-                residual = std::max(residual, std::fabs(av - eig.values[j] * eig.vectors[r * n + j]));
-                norm += eig.vectors[r * n + j] * eig.vectors[r * n + j];
+        for (int r = 0; r < n; ++r)
+            for (int k = 0; k < n; ++k) {
+                double back = 0, dot = 0;
+                for (int j = 0; j < n; ++j) {
+                    back += eig.vectors[r * n + j] * eig.values[j] * eig.vectors[k * n + j];
+                    dot += eig.vectors[j * n + r] * eig.vectors[j * n + k];
+                }
+                defect = std::max(defect, std::fabs(back - a[r * n + k]));
+                orthogonality = std::max(orthogonality, std::fabs(dot - (r == k)));
             }
-            EXPECT_LT(residual, 1e-12 * scale * n);
-            EXPECT_NEAR(norm, 1.0, 1e-12);
-            for (int q = 0; q < j; ++q) {
-                double dot = 0;
-                for (int r = 0; r < n; ++r)
-                    dot += eig.vectors[r * n + j] * eig.vectors[r * n + q];
-                EXPECT_NEAR(dot, 0.0, 1e-12);
-            }
-        }
-        // Trace is preserved.
-        double trace = 0, sum = 0;
-        for (int i = 0; i < n; ++i) {
-            trace += a[i * n + i];
-            sum += eig.values[i];
-        }
-        EXPECT_NEAR(trace, sum, 1e-10 * n);
+        EXPECT_LT(defect, 1e-13 * scale * n);
+        EXPECT_LT(orthogonality, 1e-13 * n);
     }
-}
-
-TEST(SymEigen, KnownSpectraAndRepeatedEigenvalues)
-{
-    // [[2, 1], [1, 2]]: eigenvalues 1 and 3 with vectors (1, -1) and (1, 1) / sqrt 2.
-    Eigen eig = Solve({2, 1, 1, 2}, 2);
-    std::vector<double> values = eig.values;
-    std::sort(values.begin(), values.end());
-    EXPECT_NEAR(values[0], 1.0, 1e-14);
-    EXPECT_NEAR(values[1], 3.0, 1e-14);
-    // A diagonal matrix with repeated entries keeps an orthonormal basis.
-    Matrix diag(25, 0.0);
-    const double entries[] = {4, 1, 4, 0, 1};
-    for (int i = 0; i < 5; ++i)
-        diag[i * 5 + i] = entries[i];
-    eig = Solve(diag, 5);
-    values = eig.values;
+    std::vector<double> values = Solve(diag, 5).values;
     std::sort(values.begin(), values.end());
     EXPECT_EQ(values, (std::vector<double>{0, 1, 1, 4, 4}));
-    for (int j = 0; j < 5; ++j) {
-        double norm = 0;
-        for (int r = 0; r < 5; ++r)
-            norm += eig.vectors[r * 5 + j] * eig.vectors[r * 5 + j];
-        EXPECT_NEAR(norm, 1.0, 1e-15);
-    }
 }
 
-TEST(SymEigen, ProgressLines)
+TEST(SymEigen, ProgressLinesAndNotANumber)
 {
-    Matrix a = RandomSymmetric(3, 1);
+    std::mt19937 rng(1);
+    Matrix a = RandomSymmetric(3, rng);
     std::vector<double> d(3), w(4);
     testing::internal::CaptureStdout();
     SymTridiagonalize(a.data(), 3, d.data(), w.data());
     TridiagEigen(a.data(), 3, d.data(), w.data() + 1, 1e-10);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "\rloop1 times: 2   \rloop1 times: 1   "
-                   "\rloop2 times: 0   \rloop2 times: 1   \rloop2 times: 2   "
-                   "\rloop3 times: 0   \rloop3 times: 1   \rloop3 times: 2   ");
-}
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\rloop1 times: 2   \rloop1 times: 1   "
+              "\rloop2 times: 0   \rloop2 times: 1   \rloop2 times: 2   "
+              "\rloop3 times: 0   \rloop3 times: 1   \rloop3 times: 2   ");
 
-TEST(SymEigen, NotANumberStopsInsteadOfLooping)
-{
-    Matrix a = RandomSymmetric(6, 2);
-    a[7] = a[12] = std::nan("");
-    const Eigen eig = Solve(a, 6); // must return; the values are meaningless
+    Matrix bad = RandomSymmetric(6, rng);
+    bad[7] = bad[12] = std::nan("");
+    const Eigen eig = Solve(bad, 6); // must return; the values are meaningless
     EXPECT_TRUE(eig.status == 0 || eig.status == 1);
 }
 
 TEST(SortIndexDescending, OrderAndTies)
 {
-    const double v[] = {1, 5, 3, 5, -2, 3};
-    int index[6];
-    SortIndexDescending(v, index, 6);
-    EXPECT_EQ(std::vector<int>(index, index + 6), (std::vector<int>{1, 3, 2, 5, 0, 4}));
     // Position i wins a tie when it holds one of the largest remaining values.
-    const double w[] = {2, 7, 7, 7};
-    SortIndexDescending(w, index, 4);
-    EXPECT_EQ(std::vector<int>(index, index + 4), (std::vector<int>{1, 2, 3, 0}));
-    const double x[] = {7, 7, 7};
-    SortIndexDescending(x, index, 3);
-    EXPECT_EQ(std::vector<int>(index, index + 3), (std::vector<int>{0, 1, 2}));
-    const double y[] = {1, 9, 9};
-    SortIndexDescending(y, index, 3); // i = 1 holds a 9: it wins over the first max
-    EXPECT_EQ(std::vector<int>(index, index + 3), (std::vector<int>{1, 2, 0}));
+    const std::pair<std::vector<double>, std::vector<int>> cases[] = {
+        {{1, 5, 3, 5, -2, 3}, {1, 3, 2, 5, 0, 4}}, {{2, 7, 7, 7}, {1, 2, 3, 0}}, {{7, 7, 7}, {0, 1, 2}},
+        {{1, 9, 9}, {1, 2, 0}}};
+    for (const auto& [values, order] : cases) {
+        std::vector<int> index(values.size());
+        SortIndexDescending(values.data(), index.data(), static_cast<int>(values.size()));
+        EXPECT_EQ(index, order);
+    }
 }
 
+// Dense, row-table and transposed views, on 1 to 3 threads, against VectorDot.
 TEST(OrderedProduct, MatchesVectorDotBitForBit)
 {
     std::mt19937 rng(5);
-    std::normal_distribution<double> normal;
     for (int threads : {1, 2, 3}) {
         for (auto dims : {std::vector<size_t>{1, 1, 1}, {5, 7, 3}, {9, 300, 17}, {33, 513, 41},
                           {130, 70, 260}}) {
             const size_t rows = dims[0], inner = dims[1], cols = dims[2];
-            Matrix A(rows * inner), Bt(cols * inner);
-            for (double& v : A)
-                v = normal(rng);
-            for (double& v : Bt)
-                v = normal(rng);
-            Matrix B(inner * cols);
-            for (size_t t = 0; t < inner; ++t)
+            const Matrix A = RandomValues(rows * inner, rng), Bt = RandomValues(cols * inner, rng);
+            Matrix B(inner * cols), At(inner * rows), want(rows * cols);
+            std::vector<const double*> rowsA(rows), rowsBt(cols);
+            for (size_t t = 0; t < inner; ++t) {
                 for (size_t j = 0; j < cols; ++j)
                     B[t * cols + j] = Bt[j * inner + t];
-            Matrix want(rows * cols);
+                for (size_t i = 0; i < rows; ++i)
+                    At[t * rows + i] = A[i * inner + t];
+            }
             for (size_t i = 0; i < rows; ++i)
                 for (size_t j = 0; j < cols; ++j)
                     want[i * cols + j] = VectorDot(&A[i * inner], &Bt[j * inner], int(inner));
-            Matrix got(rows * cols, -1.0);
-            ASSERT_TRUE(OrderedProduct(MatrixView::Dense(A.data(), inner),
-                                       MatrixView::Dense(B.data(), cols), got.data(), cols, rows,
-                                       cols, inner, false, threads));
-            EXPECT_TRUE(SameBits(want.data(), got.data(), want.size()));
-            // The same through row tables and transposed views.
-            std::vector<const double*> rowsA(rows), rowsBt(cols);
             for (size_t i = 0; i < rows; ++i)
                 rowsA[i] = &A[i * inner];
             for (size_t j = 0; j < cols; ++j)
                 rowsBt[j] = &Bt[j * inner];
-            Matrix viaTables(rows * cols, -1.0);
-            ASSERT_TRUE(OrderedProduct(MatrixView::Rows(rowsA.data()),
-                                       MatrixView::Rows(rowsBt.data(), true), viaTables.data(),
-                                       cols, rows, cols, inner, false, threads));
-            EXPECT_TRUE(SameBits(want.data(), viaTables.data(), want.size()));
-            Matrix viaTransposedA(rows * cols, -1.0);
-            Matrix At(inner * rows);
-            for (size_t i = 0; i < rows; ++i)
-                for (size_t t = 0; t < inner; ++t)
-                    At[t * rows + i] = A[i * inner + t];
-            ASSERT_TRUE(OrderedProduct(MatrixView::Dense(At.data(), rows, true),
-                                       MatrixView::Dense(B.data(), cols), viaTransposedA.data(),
-                                       cols, rows, cols, inner, false, threads));
-            EXPECT_TRUE(SameBits(want.data(), viaTransposedA.data(), want.size()));
+            const std::pair<MatrixView, MatrixView> views[] = {
+                {MatrixView::Dense(A.data(), inner), MatrixView::Dense(B.data(), cols)},
+                {MatrixView::Rows(rowsA.data()), MatrixView::Rows(rowsBt.data(), true)},
+                {MatrixView::Dense(At.data(), rows, true), MatrixView::Dense(B.data(), cols)}};
+            for (const auto& [a, b] : views) {
+                Matrix got(rows * cols, -1.0);
+                ASSERT_TRUE(OrderedProduct(a, b, got.data(), cols, rows, cols, inner, false, threads));
+                EXPECT_TRUE(Same(want, got));
+            }
         }
     }
 }
@@ -382,20 +325,11 @@ TEST(OrderedProduct, UpperTriangleOnly)
 {
     const size_t n = 21, inner = 300;
     std::mt19937 rng(9);
-    std::normal_distribution<double> normal;
-    Matrix X(n * inner);
-    for (double& v : X)
-        v = normal(rng);
+    const Matrix X = RandomValues(n * inner, rng);
     Matrix G(n * n, 42.0);
-    ASSERT_TRUE(OrderedProduct(MatrixView::Dense(X.data(), inner),
-                               MatrixView::Dense(X.data(), inner, true), G.data(), n, n, n, inner,
-                               true, 2));
+    ASSERT_TRUE(OrderedProduct(MatrixView::Dense(X.data(), inner), MatrixView::Dense(X.data(), inner, true),
+                               G.data(), n, n, n, inner, true, 2));
     for (size_t i = 0; i < n; ++i)
-        for (size_t j = 0; j < n; ++j) {
-            if (j < i) {
-                EXPECT_EQ(G[i * n + j], 42.0);
-            } else {
-                EXPECT_EQ(G[i * n + j], VectorDot(&X[i * inner], &X[j * inner], int(inner)));
-            }
-        }
+        for (size_t j = 0; j < n; ++j)
+            EXPECT_EQ(G[i * n + j], j < i ? 42.0 : VectorDot(&X[i * inner], &X[j * inner], int(inner)));
 }

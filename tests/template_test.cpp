@@ -11,10 +11,8 @@
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
-#include "support/FaceData.h"
 #include "support/HandModel.h"
 #include "support/MessageCapture.h"
-#include "support/TestData.h"
 
 using velmora_test::HandModel;
 using velmora_test::ScratchDir;
@@ -206,24 +204,4 @@ TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
     EXPECT_TRUE(g_recognizerReady);
     EXPECT_EQ(Make(face.data(), templ), -1); // the model's own flags were cleared
     EXPECT_EQ(m_messages.texts(), std::vector<std::string>{"LDA Read Eigen error"});
-}
-
-TEST_F(TemplateTest, RealFacesFromAnnotatedEyes)
-{
-    VELMORA_REQUIRE_DATA("bioid");
-    std::vector<Bytes> templates;
-    for (const std::string name : {"BioID_0000", "BioID_0006"}) {
-        velmora_test::GreyImage image;
-        CPoint left, right;
-        ASSERT_TRUE(velmora_test::ReadPgm(velmora_test::DataDir() / "bioid" / (name + ".pgm"), image));
-        ASSERT_TRUE(velmora_test::ReadBioIdEyes(velmora_test::DataDir() / "bioid" / (name + ".eye"), left, right));
-        Bytes templ(1608);
-        int length = 0;
-        ASSERT_EQ(m_velmora.CreateTemplate(image.pixels.data(), image.width, image.height, left, right, templ.data(),
-                                           &length),
-                  CT_OK);
-        templates.push_back(templ);
-    }
-    const double score = m_velmora.CompareTemplate(templates[0].data(), templates[1].data(), 1);
-    EXPECT_TRUE(score > 0.0 && score < 1.0) << score;
 }

@@ -1,0 +1,21 @@
+# Runs a table generator (GENERATOR [DATA] OUT) and compares what it writes with
+# the committed TABLE. DATA is data set DATA_SET of $VELMORA_DATA_DIR (else of
+# DATA_ROOT); when that is absent the check is skipped.
+if(DATA_SET)
+  set(DATA ${DATA_ROOT}/${DATA_SET})
+  if(DEFINED ENV{VELMORA_DATA_DIR})
+    set(DATA $ENV{VELMORA_DATA_DIR}/${DATA_SET})
+  endif()
+endif()
+if(DATA AND NOT IS_DIRECTORY "${DATA}")
+  message("skipped: ${DATA} not found")
+  return()
+endif()
+execute_process(COMMAND ${GENERATOR} ${DATA} ${OUT} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${GENERATOR} failed: ${result}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT} ${TABLE} RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "${TABLE} is not what ${GENERATOR} writes today (see the README)")
+endif()
