@@ -1,6 +1,7 @@
 #include "EyeBoxes.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include <opencv2/imgproc.hpp>
@@ -86,36 +87,41 @@ EyeHits FindEyeHits(const std::vector<cv::CascadeClassifier*>& eyeCascades, cons
     return result;
 }
 
-void PlaceLandmarkEyeBoxes(const cv::Rect& face, const cv::Point2d& first, const cv::Point2d& second,
-                           FACE_LOCATION& record)
+namespace {
+
+// The whole record: the face box, and eye boxes of the given size whose top
+// edge lies `above` rows over each eye and which are centred on it across.
+void FillRecord(const cv::Rect& face, const cv::Point2d& first, const cv::Point2d& second, int width,
+                int height, int above, int32_t source, FACE_LOCATION& record)
 {
-    constexpr int kSide = 4; // a multiple of 4, which the eye localiser keeps as it is
     std::memset(&record, 0, sizeof record);
     record.nFaceX = face.x;
     record.nFaceY = face.y;
     record.nFaceWidth = face.width;
     record.nFaceHeight = face.height;
-    record.nEyeSource = TARVIK_EYES_FROM_LANDMARKS;
-    record.nEye1X = static_cast<int>(std::lround(first.x)) - kSide / 2;
-    record.nEye1Y = static_cast<int>(std::lround(first.y)) - kSide / 2;
-    record.nEye1Height = kSide;
-    record.nEye1Width = kSide;
-    record.nEye2X = static_cast<int>(std::lround(second.x)) - kSide / 2;
-    record.nEye2Y = static_cast<int>(std::lround(second.y)) - kSide / 2;
-    record.nEye2Height = kSide;
-    record.nEye2Width = kSide;
+    record.nEyeSource = source;
+    record.nEye1X = static_cast<int>(std::lround(first.x)) - width / 2;
+    record.nEye1Y = static_cast<int>(std::lround(first.y)) - above;
+    record.nEye1Height = height;
+    record.nEye1Width = width;
+    record.nEye2X = static_cast<int>(std::lround(second.x)) - width / 2;
+    record.nEye2Y = static_cast<int>(std::lround(second.y)) - above;
+    record.nEye2Height = height;
+    record.nEye2Width = width;
+}
+
+} // namespace
+
+void PlaceLandmarkEyeBoxes(const cv::Rect& face, const cv::Point2d& first, const cv::Point2d& second,
+                           FACE_LOCATION& record)
+{
+    constexpr int kSide = 4; // a multiple of 4, which the eye localiser keeps as it is
+    FillRecord(face, first, second, kSide, kSide, kSide / 2, TARVIK_EYES_FROM_LANDMARKS, record);
 }
 
 void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign& design,
                    int neighbours, FACE_LOCATION& record)
 {
-    std::memset(&record, 0, sizeof record);
-    record.nFaceX = face.x;
-    record.nFaceY = face.y;
-    record.nFaceWidth = face.width;
-    record.nFaceHeight = face.height;
-    record.nNeighbours = neighbours;
-
     cv::Point2d first = Expected(face, design, true);
     cv::Point2d second = Expected(face, design, false);
     bool haveFirst = design.useEyeCascade && hits.first.x >= 0;
@@ -126,19 +132,19 @@ void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign
     // usual eye distance and the same height, which follows a tilted or
     // off-centre face better than the face box does.
     const double gap = second.x - first.x;
-    record.nEyeSource = TARVIK_EYES_FROM_FACE;
+    int32_t source = TARVIK_EYES_FROM_FACE;
     if (haveFirst && haveSecond) {
         first = hits.first;
         second = hits.second;
-        record.nEyeSource = TARVIK_EYES_FROM_CASCADE;
+        source = TARVIK_EYES_FROM_CASCADE;
     } else if (haveFirst) {
         first = hits.first;
         second = cv::Point2d(first.x + gap, first.y);
-        record.nEyeSource = TARVIK_EYES_FROM_ONE_EYE;
+        source = TARVIK_EYES_FROM_ONE_EYE;
     } else if (haveSecond) {
         second = hits.second;
         first = cv::Point2d(second.x - gap, second.y);
-        record.nEyeSource = TARVIK_EYES_FROM_ONE_EYE;
+        source = TARVIK_EYES_FROM_ONE_EYE;
     }
 
     // Widths are kept to multiples of 4, which the eye localiser works on as is.
@@ -146,15 +152,8 @@ void PlaceEyeBoxes(const cv::Rect& face, const EyeHits& hits, const EyeBoxDesign
     boxWidth = std::max(4, (boxWidth + 2) / 4 * 4);
     const int boxHeight = std::max(4, static_cast<int>(design.boxHeight * face.width + 0.5));
     const int above = static_cast<int>(design.eyeRow * boxHeight + 0.5);
-
-    record.nEye1X = static_cast<int>(std::lround(first.x)) - boxWidth / 2;
-    record.nEye1Y = static_cast<int>(std::lround(first.y)) - above;
-    record.nEye1Height = boxHeight;
-    record.nEye1Width = boxWidth;
-    record.nEye2X = static_cast<int>(std::lround(second.x)) - boxWidth / 2;
-    record.nEye2Y = static_cast<int>(std::lround(second.y)) - above;
-    record.nEye2Height = boxHeight;
-    record.nEye2Width = boxWidth;
+    FillRecord(face, first, second, boxWidth, boxHeight, above, source, record);
+    record.nNeighbours = neighbours;
 }
 
 } // namespace tarvik
