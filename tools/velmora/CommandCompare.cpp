@@ -56,6 +56,7 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
         GreyImage image = LoadGreyImage(path);
         if (!recognizer) {
             recognizer.emplace(context.err);
+            recognizer->SetMirrorTemplates(context.mirrorTemplates);
             recognizer->LoadModel(ResolveModelPath(options.model));
         }
         const EyePair eyes = EyesOrFirstFace(*recognizer, image, std::nullopt, path);

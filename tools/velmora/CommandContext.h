@@ -10,6 +10,7 @@ struct CommandContext {
     std::ostream& err;      // errors, warnings, progress
     bool json = false;      // results as one JSON document on out
     bool progress = false;  // draw progress bars on err
+    bool mirrorTemplates = true; // templates hold each photo's face and its mirror image's
 };
 
 } // namespace velmora_cli

@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "FaceAugment.h"
 #include "FoldTraining.h"
 #include "Identification.h"
 #include "Json.h"
@@ -103,6 +104,49 @@ private:
     double m_seconds = 0.0;
 };
 
+// Extends the loaded model's discriminant stage with the enrolment photos'
+// people (each face and its mirror image), on top of the statistics of the
+// people the model was trained on. Returns the faces used.
+long AdaptToEnrolled(Recognizer& recognizer, const std::vector<Person>& people, const IncrementalSetup& setup,
+                     const std::string& statsPath, const std::optional<EyePair>& eyes,
+                     const std::optional<EyePair>& fallback)
+{
+    const int side = Recognizer::kNormFaceSide;
+    const size_t length = static_cast<size_t>(side) * static_cast<size_t>(side);
+    std::vector<unsigned char> faces;
+    std::vector<int> counts;
+    for (const Person& person : people) {
+        int count = 0;
+        for (const std::string& photo : person.images) {
+            GreyImage image = LoadGreyImage(photo);
+            std::optional<EyePair> found = eyes ? eyes : recognizer.FindOneFace(image);
+            if (!found)
+                found = fallback;
+            if (!found)
+                continue;
+            const GreyImage face = recognizer.NormFace(image, *found);
+            faces.insert(faces.end(), face.pixels.begin(), face.pixels.end());
+            faces.resize(faces.size() + length);
+            MirrorFace(face.pixels.data(), side, faces.data() + faces.size() - length);
+            count += 2;
+        }
+        if (count > 0)
+            counts.push_back(count);
+    }
+    std::vector<unsigned char*> pointers;
+    for (size_t at = 0; at < faces.size(); at += length)
+        pointers.push_back(faces.data() + at);
+    const ScratchFolder scratch("velmora-adapt");
+    const enumTError result = recognizer.velmora().IncreaseTrain(
+        pointers.data(), static_cast<int>(counts.size()), counts.data(), 0, false, setup.dim, 0, nullptr,
+        statsPath.c_str(), scratch.File("adapted.model").c_str());
+    if (result != T_OK)
+        throw CliError(kExitFailure, "adding the enrolled people to the discriminant stage failed (error " +
+                                         std::to_string(result) + "); " + statsPath +
+                                         " must hold the statistics of the model's own training");
+    return static_cast<long>(pointers.size());
+}
+
 void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
 {
     w.Key(key).BeginObject().Key("mean").Number(m.mean).Key("standard_error").Number(m.standardError).EndObject();
@@ -130,7 +174,15 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     const std::string modelPath = ResolveModelPath(options.model);
     const CVelmora matcher; // before the model: making a CVelmora resets the library's readiness
     Recognizer recognizer(context.err);
-    recognizer.LoadModel(modelPath);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    const std::string statsPath = options.stats.empty() ? StatisticsPathFor(modelPath) : options.stats;
+    long adaptFaces = 0;
+    if (options.adapt) {
+        const IncrementalSetup setup = PrepareIncremental(recognizer, modelPath, statsPath, 0);
+        adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, statsPath, options.eyes, options.fallbackEyes);
+    } else {
+        recognizer.LoadModel(modelPath);
+    }
     FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
     ProgressBar progress(context.err, context.progress, photoCount, "orl");
     long done = 0;
@@ -201,6 +253,10 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
         w.Key("protocol").String("orl");
         w.Key("model").String(modelPath);
         w.Key("mode").String(CompareModeName(options.mode));
+        w.Key("mirror").Bool(context.mirrorTemplates);
+        if (options.adapt)
+            w.Key("adapted_on").BeginObject().Key("statistics").String(statsPath).Key("faces").Integer(adaptFaces)
+                .EndObject();
         w.Key("enrolled_photos").String(options.enrolNumbers);
         w.Key("probe_photos").String(options.probeNumbers);
         w.Key("people").Integer(static_cast<int64_t>(gallery.size()));
@@ -218,7 +274,8 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     } else {
         context.out << "ORL identification: photos " << options.enrolNumbers << " of " << gallery.size()
                     << " people enrolled, photos " << options.probeNumbers << " probed (model " << modelPath
-                    << ", mode " << CompareModeName(options.mode) << ")\n"
+                    << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
+                    << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
                     << "rank-1: " << correct << " of " << probes.size() << " correct (" << Percent(rank1) << ")\n"
                     << "photos without a face: " << enrolWithoutFace << " enrolment, " << probesWithoutFace
                     << " probe"
@@ -274,6 +331,7 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
 
     const CVelmora matcher; // before any model: making a CVelmora resets the library's readiness
     Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
     std::string modelPath;
     TrainingSet training;
     std::optional<ScratchFolder> scratch;
@@ -307,7 +365,9 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
             if (!context.json || context.progress)
                 context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
                             << " outside the fold\n";
-            r.trained = TrainWithout(recognizer, training, foldPeople, recipe, options.refitDimensions, scratch->path(),
+            r.trained = TrainWithout(recognizer, training, foldPeople,
+                                     {recipe, options.refitDimensions, options.trainMirror, options.trainSingles, 0, ""},
+                                     scratch->path(),
                                      context.progress);
             if (context.progress)
                 context.err << "\r\033[K" << std::flush;

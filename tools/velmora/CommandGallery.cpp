@@ -20,8 +20,8 @@ namespace {
 // the model only when a photo needs it.
 class TemplateMaker {
 public:
-    TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, std::ostream& err)
-        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(err)
+    TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, const CommandContext& context)
+        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(context.err), m_mirror(context.mirrorTemplates)
     {
     }
 
@@ -33,6 +33,7 @@ public:
         GreyImage image = LoadGreyImage(path);
         if (!m_recognizer) {
             m_recognizer.emplace(m_err);
+            m_recognizer->SetMirrorTemplates(m_mirror);
             m_recognizer->LoadModel(m_modelPath);
         }
         const std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer->FindOneFace(image);
@@ -45,6 +46,7 @@ private:
     std::string m_modelPath;
     std::optional<EyePair> m_eyes;
     std::ostream& m_err;
+    bool m_mirror;
     std::optional<Recognizer> m_recognizer;
 };
 
@@ -114,7 +116,7 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     Gallery gallery(options.gallery, Gallery::Access::Create);
     gallery.RequireModel(model); // before the slow part
 
-    TemplateMaker maker(modelPath, options.eyes, context.err);
+    TemplateMaker maker(modelPath, options.eyes, context);
     std::vector<std::pair<std::string, TemplateBuffer>> entries;
     std::vector<std::string> withoutFace;
     long done = 0;
@@ -211,7 +213,7 @@ int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
     };
     std::vector<Outcome> outcomes;
     const CVelmora matcher; // made before the model is loaded: making one resets the library's readiness
-    TemplateMaker maker(modelPath, options.eyes, context.err);
+    TemplateMaker maker(modelPath, options.eyes, context);
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {

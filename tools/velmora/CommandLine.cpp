@@ -28,6 +28,14 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, C
     return command;
 }
 
+// For the commands that make templates of photos.
+void AddSingleVectorOption(CLI::App* command, CommandContext& context)
+{
+    command->add_flag("--single-vector{false}", context.mirrorTemplates,
+                      "Templates of one vector per photo (its face alone) instead of two (its face and its mirror "
+                      "image's)");
+}
+
 void AddModelOption(CLI::App* command, std::string& model)
 {
     command->add_option("-m,--model", model,
@@ -130,6 +138,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                                 "Eye centres LX,LY,RX,RY used for every image (default: the first face found "
                                 "in each)");
     AddModelOption(templateCommand, templ.model);
+    AddSingleVectorOption(templateCommand, context);
 
     CompareOptions compare;
     std::string compareMode = "max";
@@ -147,6 +156,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                                "Decide same/different at this score instead of the model's calibrated one")
         ->check(CLI::Range(0.0, 1.0));
     AddModelOption(compareCommand, compare.model);
+    AddSingleVectorOption(compareCommand, context);
 
     SamplesOptions samples;
     CLI::App* samplesCommand = AddCommand(
@@ -183,6 +193,17 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     trainCommand->add_option("--refit-dim", train.refitDim,
                              "Principal coefficients the refit uses (default: all of the model's)")
         ->check(CLI::Range(1, 100000));
+    trainCommand->add_flag("--mirror", train.mirror,
+                           "refit: the mirror image of every face joins its person (twice the faces, same people)");
+    trainCommand->add_flag("--singles", train.singles,
+                           "refit: people with one face (samples made with --min-images 1) join the refit only, "
+                           "each as its face, its mirror image and the face moved by a pixel four ways");
+    trainCommand->add_option("--stats", train.statsOutput,
+                             "refit: also write the statistics of the refit's faces (an incremental data file), "
+                             "with which people can be added later ('velmora increase', 'evaluate orl --adapt')");
+    trainCommand->add_option("--max-per-person", train.maxPerPerson,
+                             "Train on the first this many faces of each person (default 0: all)")
+        ->check(CLI::Range(0, 1000000));
     trainCommand->add_option("--exclude", train.excludeList,
                              "File of person names (one per line) to leave out, e.g. the people a model is "
                              "calibrated on; needs SAMPLES.names");
@@ -231,6 +252,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                              "ends a file name: 3.pgm, Ann_Lee_0003.jpg)");
     AddEyesOption(enrolCommand, enrolEyes);
     AddModelOption(enrolCommand, enrol.model);
+    AddSingleVectorOption(enrolCommand, context);
     enrolCommand->footer(std::string("Examples:\n"
                                      "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
                                      "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
@@ -262,6 +284,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         ->check(CLI::Range(0.0, 1.0));
     AddEyesOption(identifyCommand, identifyEyes);
     AddModelOption(identifyCommand, identify.model);
+    AddSingleVectorOption(identifyCommand, context);
     identifyCommand->footer(std::string("Examples:\n"
                                         "  velmora identify --gallery staff.db visitor.jpg --top 3\n"
                                         "  velmora identify --gallery orl.db --folders data/orl --images 6-10\n"
@@ -299,12 +322,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     orlCommand->add_option("--mode", orlMode, "Matching of a probe with a person's vectors: max, mean or line")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     orlCommand->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
+    orlCommand->add_flag("--adapt", orl.adapt,
+                         "First add the enrolled people (their enrolment faces and mirror images) to the model's "
+                         "discriminant stage (IncreaseTrain on the statistics of the model's own training)");
+    orlCommand->add_option("--stats", orl.stats,
+                           "With --adapt: the statistics of the model's training (default: MODEL.stats, written by "
+                           "'velmora train --stats')");
     AddEyesOption(orlCommand, orlEyes);
     std::string orlFallback;
     orlCommand->add_option("--fallback-eyes", orlFallback,
                            "Eye centres for photos whose face is not found (else an enrolment photo is left out "
                            "and a probe counts as wrong)");
     AddModelOption(orlCommand, orl.model);
+    AddSingleVectorOption(orlCommand, context);
     orlCommand->footer(std::string("Example:\n  velmora evaluate orl data/orl --csv orl.csv\n"
                                    "A probe whose face is not found counts as wrong.\n\n") +
                        kExitCodeHelp);
@@ -319,6 +349,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     lfwCommand->add_option("PAIRS", lfw.pairs, "Pairs list (pairs_dev.txt format: folds of same then different pairs)")
         ->required();
     AddModelOption(lfwCommand, lfw.model);
+    AddSingleVectorOption(lfwCommand, context);
     lfwCommand->add_option("--train-samples", lfw.trainSamples,
                            "Instead of one model: for each fold, train on every person of this sample file (from "
                            "'velmora samples', with its .names file) who is not in the fold");
@@ -330,6 +361,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                            "With --recipe refit: principal components the discriminant stage is refit on (default 0: "
                            "all the model has)")
         ->check(CLI::Range(0, 100000));
+    lfwCommand->add_flag("--train-mirror", lfw.trainMirror, "With --recipe refit: as 'velmora train --mirror'");
+    lfwCommand->add_flag("--train-singles", lfw.trainSingles, "With --recipe refit: as 'velmora train --singles'");
     lfwCommand->add_option("--folds", lfw.folds,
                            "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
                            "threshold is used and reported, which is how a model is calibrated");

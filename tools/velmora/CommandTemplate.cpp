@@ -12,6 +12,7 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
 {
     const std::string model = ResolveModelPath(options.model);
     Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
     recognizer.LoadModel(model);
 
     std::vector<TemplateBuffer> parts;

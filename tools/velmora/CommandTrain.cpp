@@ -64,7 +64,9 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
                     << " people; this can take a while\n";
     const ScratchFolder scratch("velmora-train");
     const TrainedFold trained =
-        TrainWithout(recognizer, set, leaveOut, options.recipe, options.refitDim, scratch.path(), context.progress);
+        TrainWithout(recognizer, set, leaveOut, {options.recipe, options.refitDim, options.mirror, options.singles, options.maxPerPerson,
+                      options.statsOutput},
+                     scratch.path(), context.progress);
     if (context.progress)
         context.err << "\r\033[K" << std::flush;
     if (recognizer.velmora().SaveMatrix(options.output) != T_OK) {
@@ -83,8 +85,11 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
         w.Key("samples").Integer(trained.samples);
         w.Key("people").Integer(trained.people);
         w.Key("seconds").Number(trained.seconds);
-        if (refit)
+        if (refit) {
             w.Key("refit_dimension").Integer(trained.refitDimensions);
+            w.Key("refit_people").Integer(trained.refitPeople);
+            w.Key("refit_faces").Integer(trained.refitFaces);
+        }
         w.EndObject();
         context.out << '\n';
     } else {

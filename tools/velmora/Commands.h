@@ -65,6 +65,10 @@ struct TrainOptions {
     TrainRecipe recipe = TrainRecipe::Train;
     std::string faces;                 // the samples' normalised faces (refit; default: beside the samples)
     int refitDim = 0;                  // 0: every principal component of the model
+    bool mirror = false;               // refit: the faces' mirror images join their people
+    bool singles = false;              // refit: people with one face join, augmented
+    int maxPerPerson = 0;              // the first this many faces of each person, 0 for all
+    std::string statsOutput;           // refit: the statistics of its faces, for 'evaluate orl --adapt'
     std::string excludeList;           // people to leave out (names as in SAMPLES.names)
 };
 int RunTrain(const TrainOptions& options, const CommandContext& context);
@@ -106,6 +110,8 @@ struct EvaluateOrlOptions {
     std::optional<EyePair> eyes;
     std::optional<EyePair> fallbackEyes; // eyes for photos whose face is not found
     std::string csv;                   // per-probe results, or empty
+    bool adapt = false;                // add the enrolled people to the discriminant stage first
+    std::string stats;                 // statistics of the model's training (default MODEL.stats)
 };
 int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context);
 
@@ -116,6 +122,8 @@ struct EvaluateLfwOptions {
     std::string trainSamples;          // or: a model per fold trained on these samples
     std::string recipe = "train";      // train or refit
     int refitDimensions = 0;           // 0: all components of the trained model
+    bool trainMirror = false;          // refit: the faces' mirror images join their people
+    bool trainSingles = false;         // refit: people with one face join, augmented
     std::string folds;                 // fold numbers, e.g. "1-5" or "5"; empty: all
     CompareMode mode = CompareMode::Max;
     std::optional<EyePair> eyes;       // fixed eyes for every photo instead of finding the face

@@ -1,10 +1,12 @@
 #include "FoldTraining.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "ExitCodes.h"
+#include "FaceAugment.h"
 #include "StdoutRedirect.h"
 #include "common/ByteOrder.h"
 #include "pca/SubspaceModel.h"
@@ -38,22 +40,77 @@ TrainingSet LoadTrainingSet(const std::string& samplesPath, bool withFaces)
     return set;
 }
 
-TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::set<std::string>& leaveOut,
-                         TrainRecipe recipe, int refitDimensions, const std::string& scratchFolder,
-                         bool countersToStderr)
-{
-    std::vector<unsigned char*> samples;
+namespace {
+
+// The refit's faces: each kept person's faces (and their mirror images), then
+// the people seen once, each as its augmented six.
+struct RefitFaces {
+    std::vector<unsigned char> owned; // faces made here
+    std::vector<size_t> ownedAt;      // per made face, its offset in owned
     std::vector<unsigned char*> faces;
     std::vector<int> counts;
+};
+
+RefitFaces CollectRefitFaces(TrainingSet& set, const std::vector<size_t>& trained, const std::vector<int>& counts,
+                             const std::vector<size_t>& singles, bool mirror)
+{
+    const int side = Recognizer::kNormFaceSide;
+    const size_t length = static_cast<size_t>(set.faces.sampleLength());
+    RefitFaces r;
+    auto face = [&](int64_t index) { return set.faces.bytes.data() + index * set.faces.sampleLength(); };
+    // Pointers into owned are taken once it has its final size.
+    std::vector<std::pair<bool, size_t>> order; // (made here, index or offset)
+    for (size_t k = 0; k < trained.size(); ++k) {
+        const size_t c = trained[k];
+        const int32_t n = counts[k];
+        for (int32_t i = 0; i < n; ++i)
+            order.push_back({false, static_cast<size_t>(set.faces.firstSample[c] + i)});
+        if (mirror)
+            for (int32_t i = 0; i < n; ++i) {
+                order.push_back({true, r.owned.size()});
+                r.owned.resize(r.owned.size() + length);
+                MirrorFace(face(set.faces.firstSample[c] + i), side, r.owned.data() + order.back().second);
+            }
+        r.counts.push_back(mirror ? 2 * n : n);
+    }
+    for (size_t c : singles) {
+        const std::vector<unsigned char> six = AugmentedFaces(face(set.faces.firstSample[c]), side);
+        for (size_t i = 0; i < six.size() / length; ++i)
+            order.push_back({true, r.owned.size() + i * length});
+        r.owned.insert(r.owned.end(), six.begin(), six.end());
+        r.counts.push_back(static_cast<int>(six.size() / length));
+    }
+    for (const auto& [made, at] : order)
+        r.faces.push_back(made ? r.owned.data() + at : face(static_cast<int64_t>(at)));
+    return r;
+}
+
+} // namespace
+
+TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::set<std::string>& leaveOut,
+                         const TrainingChoices& choices, const std::string& scratchFolder,
+                         bool countersToStderr)
+{
+    const bool refit = choices.recipe == TrainRecipe::Refit;
+    if (!refit && (choices.mirror || choices.singles || !choices.statsFile.empty()))
+        throw CliError(kExitUsage, "mirror images, people seen once and statistics files belong to the refit recipe");
+    std::vector<unsigned char*> samples;
+    std::vector<int> counts;
+    std::vector<size_t> trained, singles; // classes of the principal stage; people seen once
     for (size_t c = 0; c < set.samples.counts.size(); ++c) {
         if (leaveOut.count(set.names[c]) != 0)
             continue;
-        counts.push_back(set.samples.counts[c]);
-        for (int32_t i = 0; i < set.samples.counts[c]; ++i) {
+        if (choices.singles && set.samples.counts[c] == 1) {
+            singles.push_back(c);
+            continue;
+        }
+        const int32_t n = choices.maxPerPerson > 0 ? std::min(set.samples.counts[c], choices.maxPerPerson)
+                                                    : set.samples.counts[c];
+        trained.push_back(c);
+        counts.push_back(n);
+        for (int32_t i = 0; i < n; ++i) {
             const int64_t index = set.samples.firstSample[c] + i;
             samples.push_back(set.samples.bytes.data() + index * set.samples.sampleLength());
-            if (recipe == TrainRecipe::Refit)
-                faces.push_back(set.faces.bytes.data() + index * set.faces.sampleLength());
         }
     }
     TrainedFold result;
@@ -78,23 +135,31 @@ TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::se
     const auto start = std::chrono::steady_clock::now();
     {
         const StdoutRedirect counters(countersToStderr);
-        const enumTError trained = recognizer.velmora().Train(samples.data(), set.samples.sizeA, set.samples.sizeB,
+        const enumTError status = recognizer.velmora().Train(samples.data(), set.samples.sizeA, set.samples.sizeB,
                                                               static_cast<int>(counts.size()), counts.data(), emptyFile);
-        if (trained != T_OK)
+        if (status != T_OK)
             throw CliError(kExitFailure, "training on the " + std::to_string(counts.size()) + " people of " + set.path +
-                                             " outside the fold failed (error " + std::to_string(trained) +
+                                             " outside the fold failed (error " + std::to_string(status) +
                                              "; it needs at least 210 people and more samples than people plus 205)");
-        if (recipe == TrainRecipe::Refit) {
+        if (refit) {
             // Faces are already normalised as the samples were made: no preprocessing again.
-            const int dimensions = refitDimensions > 0 ? refitDimensions : g_subspaceModel.m_nPCAEigenUsed;
+            RefitFaces faces = CollectRefitFaces(set, trained, counts, singles, choices.mirror);
+            const int dimensions = choices.refitDimensions > 0 ? choices.refitDimensions : g_subspaceModel.m_nPCAEigenUsed;
             result.refitDimensions = dimensions;
+            result.refitPeople = static_cast<int>(faces.counts.size());
+            result.refitFaces = static_cast<long>(faces.faces.size());
             const std::string refitModel = (std::filesystem::path(scratchFolder) / "refit.model").string();
-            const enumTError refit = recognizer.velmora().IncreaseTrain(
-                faces.data(), static_cast<int>(counts.size()), counts.data(), 0, false, dimensions, 0, nullptr,
-                "", refitModel.c_str());
-            if (refit != T_OK)
+            const enumTError refitted = recognizer.velmora().IncreaseTrain(
+                faces.faces.data(), static_cast<int>(faces.counts.size()), faces.counts.data(), 0, false, dimensions,
+                0, nullptr, "", refitModel.c_str());
+            if (refitted != T_OK)
                 throw CliError(kExitFailure, "refitting the discriminant stage on " + std::to_string(dimensions) +
-                                                 " components failed (error " + std::to_string(refit) + ")");
+                                                 " components failed (error " + std::to_string(refitted) + ")");
+            if (!choices.statsFile.empty() &&
+                recognizer.velmora().SaveIncreaseData(faces.faces.data(), static_cast<int>(faces.counts.size()),
+                                                      faces.counts.data(), false, dimensions, nullptr,
+                                                      choices.statsFile.c_str()) != T_OK)
+                throw CliError(kExitInput, "cannot write the statistics file " + choices.statsFile);
         }
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -65,6 +65,11 @@ std::string CalibrationPathFor(const std::string& modelPath)
     return modelPath + ".json";
 }
 
+std::string StatisticsPathFor(const std::string& modelPath)
+{
+    return modelPath + ".stats";
+}
+
 std::optional<Calibration> ReadCalibration(const std::string& modelPath)
 {
     const std::string path = CalibrationPathFor(modelPath);

@@ -22,6 +22,8 @@ struct Calibration {
 };
 
 std::string CalibrationPathFor(const std::string& modelPath);
+// The statistics of the model's training people (MODEL.stats), with which people are added to it.
+std::string StatisticsPathFor(const std::string& modelPath);
 // Empty when the file is absent; throws CliError (kExitModel) when it is present but unreadable.
 std::optional<Calibration> ReadCalibration(const std::string& modelPath);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ExitCodes.h"
+#include "FaceAugment.h"
 #include "gabor/GaborBank.h"
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
@@ -119,6 +120,14 @@ GreyImage Recognizer::DisplayFace(GreyImage& image, const EyePair& eyes, int wid
 }
 
 TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
+{
+    if (!m_mirrorTemplates)
+        return MakeOneTemplate(image, eyes);
+    GreyImage mirrored = MirroredImage(image);
+    return JoinTemplates({MakeOneTemplate(image, eyes), MakeOneTemplate(mirrored, MirroredEyes(eyes, image.width))});
+}
+
+TemplateBuffer Recognizer::MakeOneTemplate(GreyImage& image, const EyePair& eyes)
 {
     RequireEyesApart(eyes);
     int size = 0;
