@@ -1,21 +1,10 @@
 #include "lda/LDA.h"
 
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/RowTable.h"
 #include "common/VectorOps.h"
-
-namespace {
-
-double* NewDoubles(int64_t count)
-{
-    if (count < 0)
-        return nullptr;
-    return new (std::nothrow) double[static_cast<size_t>(count)];
-}
-
-} // namespace
 
 CLDA::~CLDA()
 {
@@ -31,15 +20,15 @@ bool CLDA::AllocMemory()
     // The scatter matrices are needed only by training; their failure shows later.
     delete[] m_plfSb;
     delete[] m_plfSw;
-    m_plfSb = d >= 0 ? NewDoubles(d * d) : nullptr;
-    m_plfSw = d >= 0 ? NewDoubles(d * d) : nullptr;
+    m_plfSb = d >= 0 ? NewArray<double>(d * d).release() : nullptr;
+    m_plfSw = d >= 0 ? NewArray<double>(d * d).release() : nullptr;
 
-    m_plfEigenVals = NewDoubles(k);
+    m_plfEigenVals = NewArray<double>(k).release();
     if (m_plfEigenVals == nullptr) {
         ShowMessage("AllocMemory error: m_plfEigenVals");
         return false;
     }
-    m_plfMeanVec = NewDoubles(d);
+    m_plfMeanVec = NewArray<double>(d).release();
     if (m_plfMeanVec == nullptr) {
         ShowMessage("AllocMemory error: m_plfMeanVec");
         delete[] m_plfEigenVals;

@@ -2,22 +2,13 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/VectorOps.h"
 #include "lda/LDA.h"
 #include "lda/MatrixOps.h"
 #include "lda/SVD.h"
-
-namespace {
-
-std::unique_ptr<double[]> NewDoubles(size_t count)
-{
-    return std::unique_ptr<double[]>(new (std::nothrow) double[count]);
-}
-
-} // namespace
 
 bool CLDA::SVD(double* A, int m, int n, double* W, double* V)
 {
@@ -91,9 +82,9 @@ bool CLDA::CalcScatter()
 {
     const int d = m_nFeatureVecDim;
     const size_t dd = static_cast<size_t>(d) * static_cast<size_t>(d);
-    auto u = NewDoubles(static_cast<size_t>(d));
-    auto O = NewDoubles(dd);
-    auto S = NewDoubles(dd);
+    auto u = NewArray<double>(d);
+    auto O = NewArray<double>(dd);
+    auto S = NewArray<double>(dd);
     // The scatter matrices' own allocation is not checked by AllocMemory.
     if (!u || !O || !S || m_plfSb == nullptr || m_plfSw == nullptr)
         return false;
@@ -141,7 +132,7 @@ bool CLDA::CalcEigen()
     const size_t dd = static_cast<size_t>(d) * static_cast<size_t>(d);
     std::unique_ptr<double[]> work[10];
     for (auto& w : work) {
-        w = NewDoubles(dd);
+        w = NewArray<double>(dd);
         if (!w)
             return false;
     }

@@ -6,6 +6,7 @@
 
 #include "common/File.h"
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/RowTable.h"
 #include "pca/SubspaceModel.h"
 
@@ -120,8 +121,8 @@ bool CSubspaceModel::ReadLDABlock(CFile& file, int nNum)
         ShowMessage("LDA Read Eigen error");
         return false;
     }
-    lda.m_plfEigenVals = new (std::nothrow) double[static_cast<size_t>(nNum)];
-    lda.m_plfMeanVec = new (std::nothrow) double[static_cast<size_t>(e)];
+    lda.m_plfEigenVals = NewArray<double>(nNum).release();
+    lda.m_plfMeanVec = NewArray<double>(e).release();
     if (lda.m_plfEigenVals == nullptr || lda.m_plfMeanVec == nullptr) {
         ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error");
         lda.FreeMemory();

@@ -1,10 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/OrderedProduct.h"
 #include "common/VectorOps.h"
 #include "pca/PCA.h"
@@ -14,12 +13,6 @@ namespace {
 
 constexpr double kMinStdDev = 1e-6;
 constexpr double kQLTolerance = 1e-10;
-
-template <typename T>
-std::unique_ptr<T[]> NewArray(size_t count)
-{
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
-}
 
 // Low 8 bits of the value truncated to a 32-bit integer; a value outside that
 // range (or not a number) truncates to the x86 "integer indefinite", whose low

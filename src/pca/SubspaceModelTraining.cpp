@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/OrderedProduct.h"
 #include "common/RowTable.h"
 #include "pca/SubspaceModel.h"
@@ -27,8 +28,8 @@ bool ProjectRows(const CPCA& pca, double* const* rows, int count, int nUsed, int
 {
     const size_t d = static_cast<size_t>(pca.m_nFeatureVecDim);
     const size_t used = static_cast<size_t>(nUsed);
-    std::unique_ptr<double[]> work(new (std::nothrow) double[kProjectionChunk * d]);
-    std::unique_ptr<double[]> coeffs(new (std::nothrow) double[kProjectionChunk * used]);
+    const auto work = NewArray<double>(kProjectionChunk * d);
+    const auto coeffs = NewArray<double>(kProjectionChunk * used);
     if (!work || !coeffs)
         return false;
     for (int s0 = 0; s0 < count; s0 += static_cast<int>(kProjectionChunk)) {
