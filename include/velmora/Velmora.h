@@ -66,10 +66,18 @@ struct FaceTemplate {
 };
 static_assert(sizeof(FaceTemplate) == 8, "FaceTemplate header is 8 bytes");
 
-// Receives every message the library would otherwise show to a person.
-// A null handler (the default) writes the text and a newline to stderr.
+// Receives every message the library would otherwise show to a person, as one
+// fixed text. A null handler (the default) writes the text to stderr.
 typedef void (*VelmoraMessageHandler)(const char* text, void* user);
 VELMORA_API void VelmoraSetMessageHandler(VelmoraMessageHandler handler, void* user);
+
+// The same, with the values behind the fixed text: details is a sentence such as
+// "model file: asked for 205 discriminant vectors, the file has 180" for the text
+// "nNum > m_pLDA->m_nValidEigenNum", or "" when the text says all. Installing
+// either kind of handler replaces the other. Without a handler the library writes
+// "text (details)", or the text alone, and a newline to stderr.
+typedef void (*VelmoraDetailedMessageHandler)(const char* text, const char* details, void* user);
+VELMORA_API void VelmoraSetDetailedMessageHandler(VelmoraDetailedMessageHandler handler, void* user);
 
 class VELMORA_API CVelmora {
 public:

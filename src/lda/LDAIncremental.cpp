@@ -16,6 +16,11 @@ static_assert(CLDA::kMaxSampSumDim == kIncreaseMaxDim,
 
 namespace {
 
+std::string VectorDetails(int count, int dimension)
+{
+    return Details("incremental LDA: ", count, " discriminant vectors of ", dimension, " values cannot be allocated");
+}
+
 // Releases the arrays of one training attempt on every path out of it.
 struct WorkArrays {
     double** means = nullptr;
@@ -154,12 +159,12 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
 
     m_plfEigenVals = NewArray<double>(k).release();
     if (m_plfEigenVals == nullptr) {
-        ShowMessage("AllocMemory error: m_plfEigenVals");
+        ShowMessage("AllocMemory error: m_plfEigenVals", VectorDetails(k, nDim));
         return false;
     }
     m_pplfEigenVecs = New2DPointer(k, nDim);
     if (m_pplfEigenVecs == nullptr) {
-        ShowMessage("AllocMemory error: m_pplfEigenVecs");
+        ShowMessage("AllocMemory error: m_pplfEigenVecs", VectorDetails(k, nDim));
         delete[] m_plfEigenVals;
         delete[] m_plfMeanVec;
         m_plfEigenVals = nullptr;

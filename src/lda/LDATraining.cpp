@@ -149,13 +149,13 @@ bool CLDA::CalcEigen()
 
     std::copy(m_plfSw, m_plfSw + dd, T);
     if (!SVD(T, d, d, W1, V1)) {
-        ShowMessage("CalcEigen error: SVD1 error");
+        ShowMessage("CalcEigen error: SVD1 error", Details("LDA training: the within-class scatter (", d, " x ", d, ") does not decompose"));
         return false;
     }
     for (int i = 0; i < d; ++i) {
         double& w = W1[static_cast<size_t>(i) * d + i];
         if (w < 0.0 || std::isnan(w)) {
-            ShowMessage(" CalcEigen error:  < 0 ");
+            ShowMessage(" CalcEigen error:  < 0 ", Details("LDA training: within-class scatter value ", i + 1, " of ", d, " is ", w));
             return false;
         }
         // A singular within-class scatter (more dimensions than N - Nc) has
@@ -168,7 +168,7 @@ bool CLDA::CalcEigen()
     MatrixMul(Pt, d, d, m_plfSb, d, d, Q);
     MatrixMul(Q, d, d, P, d, d, M);
     if (!SVD(M, d, d, W2, V2)) {
-        ShowMessage("CalcEigen error: SVD2 error");
+        ShowMessage("CalcEigen error: SVD2 error", Details("LDA training: the whitened between-class scatter (", d, " x ", d, ") does not decompose"));
         return false;
     }
     MatrixMul(P, d, d, V2, d, d, E);

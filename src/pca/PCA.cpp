@@ -168,7 +168,7 @@ bool CPCA::Project2SubSpace(const double* in, double* out, int nOut) const
         }
     }
     if (!allocated) {
-        ShowMessage("Project(): new memory error!");
+        ShowMessage("Project(): new memory error!", Details("projection: no memory for ", d, " feature values"));
         return false;
     }
     if (nOut > m_nMaxValidEigenVecNum)

@@ -14,6 +14,11 @@ namespace {
 constexpr double kMinStdDev = 1e-6;
 constexpr double kQLTolerance = 1e-10;
 
+std::string SortDetails(size_t eigenvalues)
+{
+    return Details("PCA training: no memory to sort ", eigenvalues, " eigenvalues");
+}
+
 // Low 8 bits of the value truncated to a 32-bit integer; a value outside that
 // range (or not a number) truncates to the x86 "integer indefinite", whose low
 // byte is 0.
@@ -106,7 +111,7 @@ bool CPCA::CalcEigenCovariance()
     auto index = NewArray<int>(D);
     auto reorder = NewArray<double>(D);
     if (!index || !reorder) {
-        ShowMessage("Alloc memory Error");
+        ShowMessage("Alloc memory Error", SortDetails(D));
         return false;
     }
     SortIndexDescending(m_plfEigenVals, index.get(), d);
@@ -149,7 +154,7 @@ bool CPCA::GramToEigenVecs()
     auto index = NewArray<int>(N);
     auto reorder = NewArray<double>(N);
     if (!index || !reorder) {
-        ShowMessage("Alloc memory Error");
+        ShowMessage("Alloc memory Error", SortDetails(N));
         return false;
     }
     SortIndexDescending(m_plfEigenVals, index.get(), n);

@@ -78,11 +78,15 @@ bool CSubspaceModel::TrainLDA(double** rows, int nClassNum, int* pnClassSampNum,
         return false;
     }
     if (nTrainSampDim > m_pPCA->m_nFeatureVecDim) {
-        ShowMessage("nTrainSampDim > m_nFeatureVecDim");
+        ShowMessage("nTrainSampDim > m_nFeatureVecDim",
+                    Details("LDA training: samples of ", nTrainSampDim, " values, the PCA takes ",
+                            m_pPCA->m_nFeatureVecDim));
         return false;
     }
     if (nPCAEigenUsed > m_pPCA->m_nMaxValidEigenVecNum) {
-        ShowMessage("nPCAEigenUsed > m_nMaxValidEigenVecNum");
+        ShowMessage("nPCAEigenUsed > m_nMaxValidEigenVecNum",
+                    Details("LDA training: asked for ", nPCAEigenUsed, " principal components, the PCA has ",
+                            m_pPCA->m_nMaxValidEigenVecNum));
         return false;
     }
     // Shorter rows than the PCA reads cannot be projected.
@@ -99,7 +103,9 @@ bool CSubspaceModel::TrainLDA(double** rows, int nClassNum, int* pnClassSampNum,
     if (count >= 1 && width >= 1 && nPCAEigenSkipped >= 0 && rows != nullptr)
         ldaRows.reset(New2DPointer(count, static_cast<int>(width)));
     if (!ldaRows) {
-        ShowMessage("pplfLDATrainSamps New2DPointer error!");
+        ShowMessage("pplfLDATrainSamps New2DPointer error!",
+                    Details("LDA training: ", total, " samples of principal components ", nPCAEigenSkipped,
+                            " to ", static_cast<int64_t>(nPCAEigenUsed) - 1, " cannot be held"));
         return false;
     }
 
