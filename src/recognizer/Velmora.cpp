@@ -1,5 +1,7 @@
 #include <velmora/Velmora.h>
 
+#include <cstdint>
+
 #include "recognizer/ModuleState.h"
 
 namespace {
@@ -32,11 +34,13 @@ CVelmora::~CVelmora() = default;
 
 bool CVelmora::GetMaxTemplateSize(int& size) const
 {
-    if (!g_recognizerReady) {
+    // A hostile vector count must not overflow the int result.
+    const int64_t bytes = int64_t{m_nTemplateVecNum} * g_templateDim * 8 + 8;
+    if (!g_recognizerReady || bytes > INT32_MAX || bytes < INT32_MIN) {
         size = 0;
         return false;
     }
-    size = m_nTemplateVecNum * g_templateDim * 8 + 8;
+    size = static_cast<int>(bytes);
     return true;
 }
 
