@@ -7,7 +7,8 @@
 namespace {
 constexpr int kNormFaceSide = 64;
 constexpr double kFaceAspect = 1.2173913043478262; // 28 / 23
-constexpr int kVersion = 230;
+constexpr int kVersion = VELMORA_VERSION_MAJOR * 100 + VELMORA_VERSION_MINOR * 10 + VELMORA_VERSION_PATCH;
+static_assert(kVersion == 230, "GetVelmoraVersion reports 230, so the project version is 2.3.0");
 } // namespace
 
 CVelmora::CVelmora()

@@ -95,7 +95,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     app.name("velmora");
     app.footer(kExitCodeHelp);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "velmora 2.3.0");
+    app.set_version_flag("--version", "velmora " VELMORA_VERSION);
 
     DetectOptions detect;
     CLI::App* detectCommand = AddCommand(app, "detect", "Find the faces in images and the centres of their eyes",
