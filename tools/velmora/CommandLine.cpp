@@ -9,16 +9,7 @@ namespace velmora_cli {
 
 namespace {
 
-constexpr const char* kExitCodeHelp =
-    "Exit codes:\n"
-    "  0  done (compare: whatever the decision)\n"
-    "  1  a library operation failed\n"
-    "  2  bad command line\n"
-    "  3  an input or output file is missing, unreadable or unwritable\n"
-    "  4  no face found (detect, enroll, identify: in at least one photo; the rest was done)\n"
-    "  5  the model is missing or cannot be loaded\n"
-    "  6  the gallery is damaged, not a gallery, busy, or was built with another model\n"
-    "  7  gallery remove: the person is not in the gallery\n";
+const std::string kExitCodeHelp = ExitCodeHelp();
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, CommandContext& context)
 {
