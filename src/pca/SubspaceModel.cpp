@@ -3,7 +3,6 @@
 #include <new>
 #include <vector>
 
-#include "common/File.h"
 #include "common/MessageSink.h"
 
 namespace {
