@@ -25,21 +25,23 @@ void VelmoraSetDetailedMessageHandler(VelmoraDetailedMessageHandler handler, voi
     g_messageUser = user;
 }
 
-void ShowMessage(const char* text, const std::string& details)
+void ShowMessage(const char* text, const char* details)
 {
     if (text == nullptr)
         text = "";
+    if (details == nullptr)
+        details = "";
     if (g_detailedHandler != nullptr) {
-        g_detailedHandler(text, details.c_str(), g_messageUser);
+        g_detailedHandler(text, details, g_messageUser);
         return;
     }
     if (g_messageHandler != nullptr) {
         g_messageHandler(text, g_messageUser);
         return;
     }
-    if (details.empty())
+    if (*details == '\0')
         std::fprintf(stderr, "%s\n", text);
     else
-        std::fprintf(stderr, "%s (%s)\n", text, details.c_str());
+        std::fprintf(stderr, "%s (%s)\n", text, details);
     std::fflush(stderr);
 }
