@@ -8,38 +8,24 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include <tarvik/Tarvik.h>
 #include <velmora/Velmora.h>
 
+#include "GreyImage.h"
+
 namespace {
 
-struct Frame {
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;
-};
+using Frame = velmora_cli::GreyImage;
 
 Frame BioIdFace()
 {
-    Frame f;
     const char* env = std::getenv("VELMORA_DATA_DIR");
     const std::filesystem::path dir =
         env ? std::filesystem::path(env) / "bioid"
             : std::filesystem::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "data" / "bioid";
-    std::ifstream pgm(dir / "BioID_0000.pgm", std::ios::binary);
-    std::string magic;
-    int maxval = 0;
-    if (!(pgm >> magic >> f.width >> f.height >> maxval) || magic != "P5" || maxval != 255 ||
-        f.width < 1 || f.height < 1)
-        return Frame{};
-    pgm.get();
-    f.pixels.resize(static_cast<size_t>(f.width) * f.height);
-    if (!pgm.read(reinterpret_cast<char*>(f.pixels.data()),
-                  static_cast<std::streamsize>(f.pixels.size())))
-        return Frame{};
+    Frame f;
+    velmora_cli::ReadGreyImage((dir / "BioID_0000.pgm").string(), f);
     return f;
 }
 

@@ -14,15 +14,14 @@
 
 #include <velmora/Velmora.h>
 
+#include "GreyImage.h"
 #include "normalize/FaceNormalizer.h"
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
 
 namespace {
 
-struct Scene {
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;
+struct Scene : velmora_cli::GreyImage {
     CPoint left, right;
 };
 
@@ -33,18 +32,14 @@ Scene SourceFace()
     const char* env = std::getenv("VELMORA_DATA_DIR");
     const std::filesystem::path dir = env ? std::filesystem::path(env) / "bioid"
                                           : std::filesystem::path(VELMORA_SOURCE_DIR) / ".." / "shared" / "data" / "bioid";
-    std::ifstream pgm(dir / "BioID_0000.pgm", std::ios::binary), eye(dir / "BioID_0000.eye");
-    std::string magic, header;
-    int maxval = 0, lx, ly, rx, ry;
-    if (pgm >> magic >> s.width >> s.height >> maxval && magic == "P5" && maxval == 255 && std::getline(eye, header) &&
-        eye >> lx >> ly >> rx >> ry) {
-        pgm.get();
-        s.pixels.resize(static_cast<size_t>(s.width) * s.height);
-        if (pgm.read(reinterpret_cast<char*>(s.pixels.data()), s.pixels.size())) {
-            s.left = lx < rx ? CPoint(lx, ly) : CPoint(rx, ry);
-            s.right = lx < rx ? CPoint(rx, ry) : CPoint(lx, ly);
-            return s;
-        }
+    std::ifstream eye(dir / "BioID_0000.eye");
+    std::string header;
+    int lx, ly, rx, ry;
+    if (std::getline(eye, header) && eye >> lx >> ly >> rx >> ry &&
+        velmora_cli::ReadGreyImage((dir / "BioID_0000.pgm").string(), s)) {
+        s.left = lx < rx ? CPoint(lx, ly) : CPoint(rx, ry);
+        s.right = lx < rx ? CPoint(rx, ry) : CPoint(lx, ly);
+        return s;
     }
     s.width = 384;
     s.height = 286;

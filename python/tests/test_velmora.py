@@ -4,6 +4,7 @@ import os
 import pathlib
 import pickle
 import re
+import struct
 import subprocess
 import sys
 import threading
@@ -174,7 +175,13 @@ def test_bad_input_raises_the_documented_errors(model, tmp_path, caplog):
     truncated.write_bytes(MODEL.read_bytes()[:-1000])
     with caplog.at_level(logging.WARNING, logger="velmora"), pytest.raises(velmora.ModelError):
         velmora.Model(truncated)
-    assert [r.getMessage() for r in caplog.records if r.name == "velmora"] == ["LDA Read Eigen error"]
+    # The message names the counts the file announces: L vectors of E values after the PCA block.
+    d, k = struct.unpack_from("<ii", MODEL.read_bytes(), 4)
+    _, count, dim = struct.unpack_from("<iii", MODEL.read_bytes(), 12 + 17 * d + 8 * k + 8 * k * d)
+    need = 8 * count * dim
+    assert [r.getMessage() for r in caplog.records if r.name == "velmora"] == [
+        f"LDA Read Eigen error (model file: {count} discriminant vectors of {dim} values need {need} bytes, "
+        f"{need - 1000} are left)"]
 
 
 def test_threads_take_turns_and_release_the_gil(model):

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <thread>
 #include <vector>
+
+#include "common/NewArray.h"
 
 namespace {
 
@@ -96,10 +97,10 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
     const size_t rowBlocks = (job.rows + kRowBlock - 1) / kRowBlock;
     if (firstBlock >= rowBlocks)
         return true;
-    std::unique_ptr<double[]> packed(new (std::nothrow) double[kInnerBlock * kColBlock]);
+    const auto packed = NewArray<double>(kInnerBlock * kColBlock);
     std::unique_ptr<double[]> aCopy;
     if (job.A.transposed)
-        aCopy.reset(new (std::nothrow) double[kRowBlock * kInnerBlock]);
+        aCopy = NewArray<double>(kRowBlock * kInnerBlock);
     if (!packed || (job.A.transposed && !aCopy))
         return false;
     double tile[kRowBlock * kPanel];

@@ -1,16 +1,16 @@
 #include "common/RowTable.h"
 
-#include <new>
+#include "common/NewArray.h"
 
 double** New2DPointer(int rows, int cols)
 {
     if (rows < 1 || cols < 1)
         return nullptr;
-    double** table = new (std::nothrow) double*[rows];
+    double** table = NewArray<double*>(rows).release();
     if (table == nullptr)
         return nullptr;
     for (int i = 0; i < rows; ++i) {
-        table[i] = new (std::nothrow) double[cols];
+        table[i] = NewArray<double>(cols).release();
         if (table[i] == nullptr) {
             for (int j = 0; j < i; ++j)
                 delete[] table[j];

@@ -72,7 +72,8 @@ int CImage::ReadPGM(CFile* file)
 
     const uint64_t pixelCount = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
     if (pixelCount > dataLength) {
-        ShowMessage(image_messages::kPGMDataLength);
+        ShowMessage(image_messages::kPGMDataLength, Details("PGM file: ", width, " x ", height, " pixels, ",
+                                                            dataLength, " bytes after the header"));
         return 0;
     }
     const uint64_t paddedWidth = (static_cast<uint64_t>(width) + 3) / 4 * 4;
@@ -100,7 +101,7 @@ int CImage::WritePGM(CFile* file)
     }
     if (GetBitCount() != 8) {
         ToDIBLayout();
-        ShowMessage(image_messages::kNotGrey8);
+        ShowMessage(image_messages::kNotGrey8, Details("PGM file: the image has ", GetBitCount(), " bits a pixel"));
         return 0;
     }
     char header[64];

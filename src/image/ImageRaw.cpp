@@ -32,7 +32,8 @@ int CImage::ReadIMG(CFile* file)
     // An empty side leaves nothing to divide by; it is as wrong as any other size.
     const uint64_t bytesPerPixel = width == 0 || height == 0 ? 0 : dataLength / (width * height);
     if (bytesPerPixel != 1 && bytesPerPixel != 3) {
-        ShowMessage(image_messages::kWrongData);
+        ShowMessage(image_messages::kWrongData, Details("img file: ", width, " x ", height, " pixels, ", dataLength,
+                                                        " bytes of them (1 or 3 a pixel wanted)"));
         return 0;
     }
     const uint64_t paddedWidth = (width + 3) / 4 * 4;
@@ -59,7 +60,8 @@ int CImage::ReadRAW(CFile* file)
     if (file == nullptr)
         return 0;
     if (file->GetLength() <= kRawPixels) {
-        ShowMessage(image_messages::kWrongData);
+        ShowMessage(image_messages::kWrongData,
+                    Details("raw file: ", file->GetLength(), " bytes, more than ", kRawPixels, " wanted"));
         return 0;
     }
     if (!NewBitmap(kRawWidth, kRawHeight, 8, kRawPixels + kColorTableAndHeader))
@@ -100,7 +102,7 @@ int CImage::WriteText(const std::string& path)
     }
     if (GetBitCount() != 8) {
         ToDIBLayout();
-        ShowMessage(image_messages::kNotGrey8);
+        ShowMessage(image_messages::kNotGrey8, Details("raw file: the image has ", GetBitCount(), " bits a pixel"));
         return 0;
     }
     CFile out;

@@ -1,21 +1,10 @@
 #include "lda/LDA.h"
 
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/RowTable.h"
 #include "common/VectorOps.h"
-
-namespace {
-
-double* NewDoubles(int64_t count)
-{
-    if (count < 0)
-        return nullptr;
-    return new (std::nothrow) double[static_cast<size_t>(count)];
-}
-
-} // namespace
 
 CLDA::~CLDA()
 {
@@ -27,28 +16,30 @@ bool CLDA::AllocMemory()
     const int64_t d = m_nFeatureVecDim;
     const int k = m_nValidEigenNum;
     const int nc = m_nClassNum;
+    const std::string sizes =
+        Details("LDA: ", k, " discriminant vectors of ", d, " values and ", nc, " class means cannot be allocated");
 
     // The scatter matrices are needed only by training; their failure shows later.
     delete[] m_plfSb;
     delete[] m_plfSw;
-    m_plfSb = d >= 0 ? NewDoubles(d * d) : nullptr;
-    m_plfSw = d >= 0 ? NewDoubles(d * d) : nullptr;
+    m_plfSb = d >= 0 ? NewArray<double>(d * d).release() : nullptr;
+    m_plfSw = d >= 0 ? NewArray<double>(d * d).release() : nullptr;
 
-    m_plfEigenVals = NewDoubles(k);
+    m_plfEigenVals = NewArray<double>(k).release();
     if (m_plfEigenVals == nullptr) {
-        ShowMessage("AllocMemory error: m_plfEigenVals");
+        ShowMessage("AllocMemory error: m_plfEigenVals", sizes);
         return false;
     }
-    m_plfMeanVec = NewDoubles(d);
+    m_plfMeanVec = NewArray<double>(d).release();
     if (m_plfMeanVec == nullptr) {
-        ShowMessage("AllocMemory error: m_plfMeanVec");
+        ShowMessage("AllocMemory error: m_plfMeanVec", sizes);
         delete[] m_plfEigenVals;
         m_plfEigenVals = nullptr;
         return false;
     }
     m_pplfEigenVecs = New2DPointer(k, static_cast<int>(d));
     if (m_pplfEigenVecs == nullptr) {
-        ShowMessage("AllocMemory error: m_pplfEigenVecs");
+        ShowMessage("AllocMemory error: m_pplfEigenVecs", sizes);
         delete[] m_plfEigenVals;
         delete[] m_plfMeanVec;
         m_plfEigenVals = nullptr;
@@ -57,7 +48,7 @@ bool CLDA::AllocMemory()
     }
     m_pplfMeanVecs = New2DPointer(nc, static_cast<int>(d));
     if (m_pplfMeanVecs == nullptr) {
-        ShowMessage("AllocMemory error: m_pplfMeanVecs");
+        ShowMessage("AllocMemory error: m_pplfMeanVecs", sizes);
         delete[] m_plfEigenVals;
         delete[] m_plfMeanVec;
         Delete2DPointer(m_pplfEigenVecs, k);

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <new>
 #include <vector>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/RowTable.h"
 #include "lda/IncrementalData.h"
 #include "lda/LDA.h"
@@ -16,11 +16,9 @@ static_assert(CLDA::kMaxSampSumDim == kIncreaseMaxDim,
 
 namespace {
 
-double* NewDoubles(int64_t count)
+std::string VectorDetails(int count, int dimension)
 {
-    if (count < 0)
-        return nullptr;
-    return new (std::nothrow) double[static_cast<size_t>(count)];
+    return Details("incremental LDA: ", count, " discriminant vectors of ", dimension, " values cannot be allocated");
 }
 
 // Releases the arrays of one training attempt on every path out of it.
@@ -93,12 +91,12 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     // The header reader has checked Nf and d against the file length.
     const int64_t d = nDim;
     WorkArrays work;
-    work.sum = NewDoubles(d);
-    work.mat = NewDoubles(d * d);
+    work.sum = NewArray<double>(d).release();
+    work.mat = NewArray<double>(d * d).release();
     if (nStoredNum > 0) {
         work.means = New2DPointer(nStoredNum, nDim);
         work.meanRows = work.means != nullptr ? nStoredNum : 0;
-        work.counts = new (std::nothrow) int[static_cast<size_t>(nStoredNum)];
+        work.counts = NewArray<int>(nStoredNum).release();
         if (work.means == nullptr || work.counts == nullptr)
             return false;
     }
@@ -115,8 +113,8 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     if (total > INT32_MAX)
         return false;
 
-    m_plfSb = NewDoubles(d * d);
-    m_plfSw = NewDoubles(d * d);
+    m_plfSb = NewArray<double>(d * d).release();
+    m_plfSw = NewArray<double>(d * d).release();
     if (m_plfSb == nullptr || m_plfSw == nullptr)
         return false;
 
@@ -144,7 +142,7 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
         m_plfSw[i] /= n;
     work.ReleaseMeans();
 
-    m_plfMeanVec = NewDoubles(d);
+    m_plfMeanVec = NewArray<double>(d).release();
     if (m_plfMeanVec == nullptr)
         return false;
     for (int j = 0; j < nDim; ++j)
@@ -159,14 +157,14 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
         k = n - m_nClassNum;
     m_nValidEigenNum = k;
 
-    m_plfEigenVals = NewDoubles(k);
+    m_plfEigenVals = NewArray<double>(k).release();
     if (m_plfEigenVals == nullptr) {
-        ShowMessage("AllocMemory error: m_plfEigenVals");
+        ShowMessage("AllocMemory error: m_plfEigenVals", VectorDetails(k, nDim));
         return false;
     }
     m_pplfEigenVecs = New2DPointer(k, nDim);
     if (m_pplfEigenVecs == nullptr) {
-        ShowMessage("AllocMemory error: m_pplfEigenVecs");
+        ShowMessage("AllocMemory error: m_pplfEigenVecs", VectorDetails(k, nDim));
         delete[] m_plfEigenVals;
         delete[] m_plfMeanVec;
         m_plfEigenVals = nullptr;

@@ -2,22 +2,13 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/VectorOps.h"
 #include "lda/LDA.h"
 #include "lda/MatrixOps.h"
 #include "lda/SVD.h"
-
-namespace {
-
-std::unique_ptr<double[]> NewDoubles(size_t count)
-{
-    return std::unique_ptr<double[]>(new (std::nothrow) double[count]);
-}
-
-} // namespace
 
 bool CLDA::SVD(double* A, int m, int n, double* W, double* V)
 {
@@ -91,9 +82,9 @@ bool CLDA::CalcScatter()
 {
     const int d = m_nFeatureVecDim;
     const size_t dd = static_cast<size_t>(d) * static_cast<size_t>(d);
-    auto u = NewDoubles(static_cast<size_t>(d));
-    auto O = NewDoubles(dd);
-    auto S = NewDoubles(dd);
+    auto u = NewArray<double>(d);
+    auto O = NewArray<double>(dd);
+    auto S = NewArray<double>(dd);
     // The scatter matrices' own allocation is not checked by AllocMemory.
     if (!u || !O || !S || m_plfSb == nullptr || m_plfSw == nullptr)
         return false;
@@ -141,7 +132,7 @@ bool CLDA::CalcEigen()
     const size_t dd = static_cast<size_t>(d) * static_cast<size_t>(d);
     std::unique_ptr<double[]> work[10];
     for (auto& w : work) {
-        w = NewDoubles(dd);
+        w = NewArray<double>(dd);
         if (!w)
             return false;
     }
@@ -158,13 +149,13 @@ bool CLDA::CalcEigen()
 
     std::copy(m_plfSw, m_plfSw + dd, T);
     if (!SVD(T, d, d, W1, V1)) {
-        ShowMessage("CalcEigen error: SVD1 error");
+        ShowMessage("CalcEigen error: SVD1 error", Details("LDA training: the within-class scatter (", d, " x ", d, ") does not decompose"));
         return false;
     }
     for (int i = 0; i < d; ++i) {
         double& w = W1[static_cast<size_t>(i) * d + i];
         if (w < 0.0 || std::isnan(w)) {
-            ShowMessage(" CalcEigen error:  < 0 ");
+            ShowMessage(" CalcEigen error:  < 0 ", Details("LDA training: within-class scatter value ", i + 1, " of ", d, " is ", w));
             return false;
         }
         // A singular within-class scatter (more dimensions than N - Nc) has
@@ -177,7 +168,7 @@ bool CLDA::CalcEigen()
     MatrixMul(Pt, d, d, m_plfSb, d, d, Q);
     MatrixMul(Q, d, d, P, d, d, M);
     if (!SVD(M, d, d, W2, V2)) {
-        ShowMessage("CalcEigen error: SVD2 error");
+        ShowMessage("CalcEigen error: SVD2 error", Details("LDA training: the whitened between-class scatter (", d, " x ", d, ") does not decompose"));
         return false;
     }
     MatrixMul(P, d, d, V2, d, d, E);

@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <memory>
-#include <new>
 
+#include "common/NewArray.h"
 #include "lda/MatrixOps.h"
 
 namespace {
 
 constexpr int kSweepBudget = 60;
 constexpr double kTolerance = 1e-7;
-
-std::unique_ptr<double[]> NewDoubles(size_t count)
-{
-    return std::unique_ptr<double[]>(new (std::nothrow) double[count]);
-}
 
 // Applies the rotation (cs, sn) to columns p and q of the rows x cols matrix x:
 // x_p := cs x_p + sn x_q, x_q := cs x_q - sn x_p.
@@ -91,9 +85,9 @@ bool CSVD::HouseholderQR(double* a, int m, int n, double* u, double* v, double e
 {
     if (a == nullptr || u == nullptr || v == nullptr || m < 1 || n < 1 || ka < std::max(m, n))
         return false;
-    auto sStore = NewDoubles(ka);
-    auto eStore = NewDoubles(ka);
-    auto wStore = NewDoubles(ka);
+    auto sStore = NewArray<double>(ka);
+    auto eStore = NewArray<double>(ka);
+    auto wStore = NewArray<double>(ka);
     if (!sStore || !eStore || !wStore)
         return false;
     double* s = sStore.get();
@@ -376,9 +370,9 @@ bool CSVD::Decompose(double* A, int m, int n, double* W, double* V)
         return false;
     const size_t mc = static_cast<size_t>(m);
     const size_t nc = static_cast<size_t>(n);
-    auto work = NewDoubles(mc * nc);
-    auto u = NewDoubles(mc * mc);
-    auto vt = NewDoubles(nc * nc);
+    auto work = NewArray<double>(mc * nc);
+    auto u = NewArray<double>(mc * mc);
+    auto vt = NewArray<double>(nc * nc);
     if (!work || !u || !vt)
         return false;
     std::copy(A, A + mc * nc, work.get());

@@ -35,7 +35,9 @@ int CTemplateSet::SetOneTemplate(int index, const double* vector)
         return 0;
     }
     if (index < 0 || index >= m_count || !IsValid()) {
-        ShowMessage("SetOneTemplate: try to set invalid template No!!");
+        ShowMessage("SetOneTemplate: try to set invalid template No!!",
+                    Details("vector index ", index, ", the set holds ", m_count, " vectors",
+                            IsValid() ? "" : " and has no memory"));
         return 0;
     }
     std::copy(vector, vector + m_dimension, m_rows[static_cast<size_t>(index)].begin());

@@ -6,6 +6,7 @@
 
 #include "common/File.h"
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/RowTable.h"
 #include "pca/SubspaceModel.h"
 
@@ -18,6 +19,17 @@ uint64_t BytesLeft(const CFile& file)
     return length > position ? length - position : 0;
 }
 
+std::string VectorCountDetails(const char* lead, int count, int dimension)
+{
+    return Details("model file: ", lead, ' ', count, " discriminant vectors of ", dimension, " values");
+}
+
+std::string ShortFileDetails(int count, const char* what, int dimension, uint64_t needed, uint64_t left)
+{
+    return Details("model file: ", count, ' ', what, ' ', dimension, " values need ", needed, " bytes, ", left,
+                   " are left");
+}
+
 } // namespace
 
 bool CSubspaceModel::SaveModel(const std::string& path, int nNum) const
@@ -28,7 +40,9 @@ bool CSubspaceModel::SaveModel(const std::string& path, int nNum) const
     }
     const CLDA& lda = *m_pLDA;
     if (nNum > lda.m_nValidEigenNum) {
-        ShowMessage("nNum > m_pLDA->m_nValidEigenNum");
+        ShowMessage("nNum > m_pLDA->m_nValidEigenNum",
+                    Details("saving the model: asked for ", nNum, " discriminant vectors, the model has ",
+                            lda.m_nValidEigenNum));
         return false;
     }
     const int l = nNum == 0 ? lda.m_nValidEigenNum : nNum;
@@ -97,13 +111,14 @@ bool CSubspaceModel::ReadLDABlock(CFile& file, int nNum)
     if (!file.ReadInt32(l) || !file.ReadInt32(e))
         return false;
     if (nNum != 0 && nNum > l) {
-        ShowMessage("nNum > m_pLDA->m_nValidEigenNum");
+        ShowMessage("nNum > m_pLDA->m_nValidEigenNum",
+                    Details("model file: asked for ", nNum, " discriminant vectors, the file has ", l));
         return false;
     }
     if (nNum == 0)
         nNum = l;
     if (nNum < 1 || e < 1) {
-        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error");
+        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error", VectorCountDetails("holds", nNum, e));
         return false;
     }
     // The LDA must read exactly the PCA components S to K - 1.
@@ -117,20 +132,21 @@ bool CSubspaceModel::ReadLDABlock(CFile& file, int nNum)
     const uint64_t left = BytesLeft(file);
     const uint64_t headBytes = 8 * (static_cast<uint64_t>(l) + static_cast<uint64_t>(e));
     if (headBytes > left) {
-        ShowMessage("LDA Read Eigen error");
+        ShowMessage("LDA Read Eigen error", ShortFileDetails(l, "discriminant values and a mean of", e,
+                                                             headBytes, left));
         return false;
     }
-    lda.m_plfEigenVals = new (std::nothrow) double[static_cast<size_t>(nNum)];
-    lda.m_plfMeanVec = new (std::nothrow) double[static_cast<size_t>(e)];
+    lda.m_plfEigenVals = NewArray<double>(nNum).release();
+    lda.m_plfMeanVec = NewArray<double>(e).release();
     if (lda.m_plfEigenVals == nullptr || lda.m_plfMeanVec == nullptr) {
-        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error");
+        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error", VectorCountDetails("no memory for", nNum, e));
         lda.FreeMemory();
         return false;
     }
     if (!file.ReadDoubles(lda.m_plfEigenVals, static_cast<size_t>(nNum)) ||
         !file.Seek(file.GetPosition() + 8 * static_cast<uint64_t>(l - nNum)) ||
         !file.ReadDoubles(lda.m_plfMeanVec, static_cast<size_t>(e))) {
-        ShowMessage("LDA Read Eigen error");
+        ShowMessage("LDA Read Eigen error", "model file: the discriminant values cannot be read");
         lda.FreeMemory();
         return false;
     }
@@ -139,19 +155,21 @@ bool CSubspaceModel::ReadLDABlock(CFile& file, int nNum)
 
     const uint64_t rowBytes = 8 * static_cast<uint64_t>(nNum) * static_cast<uint64_t>(e);
     if (rowBytes > BytesLeft(file)) {
-        ShowMessage("LDA Read Eigen error");
+        ShowMessage("LDA Read Eigen error",
+                    ShortFileDetails(nNum, "discriminant vectors of", e, rowBytes, BytesLeft(file)));
         lda.FreeMemory();
         return false;
     }
     lda.m_pplfEigenVecs = New2DPointer(nNum, e);
     if (lda.m_pplfEigenVecs == nullptr) {
-        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error");
+        ShowMessage("m_pLDA->m_pplfEigenVecs memory allocation error", VectorCountDetails("no memory for", nNum, e));
         lda.FreeMemory();
         return false;
     }
     for (int i = 0; i < nNum; ++i) {
         if (!file.ReadDoubles(lda.m_pplfEigenVecs[i], static_cast<size_t>(e))) {
-            ShowMessage("LDA Read Eigen error");
+            ShowMessage("LDA Read Eigen error",
+                        Details("model file: discriminant vector ", i + 1, " of ", nNum, " cannot be read"));
             lda.FreeMemory();
             return false;
         }

@@ -16,7 +16,9 @@ bool CSubspaceModel::IncreaseTrainLDA(double** pplfRows, int nClassNum, int* pnC
         return false;
     }
     if (nPCAEigenUsed > nLDATrainSampDim) {
-        ShowMessage("nPCAEigenUsed > nLDATrainSampDim");
+        ShowMessage("nPCAEigenUsed > nLDATrainSampDim",
+                    Details("incremental training: asked for ", nPCAEigenUsed,
+                            " principal components, the faces have ", nLDATrainSampDim));
         return false;
     }
     if (!m_pLDA)

@@ -5,20 +5,13 @@
 #include <vector>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/VectorOps.h"
 
 namespace {
 
 constexpr int kMaxEigenVecs = 800;
 constexpr double kMinStdDev = 1e-6;
-
-template <typename T>
-T* NewArray(int64_t count)
-{
-    if (count < 0)
-        return nullptr;
-    return new (std::nothrow) T[static_cast<size_t>(count)];
-}
 
 } // namespace
 
@@ -100,18 +93,18 @@ bool CPCA::SetTrainData(double** samples, int nSampNum, int nDim)
 void CPCA::AllocArrays(int64_t nEigenVals, int nRows)
 {
     const int64_t d = m_nFeatureVecDim;
-    m_pbyMeanVec = NewArray<unsigned char>(d);
-    m_plfMeanVec = NewArray<double>(d);
-    m_plfStdDevVec = NewArray<double>(d);
-    m_plfEigenVals = NewArray<double>(nEigenVals);
+    m_pbyMeanVec = NewArray<unsigned char>(d).release();
+    m_plfMeanVec = NewArray<double>(d).release();
+    m_plfStdDevVec = NewArray<double>(d).release();
+    m_plfEigenVals = NewArray<double>(nEigenVals).release();
     if (nRows < 1 || d < 1)
         return;
     // Rows one by one, so that a failure part-way releases exactly what was obtained.
-    m_pplfEigenVecs = NewArray<double*>(nRows);
+    m_pplfEigenVecs = NewArray<double*>(nRows).release();
     if (m_pplfEigenVecs == nullptr)
         return;
     for (int i = 0; i < nRows; ++i) {
-        m_pplfEigenVecs[i] = NewArray<double>(d);
+        m_pplfEigenVecs[i] = NewArray<double>(d).release();
         if (m_pplfEigenVecs[i] == nullptr) {
             for (int j = 0; j < i; ++j)
                 delete[] m_pplfEigenVecs[j];
@@ -135,7 +128,7 @@ bool CPCA::AllocTrainMemory()
         m = kMaxEigenVecs;
     m_nMaxValidEigenVecNum = m;
     if (n < d && n > 0)
-        m_plfGramMat = NewArray<double>(static_cast<int64_t>(n) * n);
+        m_plfGramMat = NewArray<double>(static_cast<int64_t>(n) * n).release();
     AllocArrays(n, m);
     const bool gramOk = !(n < d && n > 0) || m_plfGramMat != nullptr;
     return gramOk && HasProjectionArrays(m) && m_plfEigenVals != nullptr &&
@@ -175,7 +168,7 @@ bool CPCA::Project2SubSpace(const double* in, double* out, int nOut) const
         }
     }
     if (!allocated) {
-        ShowMessage("Project(): new memory error!");
+        ShowMessage("Project(): new memory error!", Details("projection: no memory for ", d, " feature values"));
         return false;
     }
     if (nOut > m_nMaxValidEigenVecNum)

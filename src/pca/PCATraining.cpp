@@ -1,10 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <memory>
-#include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/OrderedProduct.h"
 #include "common/VectorOps.h"
 #include "pca/PCA.h"
@@ -15,10 +14,9 @@ namespace {
 constexpr double kMinStdDev = 1e-6;
 constexpr double kQLTolerance = 1e-10;
 
-template <typename T>
-std::unique_ptr<T[]> NewArray(size_t count)
+std::string SortDetails(size_t eigenvalues)
 {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+    return Details("PCA training: no memory to sort ", eigenvalues, " eigenvalues");
 }
 
 // Low 8 bits of the value truncated to a 32-bit integer; a value outside that
@@ -113,7 +111,7 @@ bool CPCA::CalcEigenCovariance()
     auto index = NewArray<int>(D);
     auto reorder = NewArray<double>(D);
     if (!index || !reorder) {
-        ShowMessage("Alloc memory Error");
+        ShowMessage("Alloc memory Error", SortDetails(D));
         return false;
     }
     SortIndexDescending(m_plfEigenVals, index.get(), d);
@@ -156,7 +154,7 @@ bool CPCA::GramToEigenVecs()
     auto index = NewArray<int>(N);
     auto reorder = NewArray<double>(N);
     if (!index || !reorder) {
-        ShowMessage("Alloc memory Error");
+        ShowMessage("Alloc memory Error", SortDetails(N));
         return false;
     }
     SortIndexDescending(m_plfEigenVals, index.get(), n);

@@ -3,9 +3,16 @@
 #include <new>
 #include <vector>
 
-#include "common/File.h"
 #include "common/MessageSink.h"
-#include "common/RowTable.h"
+
+namespace {
+
+std::string FeatureCountDetails(int nInDim, const CPCA& pca)
+{
+    return Details("projection: the features have ", nInDim, " values, the model takes ", pca.m_nFeatureVecDim);
+}
+
+} // namespace
 
 bool CSubspaceModel::LoadPCA(const std::string& path, int nNum)
 {
@@ -23,11 +30,13 @@ bool CSubspaceModel::ProjectToLDA(const double* in, int nInDim, double* out, int
     if (!m_bLDAReady || !m_pPCA || !m_pLDA)
         return false;
     if (nInDim != m_pPCA->m_nFeatureVecDim) {
-        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim");
+        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim", FeatureCountDetails(nInDim, *m_pPCA));
         return false;
     }
     if (nOutDim > m_pLDA->m_nValidEigenNum) {
-        ShowMessage("nOutDim > m_pLDA->m_nValidEigenNum");
+        ShowMessage("nOutDim > m_pLDA->m_nValidEigenNum",
+                    Details("template: asked for ", nOutDim, " discriminant vectors, the model has ",
+                            m_pLDA->m_nValidEigenNum));
         return false;
     }
     const int k = m_nPCAEigenUsed;
@@ -59,11 +68,13 @@ bool CSubspaceModel::ProjectToPCA(const double* in, int nInDim, double* out, int
     if (!m_bPCAReady || !m_pPCA)
         return false;
     if (nInDim != m_pPCA->m_nFeatureVecDim) {
-        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim");
+        ShowMessage("nInDim != m_pPCA->m_nFeatureVecDim", FeatureCountDetails(nInDim, *m_pPCA));
         return false;
     }
     if (nOutDim > m_pPCA->m_nMaxValidEigenVecNum) {
-        ShowMessage("nOutDim > m_pPCA->m_nMaxValidEigenVecNum");
+        ShowMessage("nOutDim > m_pPCA->m_nMaxValidEigenVecNum",
+                    Details("PCA coefficients: asked for ", nOutDim, " principal components, the model has ",
+                            m_pPCA->m_nMaxValidEigenVecNum));
         return false;
     }
     if (!m_pPCA->Project2SubSpace(in, out, nOutDim)) {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/MessageSink.h"
+#include "common/NewArray.h"
 #include "common/OrderedProduct.h"
 #include "common/RowTable.h"
 #include "pca/SubspaceModel.h"
@@ -27,8 +28,8 @@ bool ProjectRows(const CPCA& pca, double* const* rows, int count, int nUsed, int
 {
     const size_t d = static_cast<size_t>(pca.m_nFeatureVecDim);
     const size_t used = static_cast<size_t>(nUsed);
-    std::unique_ptr<double[]> work(new (std::nothrow) double[kProjectionChunk * d]);
-    std::unique_ptr<double[]> coeffs(new (std::nothrow) double[kProjectionChunk * used]);
+    const auto work = NewArray<double>(kProjectionChunk * d);
+    const auto coeffs = NewArray<double>(kProjectionChunk * used);
     if (!work || !coeffs)
         return false;
     for (int s0 = 0; s0 < count; s0 += static_cast<int>(kProjectionChunk)) {
@@ -77,11 +78,15 @@ bool CSubspaceModel::TrainLDA(double** rows, int nClassNum, int* pnClassSampNum,
         return false;
     }
     if (nTrainSampDim > m_pPCA->m_nFeatureVecDim) {
-        ShowMessage("nTrainSampDim > m_nFeatureVecDim");
+        ShowMessage("nTrainSampDim > m_nFeatureVecDim",
+                    Details("LDA training: samples of ", nTrainSampDim, " values, the PCA takes ",
+                            m_pPCA->m_nFeatureVecDim));
         return false;
     }
     if (nPCAEigenUsed > m_pPCA->m_nMaxValidEigenVecNum) {
-        ShowMessage("nPCAEigenUsed > m_nMaxValidEigenVecNum");
+        ShowMessage("nPCAEigenUsed > m_nMaxValidEigenVecNum",
+                    Details("LDA training: asked for ", nPCAEigenUsed, " principal components, the PCA has ",
+                            m_pPCA->m_nMaxValidEigenVecNum));
         return false;
     }
     // Shorter rows than the PCA reads cannot be projected.
@@ -98,7 +103,9 @@ bool CSubspaceModel::TrainLDA(double** rows, int nClassNum, int* pnClassSampNum,
     if (count >= 1 && width >= 1 && nPCAEigenSkipped >= 0 && rows != nullptr)
         ldaRows.reset(New2DPointer(count, static_cast<int>(width)));
     if (!ldaRows) {
-        ShowMessage("pplfLDATrainSamps New2DPointer error!");
+        ShowMessage("pplfLDATrainSamps New2DPointer error!",
+                    Details("LDA training: ", total, " samples of principal components ", nPCAEigenSkipped,
+                            " to ", static_cast<int64_t>(nPCAEigenUsed) - 1, " cannot be held"));
         return false;
     }
 

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <thread>
 #include <vector>
 
+#include "common/NewArray.h"
 #include "common/OrderedProduct.h"
 
 // The two stages do exactly the arithmetic of the classical row-by-row
@@ -24,12 +24,6 @@ void Progress(const char* format, int value)
 {
     std::printf(format, value);
     std::fflush(stdout);
-}
-
-template <typename T>
-std::unique_ptr<T[]> NewArray(size_t count)
-{
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
 // ---- Householder tridiagonalisation ---------------------------------------
@@ -316,7 +310,7 @@ public:
     // the log cannot be allocated (rotations then go straight to a).
     bool UseTransposed(double* qt)
     {
-        m_log.reset(new (std::nothrow) Rotation[kCapacity]);
+        m_log = NewArray<Rotation>(kCapacity);
         if (!m_log)
             return false;
         m_qt = qt;

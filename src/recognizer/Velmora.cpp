@@ -1,11 +1,14 @@
 #include <velmora/Velmora.h>
 
+#include <cstdint>
+
 #include "recognizer/ModuleState.h"
 
 namespace {
 constexpr int kNormFaceSide = 64;
 constexpr double kFaceAspect = 1.2173913043478262; // 28 / 23
-constexpr int kVersion = 230;
+constexpr int kVersion = VELMORA_VERSION_MAJOR * 100 + VELMORA_VERSION_MINOR * 10 + VELMORA_VERSION_PATCH;
+static_assert(kVersion == 230, "GetVelmoraVersion reports 230, so the project version is 2.3.0");
 } // namespace
 
 CVelmora::CVelmora()
@@ -32,11 +35,13 @@ CVelmora::~CVelmora() = default;
 
 bool CVelmora::GetMaxTemplateSize(int& size) const
 {
-    if (!g_recognizerReady) {
+    // A hostile vector count must not overflow the int result.
+    const int64_t bytes = int64_t{m_nTemplateVecNum} * g_templateDim * 8 + 8;
+    if (!g_recognizerReady || bytes > INT32_MAX || bytes < INT32_MIN) {
         size = 0;
         return false;
     }
-    size = m_nTemplateVecNum * g_templateDim * 8 + 8;
+    size = static_cast<int>(bytes);
     return true;
 }
 

@@ -14,38 +14,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/objdetect.hpp>
 
 #include <velmora/Velmora.h>
 
 #include <tarvik/Tarvik.h>
 
+#include "GreyImage.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Grey {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> pixels;
-};
-
-bool ReadGrey(const fs::path& path, Grey& out)
-{
-    cv::Mat m = cv::imread(path.string(), cv::IMREAD_GRAYSCALE);
-    if (m.empty())
-        return false;
-    out.width = m.cols;
-    out.height = m.rows;
-    out.pixels.assign(m.data, m.data + static_cast<size_t>(m.cols) * m.rows);
-    return true;
-}
+using Grey = velmora_cli::GreyImage;
 
 struct Eyes {
     double x1, y1, x2, y2; // image-left eye first
@@ -169,7 +154,8 @@ void BioID(const fs::path& dir, bool list)
     for (const fs::path& pgm : Files(dir, ".pgm", false)) {
         Grey g;
         Eyes truth;
-        if (!ReadGrey(pgm, g) || !ReadEyeFile(fs::path(pgm).replace_extension(".eye"), truth))
+        if (!velmora_cli::ReadGreyImage(pgm.string(), g) ||
+            !ReadEyeFile(fs::path(pgm).replace_extension(".eye"), truth))
             continue;
 
         CRect face;
@@ -220,7 +206,7 @@ void DetectionRate(const char* name, const std::vector<fs::path>& files, size_t 
         if (limit && static_cast<size_t>(images) >= limit)
             break;
         Grey g;
-        if (!ReadGrey(f, g))
+        if (!velmora_cli::ReadGreyImage(f.string(), g))
             continue;
         ++images;
         CRect face;

@@ -14,70 +14,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "GreyImage.h"
 #include "normalize/FaceNormalizer.h"
 #include "preprocess/FaceMasks.h"
 #include "preprocess/FacePreprocessor.h"
 
 namespace {
-
-struct GreyImage {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> pixels;
-};
-
-// Binary PGM (P5) with a maximum grey value of 255; header comments allowed.
-bool ReadPgm(const std::filesystem::path& path, GreyImage& image)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t pos = 0;
-    const auto token = [&](std::string& out) {
-        for (;;) {
-            while (pos < data.size() && std::isspace(static_cast<unsigned char>(data[pos])))
-                ++pos;
-            if (pos < data.size() && data[pos] == '#') {
-                while (pos < data.size() && data[pos] != '\n')
-                    ++pos;
-                continue;
-            }
-            break;
-        }
-        const size_t start = pos;
-        while (pos < data.size() && !std::isspace(static_cast<unsigned char>(data[pos])))
-            ++pos;
-        out = data.substr(start, pos - start);
-        return !out.empty();
-    };
-    std::string magic, w, h, maxval;
-    if (!token(magic) || magic != "P5" || !token(w) || !token(h) || !token(maxval))
-        return false;
-    long width = 0, height = 0;
-    try {
-        width = std::stol(w);
-        height = std::stol(h);
-        if (std::stol(maxval) != 255)
-            return false;
-    } catch (...) {
-        return false;
-    }
-    ++pos; // the single whitespace byte after the maximum value
-    if (width < 1 || height < 1 || width > 100000 || height > 100000 ||
-        data.size() < pos || static_cast<uint64_t>(data.size() - pos) < static_cast<uint64_t>(width) * height)
-        return false;
-    image.width = static_cast<int>(width);
-    image.height = static_cast<int>(height);
-    image.pixels.assign(data.begin() + static_cast<std::ptrdiff_t>(pos),
-                        data.begin() + static_cast<std::ptrdiff_t>(pos + width * height));
-    return true;
-}
 
 // BioID eye file: a comment line, then LX LY RX RY of the person's eyes. The
 // result is ordered as the normaliser wants it: smaller x first.
@@ -120,11 +65,11 @@ int main(int argc, char** argv)
     std::vector<uint64_t> sum(kFacePixels, 0);
     int used = 0, skipped = 0;
     for (const auto& path : images) {
-        GreyImage image;
+        velmora_cli::GreyImage image;
         int eyes[4];
         auto eyePath = path;
         eyePath.replace_extension(".eye");
-        if (!ReadPgm(path, image) || !ReadEyes(eyePath, eyes) || eyes[2] - eyes[0] < 3) {
+        if (!velmora_cli::ReadGreyImage(path.string(), image) || !ReadEyes(eyePath, eyes) || eyes[2] - eyes[0] < 3) {
             std::fprintf(stderr, "skipped %s\n", path.filename().c_str());
             ++skipped;
             continue;

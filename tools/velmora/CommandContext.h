@@ -1,7 +1,6 @@
 #pragma once
 // What every command gets: where to write, and the options common to all of them.
 #include <ostream>
-#include <string>
 
 namespace velmora_cli {
 

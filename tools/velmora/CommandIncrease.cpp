@@ -10,7 +10,6 @@
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "Training.h"
-#include "lda/IncrementalData.h"
 
 namespace velmora_cli {
 

@@ -9,16 +9,7 @@ namespace velmora_cli {
 
 namespace {
 
-constexpr const char* kExitCodeHelp =
-    "Exit codes:\n"
-    "  0  done (compare: whatever the decision)\n"
-    "  1  a library operation failed\n"
-    "  2  bad command line\n"
-    "  3  an input or output file is missing, unreadable or unwritable\n"
-    "  4  no face found (detect, enroll, identify: in at least one photo; the rest was done)\n"
-    "  5  the model is missing or cannot be loaded\n"
-    "  6  the gallery is damaged, not a gallery, busy, or was built with another model\n"
-    "  7  gallery remove: the person is not in the gallery\n";
+const std::string kExitCodeHelp = ExitCodeHelp();
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, CommandContext& context)
 {
@@ -103,7 +94,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     app.name("velmora");
     app.footer(kExitCodeHelp);
     app.require_subcommand(1);
-    app.set_version_flag("--version", "velmora 2.3.0");
+    app.set_version_flag("--version", "velmora " VELMORA_VERSION);
 
     DetectOptions detect;
     CLI::App* detectCommand = AddCommand(app, "detect", "Find the faces in images and the centres of their eyes",

@@ -1,7 +1,6 @@
 #include <velmora/Velmora.h>
 
 #include <chrono>
-#include <filesystem>
 
 #include "Commands.h"
 #include "ExitCodes.h"
@@ -9,7 +8,6 @@
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "Training.h"
-#include "lda/IncrementalData.h"
 
 namespace velmora_cli {
 

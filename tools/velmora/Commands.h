@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <velmora/Velmora.h>
+
 #include "CommandContext.h"
 #include "FaceCollection.h"
 #include "FoldTraining.h"
@@ -15,7 +17,7 @@ namespace velmora_cli {
 // Runs the tool on a command line (argv[0] is the program name) and returns its exit code.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progress);
 
-enum class CompareMode { Max = 1, Mean = 2, Line = 3 };
+enum class CompareMode { Max = CM_MAX, Mean = CM_MEAN, Line = CM_FEATURE_LINE };
 const char* CompareModeName(CompareMode mode);
 
 struct CompareOptions {

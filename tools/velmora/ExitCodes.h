@@ -6,15 +6,41 @@
 namespace velmora_cli {
 
 enum ExitCode : int {
-    kExitOk = 0,          // done; for compare, also when the faces are judged different
-    kExitFailure = 1,     // a library operation failed (training, template creation, ...)
-    kExitUsage = 2,       // bad command line: unknown option, missing or malformed argument
-    kExitInput = 3,       // an input or output file is missing, unreadable or unwritable
-    kExitNoFace = 4,      // no face was found in an image that needs one
-    kExitModel = 5,       // the model file is missing or cannot be loaded
-    kExitGallery = 6,     // the gallery is damaged, not a gallery, busy, or was built with another model
-    kExitNotEnrolled = 7, // gallery remove: a named person is not in the gallery
+    kExitOk = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+    kExitInput = 3,
+    kExitNoFace = 4,
+    kExitModel = 5,
+    kExitGallery = 6,
+    kExitNotEnrolled = 7,
 };
+
+// The one statement of what each code means: --help prints it, and a test holds
+// the README's table of exit codes to it.
+struct ExitCodeMeaning {
+    ExitCode code;
+    const char* meaning;
+};
+inline constexpr ExitCodeMeaning kExitCodeMeanings[] = {
+    {kExitOk, "done (compare: whatever the decision)"},
+    {kExitFailure, "a library operation failed"},
+    {kExitUsage, "bad command line"},
+    {kExitInput, "an input or output file is missing, unreadable or unwritable"},
+    {kExitNoFace, "no face found (detect, enroll, identify: in at least one photo; the rest was done)"},
+    {kExitModel, "the model is missing or cannot be loaded"},
+    {kExitGallery, "the gallery is damaged, not a gallery, busy, or was built with another model"},
+    {kExitNotEnrolled, "gallery remove: the person is not in the gallery (nothing is removed)"},
+};
+
+// "Exit codes:" and a line per code, for the foot of every --help.
+inline std::string ExitCodeHelp()
+{
+    std::string help = "Exit codes:\n";
+    for (const ExitCodeMeaning& row : kExitCodeMeanings)
+        help += "  " + std::to_string(row.code) + "  " + row.meaning + "\n";
+    return help;
+}
 
 // Carries a plain-words message and the exit code to the top of the tool.
 class CliError : public std::runtime_error {

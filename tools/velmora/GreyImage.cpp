@@ -61,6 +61,16 @@ GreyImage LoadGreyImage(const std::string& path)
     return GreyFromPixels(grey.data, grey.cols, grey.rows, 1, grey.step);
 }
 
+bool ReadGreyImage(const std::string& path, GreyImage& image)
+{
+    try {
+        image = LoadGreyImage(path);
+        return true;
+    } catch (const CliError&) {
+        return false;
+    }
+}
+
 GreyImage GreyFromPixels(const unsigned char* pixels, int width, int height, int channels, size_t rowStride)
 {
     if (channels != 1 && channels != 3)

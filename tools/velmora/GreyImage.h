@@ -24,6 +24,8 @@ struct EyePair {
 
 // Throws CliError (kExitInput) naming the file when it is missing or not an image.
 GreyImage LoadGreyImage(const std::string& path);
+// The same for programs that skip such files: false, image untouched.
+bool ReadGreyImage(const std::string& path, GreyImage& image);
 
 // A grey copy of pixels held in memory (rowStride bytes from one row to the
 // next): one channel as it is, three (BGR, as OpenCV holds colour) converted

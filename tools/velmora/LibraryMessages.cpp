@@ -6,7 +6,7 @@ namespace velmora_cli {
 
 LibraryMessages::LibraryMessages(std::ostream& err) : m_err(err)
 {
-    VelmoraSetMessageHandler(&LibraryMessages::Forward, this);
+    VelmoraSetDetailedMessageHandler(&LibraryMessages::Forward, this);
 }
 
 LibraryMessages::~LibraryMessages()
@@ -14,9 +14,13 @@ LibraryMessages::~LibraryMessages()
     VelmoraSetMessageHandler(nullptr, nullptr);
 }
 
-void LibraryMessages::Forward(const char* text, void* user)
+void LibraryMessages::Forward(const char* text, const char* details, void* user)
 {
-    static_cast<LibraryMessages*>(user)->m_err << "velmora: library says: " << (text ? text : "") << '\n';
+    std::ostream& err = static_cast<LibraryMessages*>(user)->m_err;
+    err << "velmora: library says: " << text;
+    if (*details != '\0')
+        err << " (" << details << ')';
+    err << '\n';
 }
 
 } // namespace velmora_cli

@@ -13,7 +13,7 @@ public:
     LibraryMessages& operator=(const LibraryMessages&) = delete;
 
 private:
-    static void Forward(const char* text, void* user);
+    static void Forward(const char* text, const char* details, void* user);
     std::ostream& m_err;
 };
 

@@ -1,0 +1,22 @@
+# Fails unless every exit code line of `velmora --help` is a row of the README's
+# exit code table (the README's backticks aside).
+execute_process(COMMAND ${TOOL} --help OUTPUT_VARIABLE help RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "velmora --help exited with ${result}")
+endif()
+file(READ ${README} readme)
+string(REPLACE "`" "" readme "${readme}")
+# Semicolons would split the lists below.
+string(REPLACE ";" "<semicolon>" readme "${readme}")
+string(REPLACE ";" "<semicolon>" help "${help}")
+string(REGEX MATCHALL "\n  [0-9]  [^\n]+" lines "${help}")
+if(NOT lines)
+  message(FATAL_ERROR "velmora --help lists no exit codes:\n${help}")
+endif()
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^\n  ([0-9])  (.+)$" "| \\1 | \\2 |" row "${line}")
+  string(FIND "${readme}" "${row}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "README.md has no exit code row\n${row}")
+  endif()
+endforeach()
