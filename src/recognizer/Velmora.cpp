@@ -1,9 +1,9 @@
 #include <velmora/Velmora.h>
 
+#include "common/FaceSizes.h"
 #include "recognizer/ModuleState.h"
 
 namespace {
-constexpr int kNormFaceSide = 64;
 constexpr double kFaceAspect = 1.2173913043478262; // 28 / 23
 constexpr int kVersion = 230;
 } // namespace
@@ -42,8 +42,8 @@ bool CVelmora::GetMaxTemplateSize(int& size) const
 
 bool CVelmora::GetNormFaceSize(int& width, int& height) const
 {
-    width = kNormFaceSide;
-    height = kNormFaceSide;
+    width = velmora::kNormFaceSide;
+    height = velmora::kNormFaceSide;
     return true;
 }
 
