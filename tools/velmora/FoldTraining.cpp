@@ -7,8 +7,7 @@
 #include "ExitCodes.h"
 #include "StdoutRedirect.h"
 #include "common/ByteOrder.h"
-#include "pca/SubspaceModel.h"
-#include "recognizer/ModuleState.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
@@ -86,7 +85,7 @@ TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::se
                                              "; it needs at least 210 people and more samples than people plus 205)");
         if (recipe == TrainRecipe::Refit) {
             // Faces are already normalised as the samples were made: no preprocessing again.
-            const int dimensions = refitDimensions > 0 ? refitDimensions : g_subspaceModel.m_nPCAEigenUsed;
+            const int dimensions = refitDimensions > 0 ? refitDimensions : velmora::engine::LoadedModel().components;
             result.refitDimensions = dimensions;
             const std::string refitModel = (std::filesystem::path(scratchFolder) / "refit.model").string();
             const enumTError refit = recognizer.velmora().IncreaseTrain(
