@@ -37,9 +37,9 @@ ModelDimensions LoadedModel();
 // Templates of `count` normalised faces at once: templates[i], lengths[i] and
 // results[i] are bit for bit what CreateTemplate(faces[i], .., templates[i],
 // lengths[i]) of these settings writes and returns, faces changed in place as it
-// changes them. Each PCA vector is read once per call, not once per face, so a
-// few dozen faces at a time are several times quicker. Every templates[i] must
-// hold the size GetMaxTemplateSize reports for one vector.
+// changes them. Each PCA vector is read once for up to 256 faces, not once per
+// face, so a few dozen faces at a time go about twice as fast. Every
+// templates[i] must hold the size GetMaxTemplateSize reports for one vector.
 void CreateTemplates(const CVelmora& settings, unsigned char* const* faces, int count,
                      unsigned char* const* templates, int* lengths, enumCTError* results);
 

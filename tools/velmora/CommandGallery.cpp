@@ -26,9 +26,9 @@ public:
     {
     }
 
-    // Reads the file and finds its face; returns the number Take wants. Throws
-    // CliError for missing or unreadable files.
-    size_t Queue(const std::string& path)
+    // Reads the file and finds its face. Throws CliError for missing or
+    // unreadable files.
+    void Queue(const std::string& path)
     {
         Item item;
         if (IsTemplateFile(path)) {
@@ -45,13 +45,13 @@ public:
                 item.made = m_batch->Add(image, *eyes);
         }
         m_items.push_back(std::move(item));
-        return m_items.size() - 1;
     }
 
-    // The template of a queued file; nothing when the photo shows no face.
-    std::optional<TemplateBuffer> Take(size_t queued)
+    // The template of the file queued n-th (from 0); nothing when the photo
+    // shows no face.
+    std::optional<TemplateBuffer> Take(size_t n)
     {
-        Item& item = m_items.at(queued);
+        Item& item = m_items.at(n);
         if (item.given)
             return std::move(item.given);
         if (!item.made)
@@ -144,17 +144,16 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     std::vector<std::string> withoutFace;
     long done = 0;
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "enroll");
-    std::vector<size_t> queued;
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
-            queued.push_back(maker.Queue(photo));
+            maker.Queue(photo);
             progress.Update(++done);
         }
     size_t next = 0;
     for (const PhotoGroup& group : groups) {
         std::vector<TemplateBuffer> parts;
         for (const std::string& photo : group.photos) {
-            if (std::optional<TemplateBuffer> t = maker.Take(queued[next++]))
+            if (std::optional<TemplateBuffer> t = maker.Take(next++))
                 parts.push_back(std::move(*t));
             else
                 withoutFace.push_back(photo);
@@ -242,18 +241,18 @@ int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
     std::vector<Outcome> outcomes;
     TemplateMaker maker(modelPath, options.eyes, context.err);
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
-    std::vector<size_t> queued;
+    long queued = 0;
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
-            queued.push_back(maker.Queue(photo));
-            progress.Update(static_cast<long>(queued.size()));
+            maker.Queue(photo);
+            progress.Update(++queued);
         }
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
             Outcome o;
             o.photo = photo;
             o.expected = group.name;
-            if (std::optional<TemplateBuffer> probe = maker.Take(queued[outcomes.size()])) {
+            if (std::optional<TemplateBuffer> probe = maker.Take(outcomes.size())) {
                 o.face = true;
                 o.ranked = RankPeople(*probe, people, options.mode);
                 o.answer = Decide(o.ranked, threshold);

@@ -131,13 +131,13 @@ std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
 size_t TemplateBatch::Add(GreyImage& image, const EyePair& eyes)
 {
     RequireEyesApart(eyes);
-    if (m_size == 0 && (!m_recognizer.m_velmora.GetMaxTemplateSize(m_size) || m_size < 8)) {
+    if (m_size == 0 && (!m_recognizer.velmora().GetMaxTemplateSize(m_size) || m_size < 8)) {
         m_size = 0;
         throw CliError(kExitModel, "no model is loaded");
     }
     const size_t at = m_faces.size();
     m_faces.resize(at + velmora::kNormFacePixels);
-    if (m_recognizer.m_velmora.GetNormFace(image.data(), image.width, image.height, Left(eyes), Right(eyes),
+    if (m_recognizer.velmora().GetNormFace(image.data(), image.width, image.height, Left(eyes), Right(eyes),
                                            m_faces.data() + at) != GF_OK)
         throw CliError(kExitFailure, "the template could not be made (error " + std::to_string(CT_FAILED) + ")");
     const size_t index = m_made.size() + at / velmora::kNormFacePixels;
@@ -165,7 +165,7 @@ void TemplateBatch::Flush()
         faces[i] = m_faces.data() + i * velmora::kNormFacePixels;
         templates[i] = made[i].data();
     }
-    velmora::engine::CreateTemplates(m_recognizer.m_velmora, faces.data(), static_cast<int>(count), templates.data(),
+    velmora::engine::CreateTemplates(m_recognizer.velmora(), faces.data(), static_cast<int>(count), templates.data(),
                                      lengths.data(), results.data());
     m_faces.clear();
     for (size_t i = 0; i < count; ++i) {

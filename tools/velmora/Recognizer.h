@@ -59,7 +59,6 @@ public:
     CVelmora& velmora() { return m_velmora; }
 
 private:
-    friend class TemplateBatch;
 
     LibraryMessages m_messages;
     CVelmora m_velmora;
