@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,7 @@
 #include "Recognizer.h"
 #include "TemplateFile.h"
 #include "common/ByteOrder.h"
+#include "recognizer/Engine.h"
 
 namespace py = pybind11;
 using namespace velmora_cli;
@@ -69,9 +71,8 @@ public:
 // ---------------------------------------------------------------- the library's shared state
 
 // The library keeps one model, one face detector and their work areas for the
-// whole process, and any new CVelmora resets its readiness. So the module owns
-// one Recognizer, remembers which model is loaded in it, and lets one call in
-// at a time.
+// whole process. So the module owns one Recognizer, remembers which model is
+// loaded in it, and lets one call in at a time.
 class Library {
 public:
     // Never destroyed: Python may still call in while the interpreter shuts down.
@@ -322,10 +323,10 @@ py::array_t<double> Vectors(const Template& t)
     return vectors;
 }
 
-double Score(Library& library, const TemplateBuffer& a, const TemplateBuffer& b, CompareMode mode)
+double Score(const TemplateBuffer& a, const TemplateBuffer& b, CompareMode mode)
 {
     const double score =
-        library.Tool().velmora().CompareTemplate(a.data(), a.size(), b.data(), b.size(), static_cast<int>(mode));
+        velmora::engine::CompareTemplates(a.data(), a.size(), b.data(), b.size(), static_cast<int>(mode));
     if (score < 0.0)
         throw CliError(kExitUsage, "the templates differ in dimension (made with different models?)");
     return score;
@@ -361,6 +362,18 @@ public:
         return r.MakeTemplate(image, EyesOrFirstFace(r, image, eyes, what));
     }
 
+    // The same for many images, made in batches; what(i) names image i.
+    std::vector<TemplateBuffer> MakeAll(Library& library, std::vector<GreyImage>& images,
+                                        const std::optional<EyePair>& eyes,
+                                        const std::function<std::string(size_t)>& what) const
+    {
+        Recognizer& r = library.WithModel(m_path, m_identity);
+        TemplateBatch batch(r);
+        for (size_t i = 0; i < images.size(); ++i)
+            batch.Add(images[i], EyesOrFirstFace(r, images[i], eyes, what(i)));
+        return std::move(batch.Templates());
+    }
+
     Template MakeOne(const py::handle& image, const py::object& eyes) const
     {
         GreyImage grey = ToGrey(image);
@@ -376,8 +389,9 @@ public:
         const std::optional<EyePair> given = OptionalEyes(eyes);
         return Serialised([&](Library& library) {
             std::vector<Template> made;
-            for (size_t i = 0; i < greys.size(); ++i)
-                made.push_back({Make(library, greys[i], given, "image " + std::to_string(i))});
+            for (TemplateBuffer& t :
+                 MakeAll(library, greys, given, [](size_t i) { return "image " + std::to_string(i); }))
+                made.push_back({std::move(t)});
             return made;
         });
     }
@@ -394,7 +408,7 @@ public:
     {
         const CompareMode m = ToMode(mode);
         const TemplateBuffer ta = TemplateOf(a), tb = TemplateOf(b);
-        return Serialised([&](Library& library) { return Score(library, ta, tb, m); });
+        return Serialised([&](Library&) { return Score(ta, tb, m); });
     }
 
     bool SamePerson(const py::handle& a, const py::handle& b, const std::string& mode) const
@@ -441,10 +455,12 @@ public:
         // Templates as they are; photos are read now, while the GIL is held.
         std::vector<std::optional<TemplateBuffer>> given;
         std::vector<GreyImage> photos;
+        std::vector<size_t> photoItems; // the item number of each photo
         for (const py::object& item : list) {
             if (py::isinstance<Template>(item)) {
                 given.emplace_back(item.cast<const Template&>().bytes);
             } else {
+                photoItems.push_back(given.size());
                 given.emplace_back();
                 photos.push_back(ToGrey(item));
             }
@@ -452,12 +468,15 @@ public:
         const std::optional<EyePair> fixedEyes = OptionalEyes(eyes);
         return Serialised([&](Library& library) {
             Gallery& gallery = Open();
+            std::vector<TemplateBuffer> made;
+            if (!photos.empty())
+                made = m_model->MakeAll(library, photos, fixedEyes, [&](size_t p) {
+                    return "photo " + std::to_string(photoItems[p]) + " of " + name;
+                });
             std::vector<TemplateBuffer> parts;
             size_t photo = 0;
             for (size_t i = 0; i < given.size(); ++i)
-                parts.push_back(given[i] ? *given[i]
-                                         : m_model->Make(library, photos[photo++], fixedEyes,
-                                                         "photo " + std::to_string(i) + " of " + name));
+                parts.push_back(given[i] ? *given[i] : std::move(made[photo++]));
             const TemplateBuffer joined = parts.size() == 1 ? parts[0] : JoinTemplates(parts);
             return gallery.Enrol({{name, joined}}, m_model->identity()).at(0).vectors;
         });
@@ -469,10 +488,10 @@ public:
             throw CliError(kExitUsage, "top must be 1 or more");
         const CompareMode m = ToMode(mode);
         const TemplateBuffer p = m_model->TemplateOf(probe);
-        return Serialised([&](Library& library) {
+        return Serialised([&](Library&) {
             const Gallery& gallery = Open();
             std::vector<std::pair<std::string, double>> best;
-            for (const Candidate& c : RankPeople(library.Tool().velmora(), p, gallery.People(true), m)) {
+            for (const Candidate& c : RankPeople(p, gallery.People(true), m)) {
                 if (best.size() == static_cast<size_t>(top))
                     break;
                 best.emplace_back(c.name, c.score);
@@ -784,7 +803,7 @@ as the library keeps one model and one detector per process.)";
         "compare",
         [](const Template& a, const Template& b, const std::string& mode) {
             const CompareMode m = ToMode(mode);
-            return Serialised([&](Library& library) { return Score(library, a.bytes, b.bytes, m); });
+            return Serialised([&](Library&) { return Score(a.bytes, b.bytes, m); });
         },
         py::arg("a"), py::arg("b"), py::arg("mode") = "max",
         "The similarity of two templates, 0..1 (no model needed). mode: 'max' (best pair of vectors),\n"

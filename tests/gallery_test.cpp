@@ -260,19 +260,18 @@ TEST(GalleryPhotoSelection, PhotosComeInNumberOrder)
 
 TEST(GalleryIdentification, RanksByScoreAndAnswersUnknownBelowTheThreshold)
 {
-    const CVelmora matcher;
     // b's best vector is at 45 degrees to the probe and ties with a.
     const std::vector<GalleryPerson> people = {
         {"c", TemplateOf({{0, 1}}), 1, ""}, {"b", TemplateOf({{1, 1}, {-1, 0}}), 2, ""}, {"a", TemplateOf({{1, 1}}), 1, ""}};
     const double at45 = (std::sqrt(0.5) + 1.0) * 0.5;
-    const auto ranked = RankPeople(matcher, TemplateOf({{1, 0}}), people, CompareMode::Max);
+    const auto ranked = RankPeople(TemplateOf({{1, 0}}), people, CompareMode::Max);
     const std::vector<Candidate> expected = {{"a", at45}, {"b", at45}, {"c", 0.5}};
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(ranked.at(i).name, expected[i].name);
         EXPECT_NEAR(ranked.at(i).score, expected[i].score, 1e-15);
     }
     // Mean mode: b's mean vector (0, 0.5) is orthogonal to the probe.
-    const auto mean = RankPeople(matcher, TemplateOf({{1, 0}}), people, CompareMode::Mean);
+    const auto mean = RankPeople(TemplateOf({{1, 0}}), people, CompareMode::Mean);
     EXPECT_EQ(mean[0].name, "a");
     EXPECT_NEAR(mean[1].score, 0.5, 1e-15);
 
@@ -280,7 +279,7 @@ TEST(GalleryIdentification, RanksByScoreAndAnswersUnknownBelowTheThreshold)
     EXPECT_EQ(Decide(ranked, at45), "a");        // the threshold itself is reached
     EXPECT_EQ(Decide(ranked, 0.9), std::nullopt); // below it: unknown
     EXPECT_EQ(Decide({}, std::nullopt), std::nullopt);
-    EXPECT_THROW(RankPeople(matcher, TemplateOf({{1, 0, 0}}), people, CompareMode::Max), CliError);
+    EXPECT_THROW(RankPeople(TemplateOf({{1, 0, 0}}), people, CompareMode::Max), CliError);
 }
 
 

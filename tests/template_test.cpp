@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "gabor/GaborBank.h"
 #include "pca/SubspaceModel.h"
 #include "preprocess/FacePreprocessor.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
 #include "support/HandModel.h"
@@ -204,4 +206,75 @@ TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
     EXPECT_TRUE(g_recognizerReady);
     EXPECT_EQ(Make(face.data(), templ), -1); // the model's own flags were cleared
     EXPECT_EQ(m_messages.texts(), std::vector<std::string>{"LDA Read Eigen error"});
+}
+
+// Templates made in batches, with the faces as the lanes of the projection,
+// equal CreateTemplate's one at a time bit for bit under a dense model (where
+// any other summation order shows): below, across and above the lane width,
+// with a missing face, and with faces preprocessed in place. The engine's
+// features are those CreateTemplate projects.
+TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
+{
+    std::mt19937 rng(11);
+    std::normal_distribution<double> normal;
+    HandModel m;
+    m.d = kFeatureDim, m.k = 40, m.s = 2, m.e = 38, m.l = 200;
+    for (int j = 0; j < m.d; ++j) {
+        m.mean.push_back(300.0 * normal(rng));
+        m.stdDev.push_back(j % 5 == 0 ? 0.0 : 100.0 + 90.0 * normal(rng));
+    }
+    auto rows = [&](int count, int size) {
+        std::vector<std::vector<double>> r(static_cast<size_t>(count), std::vector<double>(static_cast<size_t>(size)));
+        for (auto& row : r)
+            for (double& v : row)
+                v = normal(rng);
+        return r;
+    };
+    m.eigenVecs = rows(m.k, m.d);
+    m.ldaVecs = rows(m.l, m.e);
+    m.eigenVals.assign(static_cast<size_t>(m.k), 1.0);
+    m.ldaEigenVals.assign(static_cast<size_t>(m.l), 1.0);
+    m.ldaMean.assign(static_cast<size_t>(m.e), 0.0);
+    ScratchDir dir;
+    CVelmora velmora;
+    ASSERT_TRUE(velmora.Initialize(dir.Write("dense.bin", m.Bytes()).c_str(), nullptr));
+
+    std::uniform_int_distribution<int> grey(0, 255);
+    for (const int count : {1, 7, 13, 40}) {
+        velmora.m_bPreprocessNormFace = count == 40 ? 0 : 1;
+        std::vector<Bytes> faces(static_cast<size_t>(count), Bytes(4096)), made(faces.size(), Bytes(1608));
+        for (Bytes& face : faces)
+            for (unsigned char& p : face)
+                p = static_cast<unsigned char>(grey(rng));
+        std::vector<Bytes> expectedFaces = faces, expected = made;
+        std::vector<unsigned char*> facePtrs, madePtrs;
+        for (size_t i = 0; i < faces.size(); ++i) {
+            facePtrs.push_back(i == 5 ? nullptr : faces[i].data());
+            madePtrs.push_back(made[i].data());
+        }
+        std::vector<int> lengths(faces.size()), expectedLengths(faces.size());
+        std::vector<enumCTError> results(faces.size());
+        velmora::engine::CreateTemplates(velmora, facePtrs.data(), count, madePtrs.data(), lengths.data(),
+                                         results.data());
+        for (size_t i = 0; i < faces.size(); ++i) {
+            const enumCTError one = velmora.CreateTemplate(i == 5 ? nullptr : expectedFaces[i].data(), 64, 64,
+                                                           expected[i].data(), expectedLengths[i]);
+            ASSERT_EQ(results[i], one) << count << " faces, face " << i;
+            EXPECT_EQ(one, i == 5 ? CT_FAILED : CT_OK);
+            EXPECT_EQ(made[i], expected[i]) << count << " faces, face " << i;
+            EXPECT_EQ(faces[i], expectedFaces[i]);
+            EXPECT_EQ(lengths[i], expectedLengths[i]);
+        }
+    }
+
+    velmora.m_bPreprocessNormFace = 1; // the face is then left as it is
+    Bytes face(4096), direct(1608), viaFeatures(1608);
+    for (unsigned char& p : face)
+        p = static_cast<unsigned char>(grey(rng));
+    int length = 0;
+    ASSERT_EQ(velmora.CreateTemplate(face.data(), 64, 64, direct.data(), length), CT_OK);
+    const std::vector<double> features = velmora::engine::FaceFeatures(face.data());
+    ASSERT_EQ(features.size(), static_cast<size_t>(kFeatureDim));
+    ASSERT_EQ(velmora::engine::TemplateFromFeatures(features.data(), viaFeatures.data(), length), CT_OK);
+    EXPECT_EQ(viaFeatures, direct);
 }

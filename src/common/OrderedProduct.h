@@ -49,6 +49,16 @@ bool OrderedProduct(MatrixView A, MatrixView B, double* C, size_t ldc, size_t ro
 bool OrderedProduct(MatrixView A, MatrixView B, double* const* CRows, size_t rows, size_t cols,
                     size_t inner, int threads = 1);
 
+// out[i] = VectorDot(v, rows[i], n) for i < nRows, bit for bit, computed several
+// rows at a time.
+void DotRows(const double* v, const double* const* rows, int nRows, int n, double* out);
+
+// out[b][i] = VectorDot(v[b], rows[i], n) for b < count and i < nRows, bit for
+// bit as DotRows gives them, with the vectors as the lanes of one product so
+// that each row is read once for all of them.
+void DotRowsBatch(const double* const* v, int count, const double* const* rows, int nRows, int n,
+                  double* const* out);
+
 // Threads the training code may use: the hardware concurrency, at most 2,
 // unless VELMORA_THREADS sets another positive number.
 int TrainingThreads();

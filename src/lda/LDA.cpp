@@ -3,8 +3,8 @@
 
 #include "common/MessageSink.h"
 #include "common/NewArray.h"
+#include "common/OrderedProduct.h"
 #include "common/RowTable.h"
-#include "common/VectorOps.h"
 
 CLDA::~CLDA()
 {
@@ -80,6 +80,11 @@ bool CLDA::FreeMemory()
 
 bool CLDA::Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) const
 {
+    return Project2SubSpace(&plfIn, 1, &plfOut, nOutDim);
+}
+
+bool CLDA::Project2SubSpace(const double* const* pplfIn, int count, double* const* pplfOut, int nOutDim) const
+{
     if (!m_bLDAReady) {
         ShowMessage("Project2SubSpace error: m_bLDAReady = false");
         return false;
@@ -87,7 +92,6 @@ bool CLDA::Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) co
     // A ready object always holds its vectors; this only guards a misused one.
     if (nOutDim > 0 && (m_pplfEigenVecs == nullptr || nOutDim > m_nValidEigenNum))
         return false;
-    for (int i = 0; i < nOutDim; ++i)
-        plfOut[i] = VectorDot(plfIn, m_pplfEigenVecs[i], m_nFeatureVecDim);
+    DotRowsBatch(pplfIn, count, m_pplfEigenVecs, nOutDim, m_nFeatureVecDim, pplfOut);
     return true;
 }

@@ -22,6 +22,8 @@ public:
     bool FreeMemory();
     // plfOut[i] = plfIn . eigenvector i for i < nOutDim; the input is not centred.
     bool Project2SubSpace(const double* plfIn, double* plfOut, int nOutDim) const;
+    // The same for `count` inputs at once, each result bit for bit the one above.
+    bool Project2SubSpace(const double* const* pplfIn, int count, double* const* pplfOut, int nOutDim) const;
 
     // Batch training on N = sum of the class counts samples of nDim values,
     // grouped by class. A class count below 1 is refused.

@@ -15,47 +15,6 @@ constexpr double kMinStdDev = 1e-6;
 
 } // namespace
 
-void DotRows(const double* v, const double* const* rows, int nRows, int n, double* out)
-{
-    // Eight rows share each pass over v: eight independent sums keep the
-    // floating-point units busy, and each still adds its terms in index order
-    // from 0.0, exactly as VectorDot does.
-    constexpr int kBlock = 8;
-    int i = 0;
-    for (; i + kBlock <= nRows; i += kBlock) {
-        const double* r0 = rows[i];
-        const double* r1 = rows[i + 1];
-        const double* r2 = rows[i + 2];
-        const double* r3 = rows[i + 3];
-        const double* r4 = rows[i + 4];
-        const double* r5 = rows[i + 5];
-        const double* r6 = rows[i + 6];
-        const double* r7 = rows[i + 7];
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0, s5 = 0.0, s6 = 0.0, s7 = 0.0;
-        for (int j = 0; j < n; ++j) {
-            const double x = v[j];
-            s0 += x * r0[j];
-            s1 += x * r1[j];
-            s2 += x * r2[j];
-            s3 += x * r3[j];
-            s4 += x * r4[j];
-            s5 += x * r5[j];
-            s6 += x * r6[j];
-            s7 += x * r7[j];
-        }
-        out[i] = s0;
-        out[i + 1] = s1;
-        out[i + 2] = s2;
-        out[i + 3] = s3;
-        out[i + 4] = s4;
-        out[i + 5] = s5;
-        out[i + 6] = s6;
-        out[i + 7] = s7;
-    }
-    for (; i < nRows; ++i)
-        out[i] = VectorDot(v, rows[i], n);
-}
-
 CPCA::~CPCA()
 {
     FreeMemory();
@@ -157,12 +116,19 @@ bool CPCA::HasProjectionArrays(int nOut) const
 
 bool CPCA::Project2SubSpace(const double* in, double* out, int nOut) const
 {
+    return Project2SubSpace(&in, 1, &out, nOut);
+}
+
+bool CPCA::Project2SubSpace(const double* const* in, int count, double* const* out, int nOut) const
+{
     const int d = m_nFeatureVecDim;
     std::vector<double> work;
-    bool allocated = d >= 0;
+    std::vector<double*> rows;
+    bool allocated = d >= 0 && count >= 0;
     if (allocated) {
         try {
-            work.resize(static_cast<size_t>(d));
+            work.resize(static_cast<size_t>(d) * static_cast<size_t>(count));
+            rows.resize(static_cast<size_t>(count));
         } catch (const std::bad_alloc&) {
             allocated = false;
         }
@@ -174,20 +140,27 @@ bool CPCA::Project2SubSpace(const double* in, double* out, int nOut) const
     if (nOut > m_nMaxValidEigenVecNum)
         return false;
     // A partly released object (failed load or training) projects nothing.
-    if (!HasProjectionArrays(nOut) || (d > 0 && in == nullptr) || (nOut > 0 && out == nullptr))
+    if (!HasProjectionArrays(nOut) || (count > 0 && in == nullptr) || (count > 0 && nOut > 0 && out == nullptr))
         return false;
+    for (int b = 0; b < count; ++b)
+        if ((d > 0 && in[b] == nullptr) || (nOut > 0 && out[b] == nullptr))
+            return false;
 
-    std::copy(in, in + d, work.begin());
-    for (int k = 0; k < d; ++k) {
-        // Constant components (and not-a-number deviations) pass through untouched.
-        if (m_plfStdDevVec[k] > kMinStdDev)
-            work[k] = (work[k] - m_plfMeanVec[k]) / m_plfStdDevVec[k];
+    for (int b = 0; b < count; ++b) {
+        double* w = work.data() + static_cast<size_t>(b) * static_cast<size_t>(d);
+        rows[static_cast<size_t>(b)] = w;
+        std::copy(in[b], in[b] + d, w);
+        for (int k = 0; k < d; ++k) {
+            // Constant components (and not-a-number deviations) pass through untouched.
+            if (m_plfStdDevVec[k] > kMinStdDev)
+                w[k] = (w[k] - m_plfMeanVec[k]) / m_plfStdDevVec[k];
+        }
     }
     if (d == 0) {
-        for (int i = 0; i < nOut; ++i)
-            out[i] = 0.0;
+        for (int b = 0; b < count; ++b)
+            std::fill(out[b], out[b] + nOut, 0.0);
         return true;
     }
-    DotRows(work.data(), m_pplfEigenVecs, nOut, d, out);
+    DotRowsBatch(rows.data(), count, m_pplfEigenVecs, nOut, d, out);
     return true;
 }

@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string>
 
-class CFile;
+#include "common/OrderedProduct.h"
 
-// out[i] = VectorDot(v, rows[i], n) for i < nRows, bit for bit, computed several
-// rows at a time.
-void DotRows(const double* v, const double* const* rows, int nRows, int n, double* out);
+class CFile;
 
 class CPCA {
 public:
@@ -30,6 +28,8 @@ public:
     // Standardises a copy of `in` (components with a deviation above 1e-6 only)
     // and writes its first nOut principal components to `out`.
     bool Project2SubSpace(const double* in, double* out, int nOut) const;
+    // The same for `count` vectors at once, each result bit for bit the one above.
+    bool Project2SubSpace(const double* const* in, int count, double* const* out, int nOut) const;
     // Reads the PCA block that starts every model file; nNum > 0 keeps only the
     // first nNum eigenvector rows.
     bool ReadPCAFile(const std::string& path, int nNum);

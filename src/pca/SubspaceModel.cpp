@@ -27,6 +27,12 @@ bool CSubspaceModel::LoadPCA(const std::string& path, int nNum)
 
 bool CSubspaceModel::ProjectToLDA(const double* in, int nInDim, double* out, int nOutDim) const
 {
+    return ProjectToLDA(&in, 1, nInDim, &out, nOutDim);
+}
+
+bool CSubspaceModel::ProjectToLDA(const double* const* in, int count, int nInDim, double* const* out,
+                                  int nOutDim) const
+{
     if (!m_bLDAReady || !m_pPCA || !m_pLDA)
         return false;
     if (nInDim != m_pPCA->m_nFeatureVecDim) {
@@ -42,21 +48,30 @@ bool CSubspaceModel::ProjectToLDA(const double* in, int nInDim, double* out, int
     const int k = m_nPCAEigenUsed;
     const int s = m_nPCAEigenSkipped;
     std::vector<double> work;
-    bool ok = k >= 0;
+    std::vector<double*> rows;
+    bool ok = k >= 0 && count >= 0;
     if (ok) {
         try {
-            work.resize(static_cast<size_t>(k));
+            work.resize(static_cast<size_t>(k) * static_cast<size_t>(count));
+            rows.resize(static_cast<size_t>(count));
         } catch (const std::bad_alloc&) {
             ok = false;
         }
     }
-    if (!ok || !m_pPCA->Project2SubSpace(in, work.data(), k)) {
+    for (size_t b = 0; ok && b < rows.size(); ++b)
+        rows[b] = work.data() + b * static_cast<size_t>(k);
+    if (!ok || !m_pPCA->Project2SubSpace(in, count, rows.data(), k)) {
         ShowMessage("m_pPCA->Project2SubSpace error");
         return false;
     }
     // The LDA reads components S to K - 1; a stage of another width cannot be fed.
-    if (s < 0 || s > k || m_pLDA->m_nFeatureVecDim != k - s ||
-        !m_pLDA->Project2SubSpace(work.data() + s, out, nOutDim)) {
+    if (s < 0 || s > k || m_pLDA->m_nFeatureVecDim != k - s) {
+        ShowMessage("m_pLDA->Project2SubSpace error");
+        return false;
+    }
+    for (double*& row : rows)
+        row += s;
+    if (!m_pLDA->Project2SubSpace(rows.data(), count, out, nOutDim)) {
         ShowMessage("m_pLDA->Project2SubSpace error");
         return false;
     }

@@ -24,6 +24,9 @@ public:
     bool LoadModel(const std::string& path, int nNum);
     // Feature vector -> nOutDim template values through both stages.
     bool ProjectToLDA(const double* in, int nInDim, double* out, int nOutDim) const;
+    // The same for `count` feature vectors at once, each result bit for bit the
+    // one above, with one check and message for all.
+    bool ProjectToLDA(const double* const* in, int count, int nInDim, double* const* out, int nOutDim) const;
     // Feature vector -> its first nOutDim principal components.
     bool ProjectToPCA(const double* in, int nInDim, double* out, int nOutDim) const;
 

@@ -1,11 +1,10 @@
 #include <velmora/Velmora.h>
 
 #include <cstdint>
-
+#include "common/FaceSizes.h"
 #include "recognizer/ModuleState.h"
 
 namespace {
-constexpr int kNormFaceSide = 64;
 constexpr double kFaceAspect = 1.2173913043478262; // 28 / 23
 constexpr int kVersion = VELMORA_VERSION_MAJOR * 100 + VELMORA_VERSION_MINOR * 10 + VELMORA_VERSION_PATCH;
 static_assert(kVersion == 230, "GetVelmoraVersion reports 230, so the project version is 2.3.0");
@@ -47,8 +46,8 @@ bool CVelmora::GetMaxTemplateSize(int& size) const
 
 bool CVelmora::GetNormFaceSize(int& width, int& height) const
 {
-    width = kNormFaceSide;
-    height = kNormFaceSide;
+    width = velmora::kNormFaceSide;
+    height = velmora::kNormFaceSide;
     return true;
 }
 

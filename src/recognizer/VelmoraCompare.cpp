@@ -5,6 +5,7 @@
 
 #include "common/ByteOrder.h"
 #include "matching/TemplateSet.h"
+#include "recognizer/Engine.h"
 
 namespace {
 
@@ -67,6 +68,12 @@ double CVelmora::CompareTemplate(const unsigned char* templateA, const unsigned 
 
 double CVelmora::CompareTemplate(const unsigned char* templateA, size_t lengthA,
                                  const unsigned char* templateB, size_t lengthB, int mode) const
+{
+    return velmora::engine::CompareTemplates(templateA, lengthA, templateB, lengthB, mode);
+}
+
+double velmora::engine::CompareTemplates(const unsigned char* templateA, size_t lengthA,
+                                         const unsigned char* templateB, size_t lengthB, int mode)
 {
     if (templateA == nullptr || templateB == nullptr)
         return kInvalid;

@@ -1,14 +1,50 @@
 #include <velmora/Velmora.h>
 
 #include "gabor/GaborBank.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
+#include "recognizer/ReducedFace.h"
+
+namespace {
+
+// The module-wide bank's magnitudes of a 32 x 32 reduced face; the count written.
+int BankFeatures(const unsigned char* face32, double* feature)
+{
+    g_gaborBank.LoadFace(face32);
+    const int n = g_gaborBank.ExtractFeatures();
+    g_gaborBank.CopyFeatures(feature, n);
+    return n;
+}
+
+// The bank holds at most 40 kernels of 14 x 14 samples.
+static_assert(CGaborBank::kMaxKernels * 14 * 14 <= velmora::kFeatureDim, "a feature row holds every bank's output");
+
+} // namespace
 
 bool CVelmora::GetGaborFeature(const unsigned char* face32, double* feature) const
 {
     if (face32 == nullptr || feature == nullptr)
         return false;
-    g_gaborBank.LoadFace(face32);
-    const int n = g_gaborBank.ExtractFeatures();
-    g_gaborBank.CopyFeatures(feature, n);
+    BankFeatures(face32, feature);
     return true;
 }
+
+namespace velmora::engine {
+
+int FaceFeatures(const unsigned char* face, double* features)
+{
+    unsigned char oddRows[kReducedFacePixels];
+    ReduceFace(face, oddRows);
+    return BankFeatures(oddRows, features);
+}
+
+std::vector<double> FaceFeatures(const unsigned char* face)
+{
+    if (face == nullptr)
+        return {};
+    std::vector<double> features(kFeatureDim, 0.0);
+    features.resize(static_cast<size_t>(FaceFeatures(face, features.data())));
+    return features;
+}
+
+} // namespace velmora::engine

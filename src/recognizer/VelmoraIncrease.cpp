@@ -4,19 +4,16 @@
 
 #include <velmora/Velmora.h>
 
-#include "gabor/GaborBank.h"
 #include "lda/IncreaseStatistics.h"
 #include "pca/SubspaceModel.h"
 #include "preprocess/FaceMasks.h"
 #include "preprocess/FacePreprocessor.h"
 #include "preprocess/FaceWeight.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
-#include "recognizer/ReducedFace.h"
 
 namespace {
-
-constexpr int kFeatureDim = 7840;
 
 // Total of the class counts; -1 when a class is empty or the counts are missing.
 int64_t CountFaces(int nClassNum, const int* pnClassSampNum)
@@ -62,12 +59,9 @@ bool CVelmora::GetFacePCACoefficients(unsigned char* face, bool bPreprocess, dou
         if (m_bApplyFaceWeight != 0)
             ApplyFaceWeight(face, kFacePixels);
     }
-    unsigned char oddRows[kReducedFacePixels];
-    ReduceFace(face, oddRows);
-    std::vector<double> feature(CGaborBank::kFeatureCapacity, 0.0);
-    if (!GetGaborFeature(oddRows, feature.data()))
-        return false;
-    return g_subspaceModel.ProjectToPCA(feature.data(), kFeatureDim, coeffs, nDim);
+    std::vector<double> feature(velmora::kFeatureDim, 0.0);
+    velmora::engine::FaceFeatures(face, feature.data());
+    return g_subspaceModel.ProjectToPCA(feature.data(), velmora::kFeatureDim, coeffs, nDim);
 }
 
 enumTError CVelmora::IncreaseTrain(unsigned char** ppImages, int nClassNum,

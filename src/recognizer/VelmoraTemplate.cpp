@@ -1,60 +1,122 @@
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include <velmora/Velmora.h>
 
 #include "common/ByteOrder.h"
-#include "gabor/GaborBank.h"
 #include "pca/SubspaceModel.h"
 #include "preprocess/FaceMasks.h"
-#include "preprocess/FacePreprocessor.h"
 #include "preprocess/FaceWeight.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
-#include "recognizer/ReducedFace.h"
+
+namespace velmora::engine {
 
 namespace {
-constexpr int kFeatureDim = 7840;
+
+void WriteHeader(unsigned char* templ, int& length)
+{
+    WriteInt32LE(templ, 1);
+    WriteInt32LE(templ + 4, g_templateDim);
+    length = g_templateDim * 8 + 8;
+}
+
+// Projects the feature rows and stores each vector after its header. The
+// buffer is little-endian bytes with no alignment, so vectors are projected
+// aside first.
+void ProjectAndStore(const std::vector<const double*>& features, const std::vector<unsigned char*>& templates,
+                     const std::vector<enumCTError*>& results)
+{
+    const size_t dim = static_cast<size_t>(g_templateDim > 0 ? g_templateDim : 0);
+    std::vector<double> vectors;
+    std::vector<double*> rows;
+    try {
+        vectors.resize(dim * features.size());
+        rows.resize(features.size());
+    } catch (const std::exception&) {
+        return; // every result stays CT_FAILED
+    }
+    for (size_t b = 0; b < rows.size(); ++b)
+        rows[b] = vectors.data() + b * dim;
+    if (!g_subspaceModel.ProjectToLDA(features.data(), static_cast<int>(features.size()), kFeatureDim,
+                                      rows.data(), g_templateDim))
+        return;
+    for (size_t b = 0; b < rows.size(); ++b) {
+        // A model file may carry any IEEE value. A vector that is not finite would
+        // only ever compare as invalid, so it is refused and not stored.
+        bool finite = true;
+        for (size_t i = 0; i < dim; ++i)
+            finite = finite && std::isfinite(rows[b][i]);
+        if (!finite)
+            continue;
+        for (size_t i = 0; i < dim; ++i)
+            WriteDoubleLE(templates[b] + 8 + 8 * i, rows[b][i]);
+        *results[b] = CT_OK;
+    }
+}
+
 } // namespace
+
+void CreateTemplates(const CVelmora& settings, unsigned char* const* faces, int count,
+                     unsigned char* const* templates, int* lengths, enumCTError* results)
+{
+    if (results == nullptr || count < 1)
+        return;
+    for (int i = 0; i < count; ++i)
+        results[i] = g_recognizerReady ? CT_FAILED : CT_NOT_INITIALIZED;
+    if (!g_recognizerReady || faces == nullptr || templates == nullptr || lengths == nullptr)
+        return;
+
+    std::vector<double> features;
+    std::vector<const double*> rows;
+    std::vector<unsigned char*> outputs;
+    std::vector<enumCTError*> outcomes;
+    try {
+        features.assign(static_cast<size_t>(count) * kFeatureDim, 0.0);
+    } catch (const std::exception&) {
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        unsigned char* face = faces[i];
+        if (face == nullptr || templates[i] == nullptr)
+            continue;
+        if (settings.m_bPreprocessNormFace == 0)
+            ApplyPhotometricSteps(face);
+        if (settings.m_bApplyFaceWeight != 0)
+            ApplyFaceWeight(face, kFacePixels);
+        double* row = features.data() + static_cast<size_t>(i) * kFeatureDim;
+        FaceFeatures(face, row);
+        WriteHeader(templates[i], lengths[i]);
+        rows.push_back(row);
+        outputs.push_back(templates[i]);
+        outcomes.push_back(&results[i]);
+    }
+    ProjectAndStore(rows, outputs, outcomes);
+}
+
+enumCTError TemplateFromFeatures(const double* features, unsigned char* templ, int& length)
+{
+    if (!g_recognizerReady)
+        return CT_NOT_INITIALIZED;
+    if (features == nullptr || templ == nullptr)
+        return CT_FAILED;
+    enumCTError result = CT_FAILED;
+    WriteHeader(templ, length);
+    ProjectAndStore({features}, {templ}, {&result});
+    return result;
+}
+
+} // namespace velmora::engine
 
 enumCTError CVelmora::CreateTemplate(unsigned char* face, int /*width*/, int /*height*/,
                                      unsigned char* templ, int& length) const
 {
-    if (!g_recognizerReady)
-        return CT_NOT_INITIALIZED;
-    if (face == nullptr || templ == nullptr)
-        return CT_FAILED;
-
-    if (m_bPreprocessNormFace == 0)
-        ApplyPhotometricSteps(face);
-    if (m_bApplyFaceWeight != 0)
-        ApplyFaceWeight(face, kFacePixels);
-
-    unsigned char oddRows[kReducedFacePixels];
-    ReduceFace(face, oddRows);
-
-    // Sized for whatever the bank can produce; a smaller bank leaves zeros.
-    std::vector<double> feature(CGaborBank::kFeatureCapacity, 0.0);
-    if (!GetGaborFeature(oddRows, feature.data()))
-        return CT_FAILED;
-
-    WriteInt32LE(templ, 1);
-    WriteInt32LE(templ + 4, g_templateDim);
-    length = g_templateDim * 8 + 8;
-    // The buffer is little-endian bytes with no alignment, so the vector is
-    // projected aside and then stored.
-    std::vector<double> vector(static_cast<size_t>(g_templateDim > 0 ? g_templateDim : 0));
-    if (!g_subspaceModel.ProjectToLDA(feature.data(), kFeatureDim, vector.data(), g_templateDim))
-        return CT_FAILED;
-    // A model file may carry any IEEE value. A vector that is not finite would
-    // only ever compare as invalid, so it is refused and not stored.
-    for (const double v : vector)
-        if (!std::isfinite(v))
-            return CT_FAILED;
-    for (size_t i = 0; i < vector.size(); ++i)
-        WriteDoubleLE(templ + 8 + 8 * i, vector[i]);
-    return CT_OK;
+    enumCTError result = CT_FAILED;
+    velmora::engine::CreateTemplates(*this, &face, 1, &templ, &length, &result);
+    return result;
 }
 
 enumCTError CVelmora::CreateTemplate(unsigned char* image, int width, int height, CPoint leftEye,

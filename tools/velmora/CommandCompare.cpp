@@ -7,6 +7,7 @@
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "TemplateFile.h"
+#include "recognizer/Engine.h"
 
 #include <cstdio>
 
@@ -67,9 +68,8 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
     const std::optional<Calibration> calibration = FindThreshold(options);
 
     LibraryMessages messages(context.err);
-    const CVelmora velmora;
-    const double score = velmora.CompareTemplate(a.data(), a.size(), b.data(), b.size(),
-                                                 static_cast<int>(options.mode));
+    const double score = velmora::engine::CompareTemplates(a.data(), a.size(), b.data(), b.size(),
+                                                           static_cast<int>(options.mode));
     if (score < 0.0)
         throw CliError(kExitFailure, "cannot compare " + options.a + " with " + options.b +
                                          ": their templates do not match in dimension");

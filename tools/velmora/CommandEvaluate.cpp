@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -22,6 +23,7 @@
 #include "Recognizer.h"
 #include "RocPlot.h"
 #include "Training.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
@@ -74,9 +76,40 @@ public:
     {
     }
 
+    // Makes the templates of these photos in batches, several times quicker than
+    // one by one; Make then hands each out as it would have made it. onPhoto(i)
+    // follows paths[i].
+    void Prepare(const std::vector<std::string>& paths, const std::function<void(size_t)>& onPhoto)
+    {
+        const Clock::time_point start = Clock::now();
+        m_prepared.clear();
+        TemplateBatch batch(m_recognizer);
+        std::map<std::string, std::optional<size_t>> made;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            if (m_prepared.count(paths[i]) == 0) {
+                GreyImage image = LoadGreyImage(paths[i]);
+                std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer.FindOneFace(image);
+                m_prepared[paths[i]].faceFound = eyes.has_value();
+                if (!eyes)
+                    eyes = m_fallback;
+                if (eyes)
+                    made[paths[i]] = batch.Add(image, *eyes);
+            }
+            onPhoto(i);
+        }
+        for (auto& [path, index] : made)
+            m_prepared[path].templ = std::move(batch.Templates().at(*index));
+        m_seconds += SecondsSince(start);
+    }
+
     // Nothing when no face is found (and no fallback eyes are given).
     std::optional<TemplateBuffer> Make(const std::string& path)
     {
+        if (const auto prepared = m_prepared.find(path); prepared != m_prepared.end()) {
+            m_withoutFace += prepared->second.faceFound ? 0 : 1;
+            ++m_made;
+            return prepared->second.templ;
+        }
         const Clock::time_point start = Clock::now();
         GreyImage image = LoadGreyImage(path);
         std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer.FindOneFace(image);
@@ -96,7 +129,13 @@ public:
     double SecondsPerPhoto() const { return m_made > 0 ? m_seconds / static_cast<double>(m_made) : 0.0; }
 
 private:
+    struct Prepared {
+        bool faceFound = false;
+        std::optional<TemplateBuffer> templ;
+    };
+
     Recognizer& m_recognizer;
+    std::map<std::string, Prepared> m_prepared;
     std::optional<EyePair> m_eyes;
     std::optional<EyePair> m_fallback;
     long m_withoutFace = 0;
@@ -172,7 +211,6 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
             photoCount += static_cast<long>(p.images.size());
 
     const std::string modelPath = ResolveModelPath(options.model);
-    const CVelmora matcher; // before the model: making a CVelmora resets the library's readiness
     Recognizer recognizer(context.err);
     recognizer.SetMirrorTemplates(context.mirrorTemplates);
     const std::string statsPath = options.stats.empty() ? StatisticsPathFor(modelPath) : options.stats;
@@ -186,6 +224,11 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
     ProgressBar progress(context.err, context.progress, photoCount, "orl");
     long done = 0;
+    std::vector<std::string> photos;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photos.insert(photos.end(), p.images.begin(), p.images.end());
+    templates.Prepare(photos, [&](size_t i) { progress.Update(static_cast<long>(i + 1)); });
 
     // The gallery, in memory: one template per person with a vector per enrolment photo.
     std::vector<GalleryPerson> gallery;
@@ -222,7 +265,7 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
             probe.expected = person.name;
             if (std::optional<TemplateBuffer> t = templates.Make(photo)) {
                 probe.face = true;
-                const std::vector<Candidate> ranked = RankPeople(matcher, *t, gallery, options.mode);
+                const std::vector<Candidate> ranked = RankPeople(*t, gallery, options.mode);
                 if (!ranked.empty()) {
                     probe.answer = ranked.front().name;
                     probe.score = ranked.front().score;
@@ -329,7 +372,6 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
                 ++photoCount;
             }
 
-    const CVelmora matcher; // before any model: making a CVelmora resets the library's readiness
     Recognizer recognizer(context.err);
     recognizer.SetMirrorTemplates(context.mirrorTemplates);
     std::string modelPath;
@@ -373,6 +415,12 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
                 context.err << "\r\033[K" << std::flush;
         }
         // Each photo's template once per model; photos of one fold only meet its model.
+        std::vector<std::string> foldPhotos;
+        for (const FacePair& p : folds[k].pairs)
+            for (const auto& [name, image] : {std::pair(p.nameA, p.imageA), std::pair(p.nameB, p.imageB)})
+                foldPhotos.push_back(PairImagePath(options.folder, name, image));
+        const long foldStart = done;
+        templates.Prepare(foldPhotos, [&](size_t i) { progress.Update(foldStart + static_cast<long>(i) + 1); });
         std::map<std::string, std::optional<TemplateBuffer>> cache;
         auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
             const std::string path = PairImagePath(options.folder, name, image);
@@ -387,7 +435,8 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
             const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
             double score = 0.0; // a photo without a face: the lowest score, so never "same"
             if (a && b)
-                score = matcher.CompareTemplate(a->data(), a->size(), b->data(), b->size(), static_cast<int>(options.mode));
+                score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
+                                                          static_cast<int>(options.mode));
             else
                 ++r.pairsWithoutTemplate;
             r.scores.push_back({score, p.same});

@@ -17,7 +17,8 @@ namespace velmora_cli {
 namespace {
 
 // Turns photos (or template files, taken as they are) into templates, loading
-// the model only when a photo needs it.
+// the model only when a photo needs it. Photos are queued and their templates
+// made in batches.
 class TemplateMaker {
 public:
     TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, const CommandContext& context)
@@ -25,29 +26,53 @@ public:
     {
     }
 
-    // Nothing when the photo shows no face; throws CliError for missing or unreadable files.
-    std::optional<TemplateBuffer> Make(const std::string& path)
+    // Reads the file and finds its face. Throws CliError for missing or
+    // unreadable files.
+    void Queue(const std::string& path)
     {
-        if (IsTemplateFile(path))
-            return ReadTemplateFile(path);
-        GreyImage image = LoadGreyImage(path);
-        if (!m_recognizer) {
-            m_recognizer.emplace(m_err);
-            m_recognizer->SetMirrorTemplates(m_mirror);
-            m_recognizer->LoadModel(m_modelPath);
+        Item item;
+        if (IsTemplateFile(path)) {
+            item.given = ReadTemplateFile(path);
+        } else {
+            GreyImage image = LoadGreyImage(path);
+            if (!m_recognizer) {
+                m_recognizer.emplace(m_err);
+                m_recognizer->SetMirrorTemplates(m_mirror);
+                m_recognizer->LoadModel(m_modelPath);
+                m_batch.emplace(*m_recognizer);
+            }
+            const std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer->FindOneFace(image);
+            if (eyes)
+                item.made = m_batch->Add(image, *eyes);
         }
-        const std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer->FindOneFace(image);
-        if (!eyes)
+        m_items.push_back(std::move(item));
+    }
+
+    // The template of the file queued n-th (from 0); nothing when the photo
+    // shows no face.
+    std::optional<TemplateBuffer> Take(size_t n)
+    {
+        Item& item = m_items.at(n);
+        if (item.given)
+            return std::move(item.given);
+        if (!item.made)
             return std::nullopt;
-        return m_recognizer->MakeTemplate(image, *eyes);
+        return std::move(m_batch->Templates().at(*item.made));
     }
 
 private:
+    struct Item {
+        std::optional<TemplateBuffer> given;
+        std::optional<size_t> made;
+    };
+
     std::string m_modelPath;
     std::optional<EyePair> m_eyes;
     std::ostream& m_err;
     bool m_mirror;
     std::optional<Recognizer> m_recognizer;
+    std::optional<TemplateBatch> m_batch;
+    std::vector<Item> m_items;
 };
 
 struct PhotoGroup {
@@ -121,12 +146,16 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     std::vector<std::string> withoutFace;
     long done = 0;
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "enroll");
+    for (const PhotoGroup& group : groups)
+        for (const std::string& photo : group.photos) {
+            maker.Queue(photo);
+            progress.Update(++done);
+        }
+    size_t next = 0;
     for (const PhotoGroup& group : groups) {
         std::vector<TemplateBuffer> parts;
         for (const std::string& photo : group.photos) {
-            std::optional<TemplateBuffer> t = maker.Make(photo);
-            progress.Update(++done);
-            if (t)
+            if (std::optional<TemplateBuffer> t = maker.Take(next++))
                 parts.push_back(std::move(*t));
             else
                 withoutFace.push_back(photo);
@@ -212,21 +241,25 @@ int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
         std::optional<std::string> answer;
     };
     std::vector<Outcome> outcomes;
-    const CVelmora matcher; // made before the model is loaded: making one resets the library's readiness
     TemplateMaker maker(modelPath, options.eyes, context);
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
+    long queued = 0;
+    for (const PhotoGroup& group : groups)
+        for (const std::string& photo : group.photos) {
+            maker.Queue(photo);
+            progress.Update(++queued);
+        }
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
             Outcome o;
             o.photo = photo;
             o.expected = group.name;
-            if (std::optional<TemplateBuffer> probe = maker.Make(photo)) {
+            if (std::optional<TemplateBuffer> probe = maker.Take(outcomes.size())) {
                 o.face = true;
-                o.ranked = RankPeople(matcher, *probe, people, options.mode);
+                o.ranked = RankPeople(*probe, people, options.mode);
                 o.answer = Decide(o.ranked, threshold);
             }
             outcomes.push_back(std::move(o));
-            progress.Update(static_cast<long>(outcomes.size()));
         }
     progress.Finish();
 

@@ -15,17 +15,18 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
     recognizer.SetMirrorTemplates(context.mirrorTemplates);
     recognizer.LoadModel(model);
 
-    std::vector<TemplateBuffer> parts;
+    TemplateBatch batch(recognizer);
     std::vector<EyePair> eyesUsed;
     ProgressBar progress(context.err, context.progress && options.images.size() > 1,
                          static_cast<long>(options.images.size()), "template");
     for (const std::string& path : options.images) {
         GreyImage image = LoadGreyImage(path);
         const EyePair eyes = EyesOrFirstFace(recognizer, image, options.eyes, path);
-        parts.push_back(recognizer.MakeTemplate(image, eyes));
+        batch.Add(image, eyes);
         eyesUsed.push_back(eyes);
-        progress.Update(static_cast<long>(parts.size()));
+        progress.Update(static_cast<long>(eyesUsed.size()));
     }
+    const std::vector<TemplateBuffer>& parts = batch.Templates();
     progress.Finish();
     // Several photos of one person become one template with a vector per photo.
     const TemplateBuffer joined = parts.size() == 1 ? parts[0] : JoinTemplates(parts);

@@ -9,8 +9,7 @@
 #include "FaceAugment.h"
 #include "StdoutRedirect.h"
 #include "common/ByteOrder.h"
-#include "pca/SubspaceModel.h"
-#include "recognizer/ModuleState.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
@@ -144,7 +143,8 @@ TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::se
         if (refit) {
             // Faces are already normalised as the samples were made: no preprocessing again.
             RefitFaces faces = CollectRefitFaces(set, trained, counts, singles, choices.mirror);
-            const int dimensions = choices.refitDimensions > 0 ? choices.refitDimensions : g_subspaceModel.m_nPCAEigenUsed;
+            const int dimensions =
+                choices.refitDimensions > 0 ? choices.refitDimensions : velmora::engine::LoadedModel().components;
             result.refitDimensions = dimensions;
             result.refitPeople = static_cast<int>(faces.counts.size());
             result.refitFaces = static_cast<long>(faces.faces.size());

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-#include <velmora/Velmora.h>
-
 #include "ExitCodes.h"
 #include "common/ByteOrder.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
-std::vector<Candidate> RankPeople(const CVelmora& matcher, const TemplateBuffer& probe,
+std::vector<Candidate> RankPeople(const TemplateBuffer& probe,
                                   const std::vector<GalleryPerson>& people, CompareMode mode)
 {
     if (!LooksLikeTemplate(probe))
@@ -22,8 +21,8 @@ std::vector<Candidate> RankPeople(const CVelmora& matcher, const TemplateBuffer&
             throw CliError(kExitGallery, "the template of " + person.name +
                                              " does not match the probe's dimension; was the gallery built with "
                                              "another model?");
-        const double score = matcher.CompareTemplate(probe.data(), probe.size(), person.templ.data(),
-                                                     person.templ.size(), static_cast<int>(mode));
+        const double score = velmora::engine::CompareTemplates(probe.data(), probe.size(), person.templ.data(),
+                                                               person.templ.size(), static_cast<int>(mode));
         ranked.push_back({person.name, score});
     }
     std::stable_sort(ranked.begin(), ranked.end(), [](const Candidate& a, const Candidate& b) {

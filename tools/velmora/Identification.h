@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include <velmora/Velmora.h>
-
 #include "Commands.h"
 #include "Gallery.h"
 
@@ -16,11 +14,10 @@ struct Candidate {
     double score = 0.0;
 };
 
-// Every person scored with the matcher's CompareTemplate in the given mode,
-// best first (equal scores by name). Throws CliError (kExitGallery) when the
-// probe's dimension differs from a person's. (The matcher is passed in because
-// making a CVelmora resets the library's readiness.)
-std::vector<Candidate> RankPeople(const CVelmora& matcher, const TemplateBuffer& probe,
+// Every person scored with CompareTemplate in the given mode, best first (equal
+// scores by name). Throws CliError (kExitGallery) when the probe's dimension
+// differs from a person's.
+std::vector<Candidate> RankPeople(const TemplateBuffer& probe,
                                   const std::vector<GalleryPerson>& people, CompareMode mode);
 
 // The answer: the best person when the best score reaches the threshold (or

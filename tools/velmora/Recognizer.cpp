@@ -6,16 +6,11 @@
 
 #include "ExitCodes.h"
 #include "FaceAugment.h"
-#include "gabor/GaborBank.h"
-#include "preprocess/FacePreprocessor.h"
-#include "recognizer/ModuleState.h"
-#include "recognizer/ReducedFace.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
 namespace {
-// The decimal pi with which the library scales its Gabor settings.
-constexpr double kGaborPi = 3.141592653;
 
 CPoint Left(const EyePair& e) { return CPoint(e.leftX, e.leftY); }
 CPoint Right(const EyePair& e) { return CPoint(e.rightX, e.rightY); }
@@ -41,10 +36,7 @@ void Recognizer::LoadModel(const std::string& path)
 
 void Recognizer::PrepareWithoutModel()
 {
-    g_facePreprocessor.SetMask(3);
-    g_gaborBank.BuildKernels(m_velmora.m_nGaborScales, m_velmora.m_nGaborOrientations,
-                             m_velmora.m_lfGaborSigma * kGaborPi, m_velmora.m_lfGaborSigma * kGaborPi,
-                             m_velmora.m_lfGaborKmax * kGaborPi, m_velmora.m_lfGaborFreqStep);
+    velmora::engine::PrepareWithoutModel(m_velmora);
 }
 
 std::vector<FoundFace> Recognizer::DetectFaces(GreyImage& image, int room)
@@ -121,43 +113,87 @@ GreyImage Recognizer::DisplayFace(GreyImage& image, const EyePair& eyes, int wid
 
 TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
 {
-    if (!m_mirrorTemplates)
-        return MakeOneTemplate(image, eyes);
-    GreyImage mirrored = MirroredImage(image);
-    return JoinTemplates({MakeOneTemplate(image, eyes), MakeOneTemplate(mirrored, MirroredEyes(eyes, image.width))});
-}
-
-TemplateBuffer Recognizer::MakeOneTemplate(GreyImage& image, const EyePair& eyes)
-{
-    RequireEyesApart(eyes);
-    int size = 0;
-    if (!m_velmora.GetMaxTemplateSize(size) || size < 8)
-        throw CliError(kExitModel, "no model is loaded");
-    TemplateBuffer buffer(static_cast<size_t>(size), 0);
-    int length = size;
-    const enumCTError result = m_velmora.CreateTemplate(image.data(), image.width, image.height, Left(eyes),
-                                                        Right(eyes), buffer.data(), &length);
-    if (result != CT_OK || length < 8 || length > size)
-        throw CliError(kExitFailure, "the template could not be made (error " + std::to_string(result) + ")");
-    buffer.resize(static_cast<size_t>(length));
-    return buffer;
+    TemplateBatch batch(*this);
+    batch.Add(image, eyes);
+    return std::move(batch.Templates().front());
 }
 
 std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
 {
-    // The same steps as template creation, so that samples match templates.
     std::vector<unsigned char> face(normFace.pixels.begin(), normFace.pixels.end());
-    face.resize(kNormFaceSide * kNormFaceSide, 0);
-    unsigned char oddRows[kReducedFacePixels];
-    ReduceFace(face.data(), oddRows);
-    g_gaborBank.LoadFace(oddRows);
-    const int n = g_gaborBank.ExtractFeatures();
-    if (n != kFeatureLength)
-        throw CliError(kExitFailure, "the Gabor bank gave " + std::to_string(n) + " values instead of " +
+    face.resize(velmora::kNormFacePixels, 0);
+    std::vector<double> features = velmora::engine::FaceFeatures(face.data());
+    if (features.size() != kFeatureLength)
+        throw CliError(kExitFailure, "the Gabor bank gave " + std::to_string(features.size()) + " values instead of " +
                                          std::to_string(kFeatureLength));
-    std::vector<double> features(kFeatureLength);
-    g_gaborBank.CopyFeatures(features.data(), n);
     return features;
+}
+
+size_t TemplateBatch::Add(GreyImage& image, const EyePair& eyes)
+{
+    RequireEyesApart(eyes);
+    if (m_size == 0 && (!m_recognizer.velmora().GetMaxTemplateSize(m_size) || m_size < 8)) {
+        m_size = 0;
+        throw CliError(kExitModel, "no model is loaded");
+    }
+    const size_t perPhoto = m_recognizer.MirrorTemplates() ? 2 : 1;
+    const size_t index = m_made.size() + m_faces.size() / (perPhoto * velmora::kNormFacePixels);
+    const size_t at = m_faces.size();
+    try {
+        AddFace(image, eyes);
+        if (perPhoto == 2) {
+            GreyImage mirrored = MirroredImage(image);
+            AddFace(mirrored, MirroredEyes(eyes, image.width));
+        }
+    } catch (...) {
+        m_faces.resize(at); // no half photo left waiting
+        throw;
+    }
+    if (m_faces.size() >= kFaces * velmora::kNormFacePixels)
+        Flush();
+    return index;
+}
+
+void TemplateBatch::AddFace(GreyImage& image, const EyePair& eyes)
+{
+    const size_t at = m_faces.size();
+    m_faces.resize(at + velmora::kNormFacePixels);
+    if (m_recognizer.velmora().GetNormFace(image.data(), image.width, image.height, Left(eyes), Right(eyes),
+                                           m_faces.data() + at) != GF_OK)
+        throw CliError(kExitFailure, "the template could not be made (error " + std::to_string(CT_FAILED) + ")");
+}
+
+std::vector<TemplateBuffer>& TemplateBatch::Templates()
+{
+    Flush();
+    return m_made;
+}
+
+void TemplateBatch::Flush()
+{
+    const size_t count = m_faces.size() / velmora::kNormFacePixels;
+    if (count == 0)
+        return;
+    std::vector<TemplateBuffer> made(count, TemplateBuffer(static_cast<size_t>(m_size), 0));
+    std::vector<unsigned char*> faces(count), templates(count);
+    std::vector<int> lengths(count, m_size);
+    std::vector<enumCTError> results(count, CT_FAILED);
+    for (size_t i = 0; i < count; ++i) {
+        faces[i] = m_faces.data() + i * velmora::kNormFacePixels;
+        templates[i] = made[i].data();
+    }
+    velmora::engine::CreateTemplates(m_recognizer.velmora(), faces.data(), static_cast<int>(count), templates.data(),
+                                     lengths.data(), results.data());
+    m_faces.clear();
+    for (size_t i = 0; i < count; ++i) {
+        if (results[i] != CT_OK || lengths[i] < 8 || lengths[i] > m_size)
+            throw CliError(kExitFailure, "the template could not be made (error " + std::to_string(results[i]) + ")");
+        made[i].resize(static_cast<size_t>(lengths[i]));
+    }
+    // A photo's faces never straddle two batches: Add flushes after the last of them.
+    const size_t perPhoto = m_recognizer.MirrorTemplates() ? 2 : 1;
+    for (size_t i = 0; i < count; i += perPhoto)
+        m_made.push_back(perPhoto == 1 ? std::move(made[i]) : JoinTemplates({made[i], made[i + 1]}));
 }
 
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,

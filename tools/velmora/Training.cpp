@@ -11,8 +11,7 @@
 #include "ModelFiles.h"
 #include "Recognizer.h"
 #include "lda/IncrementalData.h"
-#include "pca/SubspaceModel.h"
-#include "recognizer/ModuleState.h"
+#include "recognizer/Engine.h"
 
 namespace velmora_cli {
 
@@ -42,7 +41,7 @@ int ClassCount(const SampleSet& samples)
 
 int ModelComponentCount()
 {
-    return g_subspaceModel.m_nPCAEigenUsed;
+    return velmora::engine::LoadedModel().components;
 }
 
 ScratchFolder::ScratchFolder(const std::string& hint)
