@@ -18,11 +18,11 @@ the models and scores, so a second run only does what is new.
 import argparse
 import json
 import os
+import struct
 import subprocess
 import sys
 import time
 
-import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import peer_metrics as pm  # noqa: E402
@@ -79,10 +79,10 @@ def find_eyes(lfw, folds, cache):
     return eyes
 
 
-def mirrored(image, eyes):
-    w = image.shape[1]
-    lx, ly, rx, ry = eyes
-    return np.ascontiguousarray(image[:, ::-1]), (w - 1 - rx, ry, w - 1 - lx, ly)
+def first_vector(template):
+    """The one-vector template of the photo alone."""
+    vector = template.vectors[0]
+    return velmora.Template.from_bytes(struct.pack("<ii", 1, len(vector)) + vector.astype("<f8").tobytes())
 
 
 def fold_scores(model_path, pairs, lfw, eyes):
@@ -93,10 +93,8 @@ def fold_scores(model_path, pairs, lfw, eyes):
         for path in (photo_path(lfw, a, i), photo_path(lfw, b, j)):
             if path in made or eyes[path] is None:
                 continue
-            image = velmora.load_image(path)
-            plain = model.template(image, eyes=tuple(eyes[path]))
-            flipped, flipped_eyes = mirrored(image, eyes[path])
-            made[path] = (plain, velmora.Template.merge([plain, model.template(flipped, eyes=flipped_eyes)]))
+            both = model.template(velmora.load_image(path), eyes=tuple(eyes[path]))  # the photo, then its mirror
+            made[path] = (first_vector(both), both)
     scores = {}
     for label, mode in TEMPLATES:
         column = []

@@ -25,5 +25,8 @@ awk -F'\t' 'NR >= 2 && NR <= 601 { print $1; if (NF == 4) print $3 }' "$lfw/pair
 # Everyone with at least two photos: a person seen once adds nothing to the
 # within-person scatter the discriminant stage learns from.
 "$tool" samples "$lfw" -o "$work/lfw.samples" --min-images 2
-"$tool" train "$work/lfw.samples" --exclude "$work/fold1.people" --recipe "$recipe" -o models/velmora.model
+# The statistics of the training faces go beside the model, for adding people
+# to it later (velmora increase, velmora evaluate orl --adapt).
+"$tool" train "$work/lfw.samples" --exclude "$work/fold1.people" --recipe "$recipe" -o models/velmora.model \
+  --stats models/velmora.model.stats
 scripts/calibrate_default_model.sh "$data" "$work"
