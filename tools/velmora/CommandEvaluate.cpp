@@ -144,8 +144,11 @@ private:
 };
 
 // Extends the loaded model's discriminant stage with the enrolment photos'
-// people (each face and its mirror image), on top of the statistics of the
-// people the model was trained on. Returns the faces used.
+// people, on top of the statistics of the people the model was trained on.
+// Each photo joins as six faces (AugmentedFaces): with five photos a person
+// otherwise gives the discriminant stage too little within-person variation
+// (ORL rank-1 97.0% against 95.5% with the face and its mirror image alone).
+// Returns the faces used.
 long AdaptToEnrolled(Recognizer& recognizer, const std::vector<Person>& people, const IncrementalSetup& setup,
                      const std::string& statsPath, const std::optional<EyePair>& eyes,
                      const std::optional<EyePair>& fallback)
@@ -164,10 +167,9 @@ long AdaptToEnrolled(Recognizer& recognizer, const std::vector<Person>& people, 
             if (!found)
                 continue;
             const GreyImage face = recognizer.NormFace(image, *found);
-            faces.insert(faces.end(), face.pixels.begin(), face.pixels.end());
-            faces.resize(faces.size() + length);
-            MirrorFace(face.pixels.data(), side, faces.data() + faces.size() - length);
-            count += 2;
+            const std::vector<unsigned char> six = AugmentedFaces(face.pixels.data(), side);
+            faces.insert(faces.end(), six.begin(), six.end());
+            count += static_cast<int>(six.size() / length);
         }
         if (count > 0)
             counts.push_back(count);

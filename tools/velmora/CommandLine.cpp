@@ -314,8 +314,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     orlCommand->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
     orlCommand->add_flag("--adapt", orl.adapt,
-                         "First add the enrolled people (their enrolment faces and mirror images) to the model's "
-                         "discriminant stage (IncreaseTrain on the statistics of the model's own training)");
+                         "First add the enrolled people to the model's discriminant stage (IncreaseTrain on the "
+                         "statistics of the model's own training): each enrolment face, its mirror image and the "
+                         "face moved by a pixel four ways");
     orlCommand->add_option("--stats", orl.stats,
                            "With --adapt: the statistics of the model's training (default: MODEL.stats, written by "
                            "'velmora train --stats')");
