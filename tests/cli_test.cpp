@@ -675,6 +675,20 @@ TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
     // (Compared as a flag: a failed EXPECT_EQ would diff megabytes of binary text.)
     EXPECT_TRUE(ReadFileBytes(Path("refit.model")) == ReadFileBytes(Path("by-hand.model")));
 
+    // The statistics the refit writes are those 'velmora stats' makes of the same faces.
+    ASSERT_TRUE(Exits(RunVelmora({"train", Path("early.samples"), "-o", Path("stats.model"), "--recipe", "refit",
+                                  "--stats", Path("refit.stats")}),
+                      kExitOk));
+    ASSERT_TRUE(Exits(RunVelmora({"stats", Path("early.samples.faces"), "-o", Path("by-hand.stats"), "--model",
+                                  Path("stats.model")}),
+                      kExitOk));
+    EXPECT_TRUE(ReadFileBytes(Path("refit.stats")) == ReadFileBytes(Path("by-hand.stats")));
+    // Mirror images double the refit's faces; they are the refit's alone.
+    r = RunVelmora({"train", Path("early.samples"), "-o", Path("mirror.model"), "--recipe", "refit", "--mirror", "--json"});
+    EXPECT_EQ(Numbers(r.out, {"refit_people", "refit_faces", "samples"}),
+              (std::vector<double>{kPeople, 2 * kPeople * kPhotos, kPeople * kPhotos}));
+    EXPECT_TRUE(Exits(RunVelmora({"train", Path("early.samples"), "-o", Path("x.model"), "--mirror"}), kExitUsage));
+
     // It is a different model that still tells the people apart.
     EXPECT_GE(ToldApart(Path("refit.model"), 10), 9);
     EXPECT_NE(Score(Path("refit.model"), 0, 1), Score(Path("train.model"), 0, 1));
