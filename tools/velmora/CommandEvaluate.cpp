@@ -334,33 +334,83 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
 
 // ---------------------------------------------------------------- LFW: verification
 
-int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context)
+namespace {
+
+struct LfwFoldResult {
+    int fold = 0; // 1-based
+    std::vector<ScoredPair> scores;
+    long pairsWithoutTemplate = 0;
+    TrainedFold trained;
+    double accuracy = 0.0, threshold = 0.0;
+    EqualError eer;
+    double tar2 = 0.0, tar3 = 0.0;
+};
+
+struct LfwSummary {
+    bool ownThreshold = false;
+    std::vector<ScoredPair> pooled;
+    MeanAndError accuracy, eer, tar2, tar3;
+    EqualError pooledEer;
+};
+
+// What the reports tell.
+struct LfwRun {
+    bool perFoldTraining = false;
+    TrainRecipe recipe = TrainRecipe::Train;
+    std::string modelPath;
+    std::vector<PairFold> folds;
+    std::vector<LfwFoldResult> results;
+    LfwSummary summary;
+    long withoutFace = 0;
+    double secondsPerPhoto = 0.0;
+    double seconds = 0.0;
+};
+
+// What scoring a fold uses, made once for all folds.
+struct LfwScoring {
+    Recognizer& recognizer;
+    TrainingSet& training;
+    const std::optional<ScratchFolder>& scratch;
+    FaceTemplates& templates;
+    ProgressBar& progress;
+    long done = 0;
+};
+
+TrainRecipe CheckLfwOptions(const EvaluateLfwOptions& options, bool perFoldTraining)
 {
-    const Clock::time_point start = Clock::now();
-    const bool perFoldTraining = !options.trainSamples.empty();
     if (perFoldTraining && !options.model.empty())
         throw CliError(kExitUsage, "evaluate lfw: give --model or --train-samples, not both");
     if (!perFoldTraining && options.recipe != "train")
         throw CliError(kExitUsage, "evaluate lfw: --recipe goes with --train-samples");
     if (perFoldTraining && options.calibrate)
         throw CliError(kExitUsage, "evaluate lfw: --calibrate needs one fixed --model");
-    const TrainRecipe recipe = options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+    return options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+}
 
-    const std::vector<PairFold> folds = ReadPairsFile(options.pairs);
-    std::vector<int> selected; // 0-based fold indices
+// 0-based indices of the folds --folds names, all when it is empty.
+std::vector<int> SelectLfwFolds(const std::vector<PairFold>& folds, const EvaluateLfwOptions& options)
+{
+    std::vector<int> selected;
     if (options.folds.empty()) {
         for (size_t k = 0; k < folds.size(); ++k)
             selected.push_back(static_cast<int>(k));
-    } else {
-        const NumberList list = NumberList::Parse(options.folds);
-        for (size_t k = 0; k < folds.size(); ++k)
-            if (list.Contains(static_cast<long>(k + 1)))
-                selected.push_back(static_cast<int>(k));
-        if (selected.empty())
-            throw CliError(kExitUsage, "--folds " + options.folds + " names no fold of " + options.pairs + " (it has " +
-                                           std::to_string(folds.size()) + ")");
+        return selected;
     }
-    // Every photo must be there before hours of work start.
+    const NumberList list = NumberList::Parse(options.folds);
+    for (size_t k = 0; k < folds.size(); ++k)
+        if (list.Contains(static_cast<long>(k + 1)))
+            selected.push_back(static_cast<int>(k));
+    if (selected.empty())
+        throw CliError(kExitUsage, "--folds " + options.folds + " names no fold of " + options.pairs + " (it has " +
+                                       std::to_string(folds.size()) + ")");
+    return selected;
+}
+
+// Every photo must be there before hours of work start. Returns the photos of
+// the pairs, counted once per pair.
+long CheckLfwPhotos(const std::vector<PairFold>& folds, const std::vector<int>& selected,
+                    const EvaluateLfwOptions& options)
+{
     long photoCount = 0;
     for (int k : selected)
         for (const FacePair& p : folds[k].pairs)
@@ -371,96 +421,75 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
                     throw CliError(kExitInput, "photo not found: " + path + " (named in " + options.pairs + ")");
                 ++photoCount;
             }
+    return photoCount;
+}
 
-    Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
-    std::string modelPath;
-    TrainingSet training;
-    std::optional<ScratchFolder> scratch;
-    if (perFoldTraining) {
-        training = LoadTrainingSet(options.trainSamples, recipe == TrainRecipe::Refit);
-        recognizer.PrepareWithoutModel();
-        scratch.emplace("velmora-evaluate");
-    } else {
-        modelPath = ResolveModelPath(options.model);
-        recognizer.LoadModel(modelPath);
-    }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+void TrainForFold(LfwScoring& scoring, const PairFold& fold, const EvaluateLfwOptions& options,
+                  const CommandContext& context, TrainRecipe recipe, LfwFoldResult& r)
+{
+    const std::set<std::string> foldPeople = fold.People();
+    if (!context.json || context.progress)
+        context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
+                    << " outside the fold\n";
+    r.trained = TrainWithout(scoring.recognizer, scoring.training, foldPeople,
+                             {recipe, options.refitDimensions, options.trainMirror, options.trainSingles, 0, ""},
+                             scoring.scratch->path(), context.progress);
+    if (context.progress)
+        context.err << "\r\033[K" << std::flush;
+}
 
-    struct FoldResult {
-        int fold = 0; // 1-based
-        std::vector<ScoredPair> scores;
-        long pairsWithoutTemplate = 0;
-        TrainedFold trained;
-        double accuracy = 0.0, threshold = 0.0;
-        EqualError eer;
-        double tar2 = 0.0, tar3 = 0.0;
+// Scores the fold's pairs with the recognizer's current model. Each photo's
+// template once per model; photos of one fold only meet its model.
+void ScoreFoldPairs(LfwScoring& scoring, const PairFold& fold, const EvaluateLfwOptions& options,
+                    LfwFoldResult& r)
+{
+    std::vector<std::string> foldPhotos;
+    for (const FacePair& p : fold.pairs)
+        for (const auto& [name, image] : {std::pair(p.nameA, p.imageA), std::pair(p.nameB, p.imageB)})
+            foldPhotos.push_back(PairImagePath(options.folder, name, image));
+    const long foldStart = scoring.done;
+    scoring.templates.Prepare(foldPhotos,
+                              [&](size_t i) { scoring.progress.Update(foldStart + static_cast<long>(i) + 1); });
+    std::map<std::string, std::optional<TemplateBuffer>> cache;
+    auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
+        const std::string path = PairImagePath(options.folder, name, image);
+        auto found = cache.find(path);
+        if (found == cache.end())
+            found = cache.emplace(path, scoring.templates.Make(path)).first;
+        scoring.progress.Update(++scoring.done);
+        return found->second;
     };
-    std::vector<FoldResult> results;
-    ProgressBar progress(context.err, context.progress && !perFoldTraining, photoCount, "lfw");
-    long done = 0;
-    for (int k : selected) {
-        FoldResult r;
-        r.fold = k + 1;
-        if (perFoldTraining) {
-            const std::set<std::string> foldPeople = folds[k].People();
-            if (!context.json || context.progress)
-                context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
-                            << " outside the fold\n";
-            r.trained = TrainWithout(recognizer, training, foldPeople,
-                                     {recipe, options.refitDimensions, options.trainMirror, options.trainSingles, 0, ""},
-                                     scratch->path(),
-                                     context.progress);
-            if (context.progress)
-                context.err << "\r\033[K" << std::flush;
-        }
-        // Each photo's template once per model; photos of one fold only meet its model.
-        std::vector<std::string> foldPhotos;
-        for (const FacePair& p : folds[k].pairs)
-            for (const auto& [name, image] : {std::pair(p.nameA, p.imageA), std::pair(p.nameB, p.imageB)})
-                foldPhotos.push_back(PairImagePath(options.folder, name, image));
-        const long foldStart = done;
-        templates.Prepare(foldPhotos, [&](size_t i) { progress.Update(foldStart + static_cast<long>(i) + 1); });
-        std::map<std::string, std::optional<TemplateBuffer>> cache;
-        auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
-            const std::string path = PairImagePath(options.folder, name, image);
-            auto found = cache.find(path);
-            if (found == cache.end())
-                found = cache.emplace(path, templates.Make(path)).first;
-            progress.Update(++done);
-            return found->second;
-        };
-        for (const FacePair& p : folds[k].pairs) {
-            const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
-            const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
-            double score = 0.0; // a photo without a face: the lowest score, so never "same"
-            if (a && b)
-                score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
-                                                          static_cast<int>(options.mode));
-            else
-                ++r.pairsWithoutTemplate;
-            r.scores.push_back({score, p.same});
-        }
-        results.push_back(std::move(r));
+    for (const FacePair& p : fold.pairs) {
+        const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
+        const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
+        double score = 0.0; // a photo without a face: the lowest score, so never "same"
+        if (a && b)
+            score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
+                                                      static_cast<int>(options.mode));
+        else
+            ++r.pairsWithoutTemplate;
+        r.scores.push_back({score, p.same});
     }
-    progress.Finish();
+}
 
-    // Fold k's threshold is the most accurate one on the other folds' pairs, each
-    // scored by a model that never saw that fold's people.
-    std::vector<ScoredPair> pooled;
-    for (const FoldResult& r : results)
-        pooled.insert(pooled.end(), r.scores.begin(), r.scores.end());
-    const bool ownThreshold = results.size() == 1;
+// Fold k's threshold is the most accurate one on the other folds' pairs, each
+// scored by a model that never saw that fold's people.
+LfwSummary SummariseLfw(std::vector<LfwFoldResult>& results)
+{
+    LfwSummary summary;
+    for (const LfwFoldResult& r : results)
+        summary.pooled.insert(summary.pooled.end(), r.scores.begin(), r.scores.end());
+    summary.ownThreshold = results.size() == 1;
     std::vector<double> accuracies, eers, tar2s, tar3s;
-    for (FoldResult& r : results) {
+    for (LfwFoldResult& r : results) {
         r.eer = EqualErrorRate(r.scores);
         r.tar2 = TarAtFar(r.scores, 1e-2);
         r.tar3 = TarAtFar(r.scores, 1e-3);
-        if (ownThreshold) {
+        if (summary.ownThreshold) {
             r.threshold = r.eer.threshold;
         } else {
             std::vector<ScoredPair> others;
-            for (const FoldResult& o : results)
+            for (const LfwFoldResult& o : results)
                 if (o.fold != r.fold)
                     others.insert(others.end(), o.scores.begin(), o.scores.end());
             r.threshold = BestAccuracyThreshold(others);
@@ -471,149 +500,216 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
         tar2s.push_back(r.tar2);
         tar3s.push_back(r.tar3);
     }
-    const MeanAndError accuracy = MeanWithStandardError(accuracies);
-    const MeanAndError eer = MeanWithStandardError(eers);
-    const MeanAndError tar2 = MeanWithStandardError(tar2s);
-    const MeanAndError tar3 = MeanWithStandardError(tar3s);
-    const EqualError pooledEer = EqualErrorRate(pooled);
-    long withoutFace = templates.withoutFace();
+    summary.accuracy = MeanWithStandardError(accuracies);
+    summary.eer = MeanWithStandardError(eers);
+    summary.tar2 = MeanWithStandardError(tar2s);
+    summary.tar3 = MeanWithStandardError(tar3s);
+    summary.pooledEer = EqualErrorRate(summary.pooled);
+    return summary;
+}
 
-    const std::string method = perFoldTraining
+void WriteLfwCsv(const LfwRun& run, const std::string& path)
+{
+    std::ofstream csv = OpenOutput(path, "CSV file");
+    csv << "fold,pair,same,score,name_a,image_a,name_b,image_b\n";
+    for (const LfwFoldResult& r : run.results)
+        for (size_t i = 0; i < r.scores.size(); ++i) {
+            const FacePair& p = run.folds[static_cast<size_t>(r.fold - 1)].pairs[i];
+            csv << r.fold << ',' << (i + 1) << ',' << (p.same ? 1 : 0) << ',' << Fixed(r.scores[i].score, 9) << ','
+                << CsvField(p.nameA) << ',' << p.imageA << ',' << CsvField(p.nameB) << ',' << p.imageB << '\n';
+        }
+    if (!csv)
+        throw CliError(kExitInput, "cannot write the CSV file " + path);
+}
+
+void WriteLfwRoc(const LfwRun& run, const EvaluateLfwOptions& options)
+{
+    std::vector<RocSeries> series;
+    for (const LfwFoldResult& r : run.results)
+        series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
+    if (run.results.size() > 1)
+        series.push_back({"all folds", RocCurve(run.summary.pooled), run.summary.pooledEer.rate});
+    WriteRocSvg(options.roc, "LFW verification: " + (run.perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(run.modelPath).filename().string()),
+                series);
+}
+
+void WriteLfwCalibration(const LfwRun& run, const EvaluateLfwOptions& options)
+{
+    std::ofstream out = OpenOutput(CalibrationPathFor(run.modelPath), "calibration file");
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("threshold").Number(run.summary.pooledEer.threshold);
+    w.Key("equal_error_rate").Number(run.summary.pooledEer.rate);
+    w.Key("pairs").Integer(static_cast<int64_t>(run.summary.pooled.size()));
+    w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
+    w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.EndObject();
+    out << '\n';
+    if (!out)
+        throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(run.modelPath));
+}
+
+void WriteLfwFoldJson(JsonWriter& w, const LfwRun& run, const LfwFoldResult& r)
+{
+    w.BeginObject();
+    w.Key("fold").Integer(r.fold);
+    w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
+    w.Key("accuracy").Number(r.accuracy);
+    w.Key("threshold").Number(r.threshold);
+    w.Key("eer").Number(r.eer.rate);
+    w.Key("eer_threshold").Number(r.eer.threshold);
+    w.Key("tar_at_far_1e-2").Number(r.tar2);
+    w.Key("tar_at_far_1e-3").Number(r.tar3);
+    w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
+    if (run.perFoldTraining)
+        w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
+            .Key("train_seconds").Number(r.trained.seconds);
+    if (run.recipe == TrainRecipe::Refit)
+        w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
+    w.EndObject();
+}
+
+void ReportLfwJson(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)
+{
+    const LfwSummary& summary = run.summary;
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("protocol").String("lfw");
+    if (run.perFoldTraining) {
+        w.Key("train_samples").String(options.trainSamples);
+        w.Key("recipe").String(options.recipe);
+    } else {
+        w.Key("model").String(run.modelPath);
+    }
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.Key("threshold_from").String(summary.ownThreshold ? "the fold's own equal-error threshold (one fold only)"
+                                                        : "best accuracy on the other folds");
+    w.Key("folds").BeginArray();
+    for (const LfwFoldResult& r : run.results)
+        WriteLfwFoldJson(w, run, r);
+    w.EndArray();
+    w.Key("summary").BeginObject();
+    WriteMeanAndError(w, "accuracy", summary.accuracy);
+    WriteMeanAndError(w, "eer", summary.eer);
+    WriteMeanAndError(w, "tar_at_far_1e-2", summary.tar2);
+    WriteMeanAndError(w, "tar_at_far_1e-3", summary.tar3);
+    w.Key("pooled_eer").Number(summary.pooledEer.rate);
+    w.Key("pooled_eer_threshold").Number(summary.pooledEer.threshold);
+    w.Key("photos_without_face").Integer(run.withoutFace);
+    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
+    w.EndObject();
+    if (!options.csv.empty())
+        w.Key("csv").String(options.csv);
+    if (!options.roc.empty())
+        w.Key("roc").String(options.roc);
+    if (options.calibrate)
+        w.Key("calibration").String(CalibrationPathFor(run.modelPath));
+    w.Key("seconds").Number(run.seconds);
+    w.EndObject();
+    out << '\n';
+}
+
+void ReportLfwText(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)
+{
+    const LfwSummary& summary = run.summary;
+    const std::string method = run.perFoldTraining
                                    ? std::string("a model per fold, recipe ") + options.recipe + ", trained on " +
                                          options.trainSamples + " without the fold's people"
-                                   : "model " + modelPath;
-    if (!options.csv.empty()) {
-        std::ofstream csv = OpenOutput(options.csv, "CSV file");
-        csv << "fold,pair,same,score,name_a,image_a,name_b,image_b\n";
-        for (const FoldResult& r : results)
-            for (size_t i = 0; i < r.scores.size(); ++i) {
-                const FacePair& p = folds[static_cast<size_t>(r.fold - 1)].pairs[i];
-                csv << r.fold << ',' << (i + 1) << ',' << (p.same ? 1 : 0) << ',' << Fixed(r.scores[i].score, 9) << ','
-                    << CsvField(p.nameA) << ',' << p.imageA << ',' << CsvField(p.nameB) << ',' << p.imageB << '\n';
-            }
-        if (!csv)
-            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
-    }
-    if (!options.roc.empty()) {
-        std::vector<RocSeries> series;
-        for (const FoldResult& r : results)
-            series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
-        if (results.size() > 1)
-            series.push_back({"all folds", RocCurve(pooled), pooledEer.rate});
-        WriteRocSvg(options.roc, "LFW verification: " + (perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(modelPath).filename().string()),
-                    series);
-    }
-    if (options.calibrate) {
-        std::ofstream out = OpenOutput(CalibrationPathFor(modelPath), "calibration file");
-        JsonWriter w(out);
-        w.BeginObject();
-        w.Key("threshold").Number(pooledEer.threshold);
-        w.Key("equal_error_rate").Number(pooledEer.rate);
-        w.Key("pairs").Integer(static_cast<int64_t>(pooled.size()));
-        w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
-        w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.EndObject();
+                                   : "model " + run.modelPath;
+    out << "LFW verification on " << options.pairs << ", " << method << ", mode " << CompareModeName(options.mode)
+        << '\n'
+        << "threshold of each fold: "
+        << (summary.ownThreshold ? "its own equal-error threshold (only one fold selected)"
+                                 : "the most accurate one on the other folds' pairs")
+        << "\n\n";
+    out << "fold  pairs  accuracy  threshold  EER      EER thr.  TAR@FAR1e-2  TAR@FAR1e-3";
+    if (run.perFoldTraining)
+        out << "  trained on";
+    out << '\n';
+    for (const LfwFoldResult& r : run.results) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%-4d  %5zu  %-8s  %-9s  %-7s  %-8s  %-11s  %-11s", r.fold, r.scores.size(),
+                      Percent(r.accuracy).c_str(), Fixed(r.threshold, 4).c_str(), Percent(r.eer.rate).c_str(),
+                      Fixed(r.eer.threshold, 4).c_str(), Percent(r.tar2).c_str(), Percent(r.tar3).c_str());
+        out << line;
+        if (run.perFoldTraining)
+            out << "  " << r.trained.people << " people, " << r.trained.samples << " faces, "
+                << Fixed(r.trained.seconds, 0) << " s";
         out << '\n';
-        if (!out)
-            throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(modelPath));
     }
+    out << "\nmean over " << run.results.size() << (run.results.size() == 1 ? " fold" : " folds")
+        << " (+- standard error): accuracy " << Percent(summary.accuracy.mean) << " +- "
+        << Percent(summary.accuracy.standardError) << ", EER " << Percent(summary.eer.mean) << " +- "
+        << Percent(summary.eer.standardError) << ", TAR at FAR 1e-2 " << Percent(summary.tar2.mean) << ", at 1e-3 "
+        << Percent(summary.tar3.mean) << '\n'
+        << "all pairs together: EER " << Percent(summary.pooledEer.rate) << " at threshold "
+        << Fixed(summary.pooledEer.threshold, 4) << '\n'
+        << "photos without a face found: " << run.withoutFace
+        << (options.fallbackEyes ? " (fallback eyes used)" : " (their pairs score 0)")
+        << "; time per photo (face finding and template): " << Fixed(1000.0 * run.secondsPerPhoto, 1) << " ms; "
+        << Fixed(run.seconds, 1) << " s in all\n";
+    if (!options.csv.empty())
+        out << "wrote " << options.csv << '\n';
+    if (!options.roc.empty())
+        out << "wrote " << options.roc << '\n';
+    if (options.calibrate)
+        out << "wrote " << CalibrationPathFor(run.modelPath) << " (threshold "
+            << Fixed(summary.pooledEer.threshold, 6) << ")\n";
+}
 
-    const double seconds = SecondsSince(start);
-    if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("protocol").String("lfw");
-        if (perFoldTraining) {
-            w.Key("train_samples").String(options.trainSamples);
-            w.Key("recipe").String(options.recipe);
-        } else {
-            w.Key("model").String(modelPath);
-        }
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("threshold_from").String(ownThreshold ? "the fold's own equal-error threshold (one fold only)"
-                                                    : "best accuracy on the other folds");
-        w.Key("folds").BeginArray();
-        for (const FoldResult& r : results) {
-            w.BeginObject();
-            w.Key("fold").Integer(r.fold);
-            w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
-            w.Key("accuracy").Number(r.accuracy);
-            w.Key("threshold").Number(r.threshold);
-            w.Key("eer").Number(r.eer.rate);
-            w.Key("eer_threshold").Number(r.eer.threshold);
-            w.Key("tar_at_far_1e-2").Number(r.tar2);
-            w.Key("tar_at_far_1e-3").Number(r.tar3);
-            w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
-            if (perFoldTraining)
-                w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
-                    .Key("train_seconds").Number(r.trained.seconds);
-            if (recipe == TrainRecipe::Refit)
-                w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
-            w.EndObject();
-        }
-        w.EndArray();
-        w.Key("summary").BeginObject();
-        WriteMeanAndError(w, "accuracy", accuracy);
-        WriteMeanAndError(w, "eer", eer);
-        WriteMeanAndError(w, "tar_at_far_1e-2", tar2);
-        WriteMeanAndError(w, "tar_at_far_1e-3", tar3);
-        w.Key("pooled_eer").Number(pooledEer.rate);
-        w.Key("pooled_eer_threshold").Number(pooledEer.threshold);
-        w.Key("photos_without_face").Integer(withoutFace);
-        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
-        w.EndObject();
-        if (!options.csv.empty())
-            w.Key("csv").String(options.csv);
-        if (!options.roc.empty())
-            w.Key("roc").String(options.roc);
-        if (options.calibrate)
-            w.Key("calibration").String(CalibrationPathFor(modelPath));
-        w.Key("seconds").Number(seconds);
-        w.EndObject();
-        context.out << '\n';
+} // namespace
+
+int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    LfwRun run;
+    run.perFoldTraining = !options.trainSamples.empty();
+    run.recipe = CheckLfwOptions(options, run.perFoldTraining);
+    run.folds = ReadPairsFile(options.pairs);
+    const std::vector<int> selected = SelectLfwFolds(run.folds, options);
+    const long photoCount = CheckLfwPhotos(run.folds, selected, options);
+
+    Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    TrainingSet training;
+    std::optional<ScratchFolder> scratch;
+    if (run.perFoldTraining) {
+        training = LoadTrainingSet(options.trainSamples, run.recipe == TrainRecipe::Refit);
+        recognizer.PrepareWithoutModel();
+        scratch.emplace("velmora-evaluate");
     } else {
-        context.out << "LFW verification on " << options.pairs << ", " << method << ", mode "
-                    << CompareModeName(options.mode) << '\n'
-                    << "threshold of each fold: "
-                    << (ownThreshold ? "its own equal-error threshold (only one fold selected)"
-                                     : "the most accurate one on the other folds' pairs")
-                    << "\n\n";
-        context.out << "fold  pairs  accuracy  threshold  EER      EER thr.  TAR@FAR1e-2  TAR@FAR1e-3";
-        if (perFoldTraining)
-            context.out << "  trained on";
-        context.out << '\n';
-        for (const FoldResult& r : results) {
-            char line[160];
-            std::snprintf(line, sizeof line, "%-4d  %5zu  %-8s  %-9s  %-7s  %-8s  %-11s  %-11s", r.fold,
-                          r.scores.size(), Percent(r.accuracy).c_str(), Fixed(r.threshold, 4).c_str(),
-                          Percent(r.eer.rate).c_str(), Fixed(r.eer.threshold, 4).c_str(), Percent(r.tar2).c_str(),
-                          Percent(r.tar3).c_str());
-            context.out << line;
-            if (perFoldTraining)
-                context.out << "  " << r.trained.people << " people, " << r.trained.samples << " faces, "
-                            << Fixed(r.trained.seconds, 0) << " s";
-            context.out << '\n';
-        }
-        context.out << "\nmean over " << results.size() << (results.size() == 1 ? " fold" : " folds")
-                    << " (+- standard error): accuracy " << Percent(accuracy.mean) << " +- "
-                    << Percent(accuracy.standardError) << ", EER " << Percent(eer.mean) << " +- "
-                    << Percent(eer.standardError) << ", TAR at FAR 1e-2 " << Percent(tar2.mean) << ", at 1e-3 "
-                    << Percent(tar3.mean) << '\n'
-                    << "all pairs together: EER " << Percent(pooledEer.rate) << " at threshold "
-                    << Fixed(pooledEer.threshold, 4) << '\n'
-                    << "photos without a face found: " << withoutFace
-                    << (options.fallbackEyes ? " (fallback eyes used)" : " (their pairs score 0)")
-                    << "; time per photo (face finding and template): "
-                    << Fixed(1000.0 * templates.SecondsPerPhoto(), 1) << " ms; " << Fixed(seconds, 1) << " s in all\n";
-        if (!options.csv.empty())
-            context.out << "wrote " << options.csv << '\n';
-        if (!options.roc.empty())
-            context.out << "wrote " << options.roc << '\n';
-        if (options.calibrate)
-            context.out << "wrote " << CalibrationPathFor(modelPath) << " (threshold " << Fixed(pooledEer.threshold, 6)
-                        << ")\n";
+        run.modelPath = ResolveModelPath(options.model);
+        recognizer.LoadModel(run.modelPath);
     }
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    ProgressBar progress(context.err, context.progress && !run.perFoldTraining, photoCount, "lfw");
+    LfwScoring scoring{recognizer, training, scratch, templates, progress};
+    for (int k : selected) {
+        LfwFoldResult r;
+        r.fold = k + 1;
+        if (run.perFoldTraining)
+            TrainForFold(scoring, run.folds[k], options, context, run.recipe, r);
+        ScoreFoldPairs(scoring, run.folds[k], options, r);
+        run.results.push_back(std::move(r));
+    }
+    progress.Finish();
+
+    run.summary = SummariseLfw(run.results);
+    run.withoutFace = templates.withoutFace();
+    if (!options.csv.empty())
+        WriteLfwCsv(run, options.csv);
+    if (!options.roc.empty())
+        WriteLfwRoc(run, options);
+    if (options.calibrate)
+        WriteLfwCalibration(run, options);
+
+    run.seconds = SecondsSince(start);
+    run.secondsPerPhoto = templates.SecondsPerPhoto();
+    if (context.json)
+        ReportLfwJson(run, options, context.out);
+    else
+        ReportLfwText(run, options, context.out);
     return kExitOk;
 }
 
