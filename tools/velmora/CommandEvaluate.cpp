@@ -5,10 +5,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include <stdlib.h>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceAugment.h"
@@ -711,6 +713,110 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
     else
         ReportLfwText(run, options, context.out);
     return kExitOk;
+}
+
+RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
+{
+    struct Args {
+        EvaluateOrlOptions orl;
+        std::string eyes, fallback, mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    EvaluateOrlOptions& orl = args->orl;
+    CLI::App* command = AddCommand(
+        evaluate, "orl",
+        "Rank-1 identification: enrol some photos of every person (in memory), identify the others", context);
+    command->add_option("DIR", orl.folder, "Folder of person folders with numbered photos (ORL: s1..s40, 1.pgm..10.pgm)")
+        ->required();
+    command->add_option("--enroll", orl.enrolNumbers, "Photo numbers to enrol (default 1-5)");
+    command->add_option("--probe", orl.probeNumbers, "Photo numbers to identify (default 6-10)");
+    command->add_option("--mode", args->mode, "Matching of a probe with a person's vectors: max, mean or line")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
+    command->add_flag("--adapt", orl.adapt,
+                      "First add the enrolled people (their enrolment faces and mirror images) to the model's "
+                      "discriminant stage (IncreaseTrain on the statistics of the model's own training)");
+    command->add_option("--stats", orl.stats,
+                        "With --adapt: the statistics of the model's training (default: MODEL.stats, written by "
+                        "'velmora train --stats')");
+    AddEyesOption(command, args->eyes);
+    command->add_option("--fallback-eyes", args->fallback,
+                        "Eye centres for photos whose face is not found (else an enrolment photo is left out "
+                        "and a probe counts as wrong)");
+    AddModelOption(command, orl.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Example:\n  velmora evaluate orl data/orl --csv orl.csv\n"
+                                "A probe whose face is not found counts as wrong.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->orl.eyes = OptionalEyes(args->eyes);
+                args->orl.fallbackEyes = OptionalEyes(args->fallback);
+                args->orl.mode = ParseCompareMode(args->mode);
+                return RunEvaluateOrl(args->orl, context);
+            }};
+}
+
+RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
+{
+    struct Args {
+        EvaluateLfwOptions lfw;
+        std::string eyes, fallback, mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    EvaluateLfwOptions& lfw = args->lfw;
+    CLI::App* command = AddCommand(
+        evaluate, "lfw",
+        "Verification on pairs: accuracy per fold (threshold from the other folds), EER, TAR at FAR 1e-2 and 1e-3",
+        context);
+    command->add_option("DIR", lfw.folder, "Photo folder: Name/Name_0001.jpg ..., or any folder per person whose file names end in the photo number (s7/3.pgm)")->required();
+    command->add_option("PAIRS", lfw.pairs, "Pairs list (pairs_dev.txt format: folds of same then different pairs)")
+        ->required();
+    AddModelOption(command, lfw.model);
+    AddSingleVectorOption(command, context);
+    command->add_option("--train-samples", lfw.trainSamples,
+                        "Instead of one model: for each fold, train on every person of this sample file (from "
+                        "'velmora samples', with its .names file) who is not in the fold");
+    command->add_option("--recipe", lfw.recipe,
+                        "With --train-samples: train (Train alone) or refit (Train, then IncreaseTrain on the same "
+                        "faces without earlier statistics; needs the .faces file)")
+        ->check(CLI::IsMember({"train", "refit"}));
+    command->add_option("--refit-dims", lfw.refitDimensions,
+                        "With --recipe refit: principal components the discriminant stage is refit on (default 0: "
+                        "all the model has)")
+        ->check(CLI::Range(0, 100000));
+    command->add_flag("--train-mirror", lfw.trainMirror, "With --recipe refit: as 'velmora train --mirror'");
+    command->add_flag("--train-singles", lfw.trainSingles, "With --recipe refit: as 'velmora train --singles'");
+    command->add_option("--folds", lfw.folds,
+                        "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
+                        "threshold is used and reported, which is how a model is calibrated");
+    command->add_option("--mode", args->mode, "Comparison mode: max, mean or line (one vector per photo: all alike)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
+    command->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");
+    command->add_flag("--calibrate", lfw.calibrate,
+                      "Write the equal-error threshold of the evaluated pairs beside the model (MODEL.json), where "
+                      "compare and identify find it");
+    command->add_option("--eyes", args->eyes,
+                        "Eye centres LX,LY,RX,RY for every photo instead of finding the face (aligned sets)");
+    command->add_option("--fallback-eyes", args->fallback,
+                        "Eye centres for photos whose face is not found (else their pairs score 0)");
+    command->footer(std::string("Examples:\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --csv s.csv "
+                                "--roc roc.svg\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --train-samples lfw.samples "
+                                "--recipe refit\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --folds 5 "
+                                "--calibrate\n"
+                                "With one fixed model the thresholds of several folds are only fair when the model "
+                                "was not trained on their people.\n"
+                                "FAR 1e-3 on 300 different-person pairs means no false accept at all.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->lfw.eyes = OptionalEyes(args->eyes);
+                args->lfw.fallbackEyes = OptionalEyes(args->fallback);
+                args->lfw.mode = ParseCompareMode(args->mode);
+                return RunEvaluateLfw(args->lfw, context);
+            }};
 }
 
 } // namespace velmora_cli

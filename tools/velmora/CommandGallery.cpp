@@ -1,6 +1,8 @@
 #include <cstdio>
+#include <memory>
 #include <optional>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "Gallery.h"
@@ -442,6 +444,106 @@ int RunGalleryRemove(const std::string& galleryPath, const std::vector<std::stri
             context.out << "removed " << n << '\n';
     }
     return kExitOk;
+}
+
+RegisteredCommand AddEnrol(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        EnrolOptions enrol;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    EnrolOptions& enrol = args->enrol;
+    CLI::App* command = AddCommand(
+        app, "enroll", "Add people to a gallery: photos of one person, or one folder of photos per person", context);
+    command->alias("enrol");
+    command->add_option("--gallery", enrol.gallery, "Gallery file (SQLite; made when missing)")->required();
+    command->add_option("NAME", enrol.name, "The person the photos show (a known name adds vectors)");
+    command->add_option("IMAGE", enrol.images, "Photos of that person (or template files)");
+    command->add_option("--folders", enrol.folders,
+                        "Instead of NAME and photos: enrol every subfolder of this folder as one person, "
+                        "named after the folder");
+    command->add_option("--images", enrol.numbers,
+                        "With --folders: the photo numbers to use, e.g. 1-5 or 1,3,7-9 (the number that "
+                        "ends a file name: 3.pgm, Ann_Lee_0003.jpg)");
+    AddEyesOption(command, args->eyes);
+    AddModelOption(command, enrol.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Examples:\n"
+                                "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
+                                "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
+                                "One template per person holds a vector per photo. A photo without a face is "
+                                "skipped (exit code 4).\nThe gallery remembers its model and refuses "
+                                "another one.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->enrol.eyes = OptionalEyes(args->eyes);
+                return RunEnrol(args->enrol, context);
+            }};
+}
+
+RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        IdentifyOptions identify;
+        std::string eyes;
+        std::string mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    IdentifyOptions& identify = args->identify;
+    CLI::App* command =
+        AddCommand(app, "identify", "Tell who is in photos: the best matching people of a gallery", context);
+    command->add_option("--gallery", identify.gallery, "Gallery file made by 'velmora enroll'")->required();
+    command->add_option("IMAGE", identify.images, "Photos (or template files) to identify");
+    command->add_option("--folders", identify.folders,
+                        "Instead of photos: the photos of every person folder of this folder; the "
+                        "folder's name is the right answer, and the rank-1 rate is reported");
+    command->add_option("--images", identify.numbers, "With --folders: the photo numbers to use, e.g. 6-10");
+    command->add_option("--top", identify.top, "Show the N best matching people (default 1)")
+        ->check(CLI::Range(1, 1000000));
+    command
+        ->add_option("--mode", args->mode,
+                     "How a probe is matched with a person's vectors: max (best vector, the default), mean "
+                     "(their mean) or line (nearest feature line)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--threshold", identify.threshold,
+                        "Answer 'unknown' below this score instead of the model's calibrated threshold")
+        ->check(CLI::Range(0.0, 1.0));
+    AddEyesOption(command, args->eyes);
+    AddModelOption(command, identify.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Examples:\n"
+                                "  velmora identify --gallery staff.db visitor.jpg --top 3\n"
+                                "  velmora identify --gallery orl.db --folders data/orl --images 6-10\n"
+                                "The answer is the best person when the score reaches the threshold, "
+                                "else 'unknown'.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->identify.eyes = OptionalEyes(args->eyes);
+                args->identify.mode = ParseCompareMode(args->mode);
+                return RunIdentify(args->identify, context);
+            }};
+}
+
+RegisteredCommand AddGalleryList(CLI::App& gallery, CommandContext& context)
+{
+    auto path = std::make_shared<std::string>();
+    CLI::App* command = AddCommand(gallery, "list", "List the people of a gallery", context);
+    command->add_option("--gallery", *path, "Gallery file")->required();
+    return {command, [path, &context] { return RunGalleryList(*path, context); }};
+}
+
+RegisteredCommand AddGalleryRemove(CLI::App& gallery, CommandContext& context)
+{
+    struct Args {
+        std::string gallery;
+        std::vector<std::string> names;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(gallery, "remove", "Remove people from a gallery (all or none)", context);
+    command->add_option("--gallery", args->gallery, "Gallery file")->required();
+    command->add_option("NAME", args->names, "The people to remove")->required();
+    return {command, [args, &context] { return RunGalleryRemove(args->gallery, args->names, context); }};
 }
 
 } // namespace velmora_cli
