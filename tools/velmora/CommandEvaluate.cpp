@@ -197,42 +197,33 @@ void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
 
 // ---------------------------------------------------------------- ORL: identification
 
-int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context)
-{
-    const Clock::time_point start = Clock::now();
-    const NumberList enrolNumbers = NumberList::Parse(options.enrolNumbers);
-    const NumberList probeNumbers = NumberList::Parse(options.probeNumbers);
-    const std::vector<Person> enrolPhotos = SelectPhotos(options.folder, &enrolNumbers);
-    const std::vector<Person> probePhotos = SelectPhotos(options.folder, &probeNumbers);
-    if (enrolPhotos.empty() || probePhotos.empty())
-        throw CliError(kExitInput, "no photos numbered " + (enrolPhotos.empty() ? options.enrolNumbers : options.probeNumbers) +
-                                       " in the person folders of " + options.folder);
-    long photoCount = 0;
-    for (const auto* set : {&enrolPhotos, &probePhotos})
-        for (const Person& p : *set)
-            photoCount += static_cast<long>(p.images.size());
+namespace {
 
-    const std::string modelPath = ResolveModelPath(options.model);
-    Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
-    const std::string statsPath = options.stats.empty() ? StatisticsPathFor(modelPath) : options.stats;
+struct OrlProbe {
+    std::string photo, expected, answer;
+    double score = 0.0;
+    bool face = false;
+};
+
+// What the reports of evaluate orl tell.
+struct OrlRun {
+    std::string modelPath;
+    std::string statsPath;
     long adaptFaces = 0;
-    if (options.adapt) {
-        const IncrementalSetup setup = PrepareIncremental(recognizer, modelPath, statsPath, 0);
-        adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, statsPath, options.eyes, options.fallbackEyes);
-    } else {
-        recognizer.LoadModel(modelPath);
-    }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
-    ProgressBar progress(context.err, context.progress, photoCount, "orl");
-    long done = 0;
-    std::vector<std::string> photos;
-    for (const auto* set : {&enrolPhotos, &probePhotos})
-        for (const Person& p : *set)
-            photos.insert(photos.end(), p.images.begin(), p.images.end());
-    templates.Prepare(photos, [&](size_t i) { progress.Update(static_cast<long>(i + 1)); });
+    size_t people = 0;
+    std::vector<OrlProbe> probes;
+    long correct = 0;
+    double rank1 = 0.0;
+    long enrolWithoutFace = 0;
+    long probesWithoutFace = 0;
+    double secondsPerPhoto = 0.0;
+    double seconds = 0.0;
+};
 
-    // The gallery, in memory: one template per person with a vector per enrolment photo.
+// The gallery, in memory: one template per person with a vector per enrolment photo.
+std::vector<GalleryPerson> EnrolInMemory(const std::vector<Person>& enrolPhotos, FaceTemplates& templates,
+                                         ProgressBar& progress, long& done)
+{
     std::vector<GalleryPerson> gallery;
     for (const Person& person : enrolPhotos) {
         std::vector<TemplateBuffer> parts;
@@ -249,88 +240,140 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
         p.vectors = static_cast<int32_t>(parts.size());
         gallery.push_back(std::move(p));
     }
+    return gallery;
+}
 
-    // Counted before any fallback eyes stand in.
-    const long enrolWithoutFace = templates.withoutFace();
-
-    struct Probe {
-        std::string photo, expected, answer;
-        double score = 0.0;
-        bool face = false;
-    };
-    std::vector<Probe> probes;
-    long correct = 0;
+void IdentifyProbes(OrlRun& run, const std::vector<Person>& probePhotos, const std::vector<GalleryPerson>& gallery,
+                    CompareMode mode, FaceTemplates& templates, ProgressBar& progress, long& done)
+{
     for (const Person& person : probePhotos)
         for (const std::string& photo : person.images) {
-            Probe probe;
+            OrlProbe probe;
             probe.photo = photo;
             probe.expected = person.name;
             if (std::optional<TemplateBuffer> t = templates.Make(photo)) {
                 probe.face = true;
-                const std::vector<Candidate> ranked = RankPeople(*t, gallery, options.mode);
+                const std::vector<Candidate> ranked = RankPeople(*t, gallery, mode);
                 if (!ranked.empty()) {
                     probe.answer = ranked.front().name;
                     probe.score = ranked.front().score;
                 }
             }
-            correct += probe.answer == probe.expected ? 1 : 0;
-            probes.push_back(std::move(probe));
+            run.correct += probe.answer == probe.expected ? 1 : 0;
+            run.probes.push_back(std::move(probe));
             progress.Update(++done);
         }
-    progress.Finish();
-    const long probesWithoutFace = templates.withoutFace() - enrolWithoutFace;
-    const double rank1 = static_cast<double>(correct) / static_cast<double>(probes.size());
+}
 
-    if (!options.csv.empty()) {
-        std::ofstream csv = OpenOutput(options.csv, "CSV file");
-        csv << "probe,expected,answer,score,correct\n";
-        for (const Probe& p : probes)
-            csv << CsvField(p.photo) << ',' << CsvField(p.expected) << ',' << CsvField(p.answer) << ','
-                << (p.face ? Fixed(p.score, 6) : "") << ',' << (p.answer == p.expected ? 1 : 0) << '\n';
-        if (!csv)
-            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
-    }
+void WriteOrlCsv(const OrlRun& run, const std::string& path)
+{
+    std::ofstream csv = OpenOutput(path, "CSV file");
+    csv << "probe,expected,answer,score,correct\n";
+    for (const OrlProbe& p : run.probes)
+        csv << CsvField(p.photo) << ',' << CsvField(p.expected) << ',' << CsvField(p.answer) << ','
+            << (p.face ? Fixed(p.score, 6) : "") << ',' << (p.answer == p.expected ? 1 : 0) << '\n';
+    if (!csv)
+        throw CliError(kExitInput, "cannot write the CSV file " + path);
+}
 
-    const double seconds = SecondsSince(start);
-    if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("protocol").String("orl");
-        w.Key("model").String(modelPath);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("mirror").Bool(context.mirrorTemplates);
-        if (options.adapt)
-            w.Key("adapted_on").BeginObject().Key("statistics").String(statsPath).Key("faces").Integer(adaptFaces)
-                .EndObject();
-        w.Key("enrolled_photos").String(options.enrolNumbers);
-        w.Key("probe_photos").String(options.probeNumbers);
-        w.Key("people").Integer(static_cast<int64_t>(gallery.size()));
-        w.Key("probes").Integer(static_cast<int64_t>(probes.size()));
-        w.Key("rank1_correct").Integer(correct);
-        w.Key("rank1_rate").Number(rank1);
-        w.Key("enrolment_photos_without_face").Integer(enrolWithoutFace);
-        w.Key("probes_without_face").Integer(probesWithoutFace);
-        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
-        w.Key("seconds").Number(seconds);
-        if (!options.csv.empty())
-            w.Key("csv").String(options.csv);
-        w.EndObject();
-        context.out << '\n';
+void ReportOrlJson(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    JsonWriter w(context.out);
+    w.BeginObject();
+    w.Key("protocol").String("orl");
+    w.Key("model").String(run.modelPath);
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.Key("mirror").Bool(context.mirrorTemplates);
+    if (options.adapt)
+        w.Key("adapted_on").BeginObject().Key("statistics").String(run.statsPath).Key("faces").Integer(run.adaptFaces)
+            .EndObject();
+    w.Key("enrolled_photos").String(options.enrolNumbers);
+    w.Key("probe_photos").String(options.probeNumbers);
+    w.Key("people").Integer(static_cast<int64_t>(run.people));
+    w.Key("probes").Integer(static_cast<int64_t>(run.probes.size()));
+    w.Key("rank1_correct").Integer(run.correct);
+    w.Key("rank1_rate").Number(run.rank1);
+    w.Key("enrolment_photos_without_face").Integer(run.enrolWithoutFace);
+    w.Key("probes_without_face").Integer(run.probesWithoutFace);
+    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
+    w.Key("seconds").Number(run.seconds);
+    if (!options.csv.empty())
+        w.Key("csv").String(options.csv);
+    w.EndObject();
+    context.out << '\n';
+}
+
+void ReportOrlText(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    context.out << "ORL identification: photos " << options.enrolNumbers << " of " << run.people
+                << " people enrolled, photos " << options.probeNumbers << " probed (model " << run.modelPath
+                << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
+                << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
+                << "rank-1: " << run.correct << " of " << run.probes.size() << " correct (" << Percent(run.rank1) << ")\n"
+                << "photos without a face: " << run.enrolWithoutFace << " enrolment, " << run.probesWithoutFace
+                << " probe"
+                << (options.fallbackEyes ? " (fallback eyes used)" : " (left out of the gallery; a probe counts as wrong)")
+                << "\n"
+                << "time per photo (face finding and template): " << Fixed(1000.0 * run.secondsPerPhoto, 1)
+                << " ms; " << Fixed(run.seconds, 1) << " s in all\n";
+    if (!options.csv.empty())
+        context.out << "wrote " << options.csv << '\n';
+}
+
+} // namespace
+
+int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    const NumberList enrolNumbers = NumberList::Parse(options.enrolNumbers);
+    const NumberList probeNumbers = NumberList::Parse(options.probeNumbers);
+    const std::vector<Person> enrolPhotos = SelectPhotos(options.folder, &enrolNumbers);
+    const std::vector<Person> probePhotos = SelectPhotos(options.folder, &probeNumbers);
+    if (enrolPhotos.empty() || probePhotos.empty())
+        throw CliError(kExitInput, "no photos numbered " + (enrolPhotos.empty() ? options.enrolNumbers : options.probeNumbers) +
+                                       " in the person folders of " + options.folder);
+    long photoCount = 0;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photoCount += static_cast<long>(p.images.size());
+
+    OrlRun run;
+    run.modelPath = ResolveModelPath(options.model);
+    Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    run.statsPath = options.stats.empty() ? StatisticsPathFor(run.modelPath) : options.stats;
+    if (options.adapt) {
+        const IncrementalSetup setup = PrepareIncremental(recognizer, run.modelPath, run.statsPath, 0);
+        run.adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, run.statsPath, options.eyes, options.fallbackEyes);
     } else {
-        context.out << "ORL identification: photos " << options.enrolNumbers << " of " << gallery.size()
-                    << " people enrolled, photos " << options.probeNumbers << " probed (model " << modelPath
-                    << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
-                    << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
-                    << "rank-1: " << correct << " of " << probes.size() << " correct (" << Percent(rank1) << ")\n"
-                    << "photos without a face: " << enrolWithoutFace << " enrolment, " << probesWithoutFace
-                    << " probe"
-                    << (options.fallbackEyes ? " (fallback eyes used)" : " (left out of the gallery; a probe counts as wrong)")
-                    << "\n"
-                    << "time per photo (face finding and template): " << Fixed(1000.0 * templates.SecondsPerPhoto(), 1)
-                    << " ms; " << Fixed(seconds, 1) << " s in all\n";
-        if (!options.csv.empty())
-            context.out << "wrote " << options.csv << '\n';
+        recognizer.LoadModel(run.modelPath);
     }
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    ProgressBar progress(context.err, context.progress, photoCount, "orl");
+    long done = 0;
+    std::vector<std::string> photos;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photos.insert(photos.end(), p.images.begin(), p.images.end());
+    templates.Prepare(photos, [&](size_t i) { progress.Update(static_cast<long>(i + 1)); });
+
+    const std::vector<GalleryPerson> gallery = EnrolInMemory(enrolPhotos, templates, progress, done);
+    run.people = gallery.size();
+    // Counted before any fallback eyes stand in.
+    run.enrolWithoutFace = templates.withoutFace();
+    IdentifyProbes(run, probePhotos, gallery, options.mode, templates, progress, done);
+    progress.Finish();
+    run.probesWithoutFace = templates.withoutFace() - run.enrolWithoutFace;
+    run.rank1 = static_cast<double>(run.correct) / static_cast<double>(run.probes.size());
+
+    if (!options.csv.empty())
+        WriteOrlCsv(run, options.csv);
+    run.seconds = SecondsSince(start);
+    run.secondsPerPhoto = templates.SecondsPerPhoto();
+    if (context.json)
+        ReportOrlJson(run, options, context);
+    else
+        ReportOrlText(run, options, context);
     return kExitOk;
 }
 
