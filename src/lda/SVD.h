@@ -15,7 +15,8 @@ public:
     // left as they were.
     bool Decompose(double* A, int m, int n, double* W, double* V);
 
-    // The bidiagonal SVD proper. a (m x n) is destroyed: it leaves with the
+    // The whole SVD, not only its first step: Householder bidiagonalisation,
+    // then shifted QR sweeps. a (m x n) is destroyed: it leaves with the
     // singular values on its diagonal and the unconverged superdiagonal above
     // it. u receives U (m x m; the first min(m, n) columns are defined) and v
     // receives V^T (n x n). eps is the relative tolerance for negligible

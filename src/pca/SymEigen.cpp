@@ -154,6 +154,47 @@ void TridiagonalizeInPlace(double* a, int n, double* d, double* c)
     }
 }
 
+// Accumulates the transformations into a, leaving Q. The pass that applies
+// step i also forms the vector step i+1 needs (rows 0..i as they stand after
+// step i); gCur and gNext are scratch of n doubles.
+void AccumulateTransformations(double* a, int n, double* d, double* gCur, double* gNext)
+{
+    const size_t N = static_cast<size_t>(n);
+    auto row = [&](size_t r) { return a + r * N; };
+    d[0] = 0.0;
+    bool haveG = false;
+    for (int i = 0; i < n; ++i) {
+        const size_t I = static_cast<size_t>(i);
+        Progress("\rloop2 times: %d   ", i);
+        const bool update = (d[i] != 0.0 && i >= 1);
+        if (update && !haveG) {
+            std::fill(gCur, gCur + I, 0.0);
+            for (size_t k = 0; k < I; ++k)
+                AddScaled(gCur, row(k), row(I)[k], I);
+        }
+        const bool nextNeeds = (i + 1 < n && d[i + 1] != 0.0);
+        const double* next = nextNeeds ? row(I + 1) : nullptr;
+        if (nextNeeds)
+            std::fill(gNext, gNext + I + 1, 0.0);
+        for (size_t k = 0; k < I; ++k) {
+            double* rk = row(k);
+            if (update)
+                SubScaled(rk, gCur, rk[I], I);
+            rk[I] = 0.0;
+            if (nextNeeds)
+                AddScaled(gNext, rk, next[k], I + 1);
+        }
+        double* ri = row(I);
+        d[i] = ri[I];
+        ri[I] = 1.0;
+        std::fill(ri, ri + I, 0.0);
+        if (nextNeeds)
+            AddScaled(gNext, ri, next[I], I + 1);
+        std::swap(gCur, gNext);
+        haveG = nextNeeds;
+    }
+}
+
 } // namespace
 
 void SymTridiagonalize(double* a, int n, double* d, double* c)
@@ -240,42 +281,7 @@ void SymTridiagonalize(double* a, int n, double* d, double* c)
         for (size_t r = 0; r < static_cast<size_t>(pending); ++r)
             applyPending(r);
 
-    // Accumulate the transformations. The pass that applies step i also forms
-    // the vector step i+1 needs (rows 0..i as they stand after step i).
-    d[0] = 0.0;
-    double* gCur = s1.get();
-    double* gNext = acc.get();
-    bool haveG = false;
-    for (int i = 0; i < n; ++i) {
-        const size_t I = static_cast<size_t>(i);
-        Progress("\rloop2 times: %d   ", i);
-        const bool update = (d[i] != 0.0 && i >= 1);
-        if (update && !haveG) {
-            std::fill(gCur, gCur + I, 0.0);
-            for (size_t k = 0; k < I; ++k)
-                AddScaled(gCur, row(k), row(I)[k], I);
-        }
-        const bool nextNeeds = (i + 1 < n && d[i + 1] != 0.0);
-        const double* next = nextNeeds ? row(I + 1) : nullptr;
-        if (nextNeeds)
-            std::fill(gNext, gNext + I + 1, 0.0);
-        for (size_t k = 0; k < I; ++k) {
-            double* rk = row(k);
-            if (update)
-                SubScaled(rk, gCur, rk[I], I);
-            rk[I] = 0.0;
-            if (nextNeeds)
-                AddScaled(gNext, rk, next[k], I + 1);
-        }
-        double* ri = row(I);
-        d[i] = ri[I];
-        ri[I] = 1.0;
-        std::fill(ri, ri + I, 0.0);
-        if (nextNeeds)
-            AddScaled(gNext, ri, next[I], I + 1);
-        std::swap(gCur, gNext);
-        haveG = nextNeeds;
-    }
+    AccumulateTransformations(a, n, d, s1.get(), acc.get());
 }
 
 // ---- QL iteration -----------------------------------------------------------

@@ -1,5 +1,6 @@
 #include <velmora/Velmora.h>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "Json.h"
@@ -10,6 +11,7 @@
 #include "recognizer/Engine.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace velmora_cli {
 
@@ -100,6 +102,34 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
         }
     }
     return kExitOk;
+}
+
+RegisteredCommand AddCompare(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        CompareOptions compare;
+        std::string mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(
+        app, "compare", "Score how alike two faces are (0..1) and, with a calibrated model, say same or different",
+        context);
+    command->add_option("A", args->compare.a, "First image or template file")->required();
+    command->add_option("B", args->compare.b, "Second image or template file")->required();
+    command
+        ->add_option("--mode", args->mode,
+                     "How templates of several vectors are matched: max (best pair, the default), mean "
+                     "(against the mean vector) or line (nearest feature line)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--threshold", args->compare.threshold,
+                        "Decide same/different at this score instead of the model's calibrated one")
+        ->check(CLI::Range(0.0, 1.0));
+    AddModelOption(command, args->compare.model);
+    AddSingleVectorOption(command, context);
+    return {command, [args, &context] {
+                args->compare.mode = ParseCompareMode(args->mode);
+                return RunCompare(args->compare, context);
+            }};
 }
 
 } // namespace velmora_cli

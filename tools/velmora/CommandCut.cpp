@@ -1,6 +1,8 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "JsonParts.h"
@@ -134,6 +136,34 @@ int RunCut(const CutOptions& options, const CommandContext& context)
         return kExitNoFace;
     }
     return kExitOk;
+}
+
+RegisteredCommand AddCut(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        CutOptions cut;
+        std::vector<std::string> eyes;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command =
+        AddCommand(app, "cut", "Cut the normalised 64 x 64 face (or a display face) out of images", context);
+    command->add_option("IMAGE", args->cut.images, "Image files")->required();
+    command->add_option("-o,--output", args->cut.output,
+                        "Face image to write (.png, .pgm, .bmp); for several images a folder, where "
+                        "face N is written as N_<image name>.png")
+        ->required();
+    command->add_option("--eyes", args->eyes,
+                        "Eye centres LX,LY,RX,RY in pixels: once for every image, or once per image in "
+                        "order (default: the first face found in each)")
+        ->allow_extra_args(false)
+        ->take_all();
+    command->add_option("--display", args->cut.displayWidth,
+                        "Cut a display face of this width (height = width x 28/23) instead");
+    return {command, [args, &context] {
+                for (const std::string& text : args->eyes)
+                    args->cut.eyes.push_back(ParseEyes(text));
+                return RunCut(args->cut, context);
+            }};
 }
 
 } // namespace velmora_cli

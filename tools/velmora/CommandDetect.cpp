@@ -1,3 +1,6 @@
+#include <memory>
+
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "JsonParts.h"
@@ -74,6 +77,16 @@ int RunDetect(const DetectOptions& options, const CommandContext& context)
         return kExitNoFace;
     }
     return kExitOk;
+}
+
+RegisteredCommand AddDetect(CLI::App& app, CommandContext& context)
+{
+    auto detect = std::make_shared<DetectOptions>();
+    CLI::App* command =
+        AddCommand(app, "detect", "Find the faces in images and the centres of their eyes", context);
+    command->add_option("IMAGE", detect->images, "Image files")->required();
+    command->add_option("--draw", detect->draw, "Write a copy of the (single) image with the eyes marked");
+    return {command, [detect, &context] { return RunDetect(*detect, context); }};
 }
 
 } // namespace velmora_cli

@@ -5,10 +5,12 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include <stdlib.h>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceAugment.h"
@@ -197,42 +199,33 @@ void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
 
 // ---------------------------------------------------------------- ORL: identification
 
-int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context)
-{
-    const Clock::time_point start = Clock::now();
-    const NumberList enrolNumbers = NumberList::Parse(options.enrolNumbers);
-    const NumberList probeNumbers = NumberList::Parse(options.probeNumbers);
-    const std::vector<Person> enrolPhotos = SelectPhotos(options.folder, &enrolNumbers);
-    const std::vector<Person> probePhotos = SelectPhotos(options.folder, &probeNumbers);
-    if (enrolPhotos.empty() || probePhotos.empty())
-        throw CliError(kExitInput, "no photos numbered " + (enrolPhotos.empty() ? options.enrolNumbers : options.probeNumbers) +
-                                       " in the person folders of " + options.folder);
-    long photoCount = 0;
-    for (const auto* set : {&enrolPhotos, &probePhotos})
-        for (const Person& p : *set)
-            photoCount += static_cast<long>(p.images.size());
+namespace {
 
-    const std::string modelPath = ResolveModelPath(options.model);
-    Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
-    const std::string statsPath = options.stats.empty() ? StatisticsPathFor(modelPath) : options.stats;
+struct OrlProbe {
+    std::string photo, expected, answer;
+    double score = 0.0;
+    bool face = false;
+};
+
+// What the reports of evaluate orl tell.
+struct OrlRun {
+    std::string modelPath;
+    std::string statsPath;
     long adaptFaces = 0;
-    if (options.adapt) {
-        const IncrementalSetup setup = PrepareIncremental(recognizer, modelPath, statsPath, 0);
-        adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, statsPath, options.eyes, options.fallbackEyes);
-    } else {
-        recognizer.LoadModel(modelPath);
-    }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
-    ProgressBar progress(context.err, context.progress, photoCount, "orl");
-    long done = 0;
-    std::vector<std::string> photos;
-    for (const auto* set : {&enrolPhotos, &probePhotos})
-        for (const Person& p : *set)
-            photos.insert(photos.end(), p.images.begin(), p.images.end());
-    templates.Prepare(photos, [&](size_t i) { progress.Update(static_cast<long>(i + 1)); });
+    size_t people = 0;
+    std::vector<OrlProbe> probes;
+    long correct = 0;
+    double rank1 = 0.0;
+    long enrolWithoutFace = 0;
+    long probesWithoutFace = 0;
+    double secondsPerPhoto = 0.0;
+    double seconds = 0.0;
+};
 
-    // The gallery, in memory: one template per person with a vector per enrolment photo.
+// The gallery, in memory: one template per person with a vector per enrolment photo.
+std::vector<GalleryPerson> EnrolInMemory(const std::vector<Person>& enrolPhotos, FaceTemplates& templates,
+                                         ProgressBar& progress, long& done)
+{
     std::vector<GalleryPerson> gallery;
     for (const Person& person : enrolPhotos) {
         std::vector<TemplateBuffer> parts;
@@ -249,120 +242,222 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
         p.vectors = static_cast<int32_t>(parts.size());
         gallery.push_back(std::move(p));
     }
+    return gallery;
+}
 
-    // Counted before any fallback eyes stand in.
-    const long enrolWithoutFace = templates.withoutFace();
-
-    struct Probe {
-        std::string photo, expected, answer;
-        double score = 0.0;
-        bool face = false;
-    };
-    std::vector<Probe> probes;
-    long correct = 0;
+void IdentifyProbes(OrlRun& run, const std::vector<Person>& probePhotos, const std::vector<GalleryPerson>& gallery,
+                    CompareMode mode, FaceTemplates& templates, ProgressBar& progress, long& done)
+{
     for (const Person& person : probePhotos)
         for (const std::string& photo : person.images) {
-            Probe probe;
+            OrlProbe probe;
             probe.photo = photo;
             probe.expected = person.name;
             if (std::optional<TemplateBuffer> t = templates.Make(photo)) {
                 probe.face = true;
-                const std::vector<Candidate> ranked = RankPeople(*t, gallery, options.mode);
+                const std::vector<Candidate> ranked = RankPeople(*t, gallery, mode);
                 if (!ranked.empty()) {
                     probe.answer = ranked.front().name;
                     probe.score = ranked.front().score;
                 }
             }
-            correct += probe.answer == probe.expected ? 1 : 0;
-            probes.push_back(std::move(probe));
+            run.correct += probe.answer == probe.expected ? 1 : 0;
+            run.probes.push_back(std::move(probe));
             progress.Update(++done);
         }
-    progress.Finish();
-    const long probesWithoutFace = templates.withoutFace() - enrolWithoutFace;
-    const double rank1 = static_cast<double>(correct) / static_cast<double>(probes.size());
+}
 
-    if (!options.csv.empty()) {
-        std::ofstream csv = OpenOutput(options.csv, "CSV file");
-        csv << "probe,expected,answer,score,correct\n";
-        for (const Probe& p : probes)
-            csv << CsvField(p.photo) << ',' << CsvField(p.expected) << ',' << CsvField(p.answer) << ','
-                << (p.face ? Fixed(p.score, 6) : "") << ',' << (p.answer == p.expected ? 1 : 0) << '\n';
-        if (!csv)
-            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
-    }
+void WriteOrlCsv(const OrlRun& run, const std::string& path)
+{
+    std::ofstream csv = OpenOutput(path, "CSV file");
+    csv << "probe,expected,answer,score,correct\n";
+    for (const OrlProbe& p : run.probes)
+        csv << CsvField(p.photo) << ',' << CsvField(p.expected) << ',' << CsvField(p.answer) << ','
+            << (p.face ? Fixed(p.score, 6) : "") << ',' << (p.answer == p.expected ? 1 : 0) << '\n';
+    if (!csv)
+        throw CliError(kExitInput, "cannot write the CSV file " + path);
+}
 
-    const double seconds = SecondsSince(start);
-    if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("protocol").String("orl");
-        w.Key("model").String(modelPath);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("mirror").Bool(context.mirrorTemplates);
-        if (options.adapt)
-            w.Key("adapted_on").BeginObject().Key("statistics").String(statsPath).Key("faces").Integer(adaptFaces)
-                .EndObject();
-        w.Key("enrolled_photos").String(options.enrolNumbers);
-        w.Key("probe_photos").String(options.probeNumbers);
-        w.Key("people").Integer(static_cast<int64_t>(gallery.size()));
-        w.Key("probes").Integer(static_cast<int64_t>(probes.size()));
-        w.Key("rank1_correct").Integer(correct);
-        w.Key("rank1_rate").Number(rank1);
-        w.Key("enrolment_photos_without_face").Integer(enrolWithoutFace);
-        w.Key("probes_without_face").Integer(probesWithoutFace);
-        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
-        w.Key("seconds").Number(seconds);
-        if (!options.csv.empty())
-            w.Key("csv").String(options.csv);
-        w.EndObject();
-        context.out << '\n';
+void ReportOrlJson(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    JsonWriter w(context.out);
+    w.BeginObject();
+    w.Key("protocol").String("orl");
+    w.Key("model").String(run.modelPath);
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.Key("mirror").Bool(context.mirrorTemplates);
+    if (options.adapt)
+        w.Key("adapted_on").BeginObject().Key("statistics").String(run.statsPath).Key("faces").Integer(run.adaptFaces)
+            .EndObject();
+    w.Key("enrolled_photos").String(options.enrolNumbers);
+    w.Key("probe_photos").String(options.probeNumbers);
+    w.Key("people").Integer(static_cast<int64_t>(run.people));
+    w.Key("probes").Integer(static_cast<int64_t>(run.probes.size()));
+    w.Key("rank1_correct").Integer(run.correct);
+    w.Key("rank1_rate").Number(run.rank1);
+    w.Key("enrolment_photos_without_face").Integer(run.enrolWithoutFace);
+    w.Key("probes_without_face").Integer(run.probesWithoutFace);
+    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
+    w.Key("seconds").Number(run.seconds);
+    if (!options.csv.empty())
+        w.Key("csv").String(options.csv);
+    w.EndObject();
+    context.out << '\n';
+}
+
+void ReportOrlText(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    context.out << "ORL identification: photos " << options.enrolNumbers << " of " << run.people
+                << " people enrolled, photos " << options.probeNumbers << " probed (model " << run.modelPath
+                << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
+                << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
+                << "rank-1: " << run.correct << " of " << run.probes.size() << " correct (" << Percent(run.rank1) << ")\n"
+                << "photos without a face: " << run.enrolWithoutFace << " enrolment, " << run.probesWithoutFace
+                << " probe"
+                << (options.fallbackEyes ? " (fallback eyes used)" : " (left out of the gallery; a probe counts as wrong)")
+                << "\n"
+                << "time per photo (face finding and template): " << Fixed(1000.0 * run.secondsPerPhoto, 1)
+                << " ms; " << Fixed(run.seconds, 1) << " s in all\n";
+    if (!options.csv.empty())
+        context.out << "wrote " << options.csv << '\n';
+}
+
+} // namespace
+
+int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    const NumberList enrolNumbers = NumberList::Parse(options.enrolNumbers);
+    const NumberList probeNumbers = NumberList::Parse(options.probeNumbers);
+    const std::vector<Person> enrolPhotos = SelectPhotos(options.folder, &enrolNumbers);
+    const std::vector<Person> probePhotos = SelectPhotos(options.folder, &probeNumbers);
+    if (enrolPhotos.empty() || probePhotos.empty())
+        throw CliError(kExitInput, "no photos numbered " + (enrolPhotos.empty() ? options.enrolNumbers : options.probeNumbers) +
+                                       " in the person folders of " + options.folder);
+    long photoCount = 0;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photoCount += static_cast<long>(p.images.size());
+
+    OrlRun run;
+    run.modelPath = ResolveModelPath(options.model);
+    Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    run.statsPath = options.stats.empty() ? StatisticsPathFor(run.modelPath) : options.stats;
+    if (options.adapt) {
+        const IncrementalSetup setup = PrepareIncremental(recognizer, run.modelPath, run.statsPath, 0);
+        run.adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, run.statsPath, options.eyes, options.fallbackEyes);
     } else {
-        context.out << "ORL identification: photos " << options.enrolNumbers << " of " << gallery.size()
-                    << " people enrolled, photos " << options.probeNumbers << " probed (model " << modelPath
-                    << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
-                    << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
-                    << "rank-1: " << correct << " of " << probes.size() << " correct (" << Percent(rank1) << ")\n"
-                    << "photos without a face: " << enrolWithoutFace << " enrolment, " << probesWithoutFace
-                    << " probe"
-                    << (options.fallbackEyes ? " (fallback eyes used)" : " (left out of the gallery; a probe counts as wrong)")
-                    << "\n"
-                    << "time per photo (face finding and template): " << Fixed(1000.0 * templates.SecondsPerPhoto(), 1)
-                    << " ms; " << Fixed(seconds, 1) << " s in all\n";
-        if (!options.csv.empty())
-            context.out << "wrote " << options.csv << '\n';
+        recognizer.LoadModel(run.modelPath);
     }
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    ProgressBar progress(context.err, context.progress, photoCount, "orl");
+    long done = 0;
+    std::vector<std::string> photos;
+    for (const auto* set : {&enrolPhotos, &probePhotos})
+        for (const Person& p : *set)
+            photos.insert(photos.end(), p.images.begin(), p.images.end());
+    templates.Prepare(photos, [&](size_t i) { progress.Update(static_cast<long>(i + 1)); });
+
+    const std::vector<GalleryPerson> gallery = EnrolInMemory(enrolPhotos, templates, progress, done);
+    run.people = gallery.size();
+    // Counted before any fallback eyes stand in.
+    run.enrolWithoutFace = templates.withoutFace();
+    IdentifyProbes(run, probePhotos, gallery, options.mode, templates, progress, done);
+    progress.Finish();
+    run.probesWithoutFace = templates.withoutFace() - run.enrolWithoutFace;
+    run.rank1 = static_cast<double>(run.correct) / static_cast<double>(run.probes.size());
+
+    if (!options.csv.empty())
+        WriteOrlCsv(run, options.csv);
+    run.seconds = SecondsSince(start);
+    run.secondsPerPhoto = templates.SecondsPerPhoto();
+    if (context.json)
+        ReportOrlJson(run, options, context);
+    else
+        ReportOrlText(run, options, context);
     return kExitOk;
 }
 
 // ---------------------------------------------------------------- LFW: verification
 
-int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context)
+namespace {
+
+struct LfwFoldResult {
+    int fold = 0; // 1-based
+    std::vector<ScoredPair> scores;
+    long pairsWithoutTemplate = 0;
+    TrainedFold trained;
+    double accuracy = 0.0, threshold = 0.0;
+    EqualError eer;
+    double tar2 = 0.0, tar3 = 0.0;
+};
+
+struct LfwSummary {
+    bool ownThreshold = false;
+    std::vector<ScoredPair> pooled;
+    MeanAndError accuracy, eer, tar2, tar3;
+    EqualError pooledEer;
+};
+
+// What the reports tell.
+struct LfwRun {
+    bool perFoldTraining = false;
+    TrainRecipe recipe = TrainRecipe::Train;
+    std::string modelPath;
+    std::vector<PairFold> folds;
+    std::vector<LfwFoldResult> results;
+    LfwSummary summary;
+    long withoutFace = 0;
+    double secondsPerPhoto = 0.0;
+    double seconds = 0.0;
+};
+
+// What scoring a fold uses, made once for all folds.
+struct LfwScoring {
+    Recognizer& recognizer;
+    TrainingSet& training;
+    const std::optional<ScratchFolder>& scratch;
+    FaceTemplates& templates;
+    ProgressBar& progress;
+    long done = 0;
+};
+
+TrainRecipe CheckLfwOptions(const EvaluateLfwOptions& options, bool perFoldTraining)
 {
-    const Clock::time_point start = Clock::now();
-    const bool perFoldTraining = !options.trainSamples.empty();
     if (perFoldTraining && !options.model.empty())
         throw CliError(kExitUsage, "evaluate lfw: give --model or --train-samples, not both");
     if (!perFoldTraining && options.recipe != "train")
         throw CliError(kExitUsage, "evaluate lfw: --recipe goes with --train-samples");
     if (perFoldTraining && options.calibrate)
         throw CliError(kExitUsage, "evaluate lfw: --calibrate needs one fixed --model");
-    const TrainRecipe recipe = options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+    return options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+}
 
-    const std::vector<PairFold> folds = ReadPairsFile(options.pairs);
-    std::vector<int> selected; // 0-based fold indices
+// 0-based indices of the folds --folds names, all when it is empty.
+std::vector<int> SelectLfwFolds(const std::vector<PairFold>& folds, const EvaluateLfwOptions& options)
+{
+    std::vector<int> selected;
     if (options.folds.empty()) {
         for (size_t k = 0; k < folds.size(); ++k)
             selected.push_back(static_cast<int>(k));
-    } else {
-        const NumberList list = NumberList::Parse(options.folds);
-        for (size_t k = 0; k < folds.size(); ++k)
-            if (list.Contains(static_cast<long>(k + 1)))
-                selected.push_back(static_cast<int>(k));
-        if (selected.empty())
-            throw CliError(kExitUsage, "--folds " + options.folds + " names no fold of " + options.pairs + " (it has " +
-                                           std::to_string(folds.size()) + ")");
+        return selected;
     }
-    // Every photo must be there before hours of work start.
+    const NumberList list = NumberList::Parse(options.folds);
+    for (size_t k = 0; k < folds.size(); ++k)
+        if (list.Contains(static_cast<long>(k + 1)))
+            selected.push_back(static_cast<int>(k));
+    if (selected.empty())
+        throw CliError(kExitUsage, "--folds " + options.folds + " names no fold of " + options.pairs + " (it has " +
+                                       std::to_string(folds.size()) + ")");
+    return selected;
+}
+
+// Every photo must be there before hours of work start. Returns the photos of
+// the pairs, counted once per pair.
+long CheckLfwPhotos(const std::vector<PairFold>& folds, const std::vector<int>& selected,
+                    const EvaluateLfwOptions& options)
+{
     long photoCount = 0;
     for (int k : selected)
         for (const FacePair& p : folds[k].pairs)
@@ -373,96 +468,75 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
                     throw CliError(kExitInput, "photo not found: " + path + " (named in " + options.pairs + ")");
                 ++photoCount;
             }
+    return photoCount;
+}
 
-    Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
-    std::string modelPath;
-    TrainingSet training;
-    std::optional<ScratchFolder> scratch;
-    if (perFoldTraining) {
-        training = LoadTrainingSet(options.trainSamples, recipe == TrainRecipe::Refit);
-        recognizer.PrepareWithoutModel();
-        scratch.emplace("velmora-evaluate");
-    } else {
-        modelPath = ResolveModelPath(options.model);
-        recognizer.LoadModel(modelPath);
-    }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+void TrainForFold(LfwScoring& scoring, const PairFold& fold, const EvaluateLfwOptions& options,
+                  const CommandContext& context, TrainRecipe recipe, LfwFoldResult& r)
+{
+    const std::set<std::string> foldPeople = fold.People();
+    if (!context.json || context.progress)
+        context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
+                    << " outside the fold\n";
+    r.trained = TrainWithout(scoring.recognizer, scoring.training, foldPeople,
+                             {recipe, options.refitDimensions, options.trainMirror, options.trainSingles, 0, ""},
+                             scoring.scratch->path(), context.progress);
+    if (context.progress)
+        context.err << "\r\033[K" << std::flush;
+}
 
-    struct FoldResult {
-        int fold = 0; // 1-based
-        std::vector<ScoredPair> scores;
-        long pairsWithoutTemplate = 0;
-        TrainedFold trained;
-        double accuracy = 0.0, threshold = 0.0;
-        EqualError eer;
-        double tar2 = 0.0, tar3 = 0.0;
+// Scores the fold's pairs with the recognizer's current model. Each photo's
+// template once per model; photos of one fold only meet its model.
+void ScoreFoldPairs(LfwScoring& scoring, const PairFold& fold, const EvaluateLfwOptions& options,
+                    LfwFoldResult& r)
+{
+    std::vector<std::string> foldPhotos;
+    for (const FacePair& p : fold.pairs)
+        for (const auto& [name, image] : {std::pair(p.nameA, p.imageA), std::pair(p.nameB, p.imageB)})
+            foldPhotos.push_back(PairImagePath(options.folder, name, image));
+    const long foldStart = scoring.done;
+    scoring.templates.Prepare(foldPhotos,
+                              [&](size_t i) { scoring.progress.Update(foldStart + static_cast<long>(i) + 1); });
+    std::map<std::string, std::optional<TemplateBuffer>> cache;
+    auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
+        const std::string path = PairImagePath(options.folder, name, image);
+        auto found = cache.find(path);
+        if (found == cache.end())
+            found = cache.emplace(path, scoring.templates.Make(path)).first;
+        scoring.progress.Update(++scoring.done);
+        return found->second;
     };
-    std::vector<FoldResult> results;
-    ProgressBar progress(context.err, context.progress && !perFoldTraining, photoCount, "lfw");
-    long done = 0;
-    for (int k : selected) {
-        FoldResult r;
-        r.fold = k + 1;
-        if (perFoldTraining) {
-            const std::set<std::string> foldPeople = folds[k].People();
-            if (!context.json || context.progress)
-                context.err << "velmora: fold " << r.fold << ": training on the people of " << options.trainSamples
-                            << " outside the fold\n";
-            r.trained = TrainWithout(recognizer, training, foldPeople,
-                                     {recipe, options.refitDimensions, options.trainMirror, options.trainSingles, 0, ""},
-                                     scratch->path(),
-                                     context.progress);
-            if (context.progress)
-                context.err << "\r\033[K" << std::flush;
-        }
-        // Each photo's template once per model; photos of one fold only meet its model.
-        std::vector<std::string> foldPhotos;
-        for (const FacePair& p : folds[k].pairs)
-            for (const auto& [name, image] : {std::pair(p.nameA, p.imageA), std::pair(p.nameB, p.imageB)})
-                foldPhotos.push_back(PairImagePath(options.folder, name, image));
-        const long foldStart = done;
-        templates.Prepare(foldPhotos, [&](size_t i) { progress.Update(foldStart + static_cast<long>(i) + 1); });
-        std::map<std::string, std::optional<TemplateBuffer>> cache;
-        auto templateOf = [&](const std::string& name, int image) -> const std::optional<TemplateBuffer>& {
-            const std::string path = PairImagePath(options.folder, name, image);
-            auto found = cache.find(path);
-            if (found == cache.end())
-                found = cache.emplace(path, templates.Make(path)).first;
-            progress.Update(++done);
-            return found->second;
-        };
-        for (const FacePair& p : folds[k].pairs) {
-            const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
-            const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
-            double score = 0.0; // a photo without a face: the lowest score, so never "same"
-            if (a && b)
-                score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
-                                                          static_cast<int>(options.mode));
-            else
-                ++r.pairsWithoutTemplate;
-            r.scores.push_back({score, p.same});
-        }
-        results.push_back(std::move(r));
+    for (const FacePair& p : fold.pairs) {
+        const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
+        const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
+        double score = 0.0; // a photo without a face: the lowest score, so never "same"
+        if (a && b)
+            score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
+                                                      static_cast<int>(options.mode));
+        else
+            ++r.pairsWithoutTemplate;
+        r.scores.push_back({score, p.same});
     }
-    progress.Finish();
+}
 
-    // Fold k's threshold is the most accurate one on the other folds' pairs, each
-    // scored by a model that never saw that fold's people.
-    std::vector<ScoredPair> pooled;
-    for (const FoldResult& r : results)
-        pooled.insert(pooled.end(), r.scores.begin(), r.scores.end());
-    const bool ownThreshold = results.size() == 1;
+// Fold k's threshold is the most accurate one on the other folds' pairs, each
+// scored by a model that never saw that fold's people.
+LfwSummary SummariseLfw(std::vector<LfwFoldResult>& results)
+{
+    LfwSummary summary;
+    for (const LfwFoldResult& r : results)
+        summary.pooled.insert(summary.pooled.end(), r.scores.begin(), r.scores.end());
+    summary.ownThreshold = results.size() == 1;
     std::vector<double> accuracies, eers, tar2s, tar3s;
-    for (FoldResult& r : results) {
+    for (LfwFoldResult& r : results) {
         r.eer = EqualErrorRate(r.scores);
         r.tar2 = TarAtFar(r.scores, 1e-2);
         r.tar3 = TarAtFar(r.scores, 1e-3);
-        if (ownThreshold) {
+        if (summary.ownThreshold) {
             r.threshold = r.eer.threshold;
         } else {
             std::vector<ScoredPair> others;
-            for (const FoldResult& o : results)
+            for (const LfwFoldResult& o : results)
                 if (o.fold != r.fold)
                     others.insert(others.end(), o.scores.begin(), o.scores.end());
             r.threshold = BestAccuracyThreshold(others);
@@ -473,150 +547,322 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
         tar2s.push_back(r.tar2);
         tar3s.push_back(r.tar3);
     }
-    const MeanAndError accuracy = MeanWithStandardError(accuracies);
-    const MeanAndError eer = MeanWithStandardError(eers);
-    const MeanAndError tar2 = MeanWithStandardError(tar2s);
-    const MeanAndError tar3 = MeanWithStandardError(tar3s);
-    const EqualError pooledEer = EqualErrorRate(pooled);
-    long withoutFace = templates.withoutFace();
+    summary.accuracy = MeanWithStandardError(accuracies);
+    summary.eer = MeanWithStandardError(eers);
+    summary.tar2 = MeanWithStandardError(tar2s);
+    summary.tar3 = MeanWithStandardError(tar3s);
+    summary.pooledEer = EqualErrorRate(summary.pooled);
+    return summary;
+}
 
-    const std::string method = perFoldTraining
+void WriteLfwCsv(const LfwRun& run, const std::string& path)
+{
+    std::ofstream csv = OpenOutput(path, "CSV file");
+    csv << "fold,pair,same,score,name_a,image_a,name_b,image_b\n";
+    for (const LfwFoldResult& r : run.results)
+        for (size_t i = 0; i < r.scores.size(); ++i) {
+            const FacePair& p = run.folds[static_cast<size_t>(r.fold - 1)].pairs[i];
+            csv << r.fold << ',' << (i + 1) << ',' << (p.same ? 1 : 0) << ',' << Fixed(r.scores[i].score, 9) << ','
+                << CsvField(p.nameA) << ',' << p.imageA << ',' << CsvField(p.nameB) << ',' << p.imageB << '\n';
+        }
+    if (!csv)
+        throw CliError(kExitInput, "cannot write the CSV file " + path);
+}
+
+void WriteLfwRoc(const LfwRun& run, const EvaluateLfwOptions& options)
+{
+    std::vector<RocSeries> series;
+    for (const LfwFoldResult& r : run.results)
+        series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
+    if (run.results.size() > 1)
+        series.push_back({"all folds", RocCurve(run.summary.pooled), run.summary.pooledEer.rate});
+    WriteRocSvg(options.roc, "LFW verification: " + (run.perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(run.modelPath).filename().string()),
+                series);
+}
+
+void WriteLfwCalibration(const LfwRun& run, const EvaluateLfwOptions& options)
+{
+    std::ofstream out = OpenOutput(CalibrationPathFor(run.modelPath), "calibration file");
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("threshold").Number(run.summary.pooledEer.threshold);
+    w.Key("equal_error_rate").Number(run.summary.pooledEer.rate);
+    w.Key("pairs").Integer(static_cast<int64_t>(run.summary.pooled.size()));
+    w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
+    w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.EndObject();
+    out << '\n';
+    if (!out)
+        throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(run.modelPath));
+}
+
+void WriteLfwFoldJson(JsonWriter& w, const LfwRun& run, const LfwFoldResult& r)
+{
+    w.BeginObject();
+    w.Key("fold").Integer(r.fold);
+    w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
+    w.Key("accuracy").Number(r.accuracy);
+    w.Key("threshold").Number(r.threshold);
+    w.Key("eer").Number(r.eer.rate);
+    w.Key("eer_threshold").Number(r.eer.threshold);
+    w.Key("tar_at_far_1e-2").Number(r.tar2);
+    w.Key("tar_at_far_1e-3").Number(r.tar3);
+    w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
+    if (run.perFoldTraining)
+        w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
+            .Key("train_seconds").Number(r.trained.seconds);
+    if (run.recipe == TrainRecipe::Refit)
+        w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
+    w.EndObject();
+}
+
+void ReportLfwJson(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)
+{
+    const LfwSummary& summary = run.summary;
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("protocol").String("lfw");
+    if (run.perFoldTraining) {
+        w.Key("train_samples").String(options.trainSamples);
+        w.Key("recipe").String(options.recipe);
+    } else {
+        w.Key("model").String(run.modelPath);
+    }
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.Key("threshold_from").String(summary.ownThreshold ? "the fold's own equal-error threshold (one fold only)"
+                                                        : "best accuracy on the other folds");
+    w.Key("folds").BeginArray();
+    for (const LfwFoldResult& r : run.results)
+        WriteLfwFoldJson(w, run, r);
+    w.EndArray();
+    w.Key("summary").BeginObject();
+    WriteMeanAndError(w, "accuracy", summary.accuracy);
+    WriteMeanAndError(w, "eer", summary.eer);
+    WriteMeanAndError(w, "tar_at_far_1e-2", summary.tar2);
+    WriteMeanAndError(w, "tar_at_far_1e-3", summary.tar3);
+    w.Key("pooled_eer").Number(summary.pooledEer.rate);
+    w.Key("pooled_eer_threshold").Number(summary.pooledEer.threshold);
+    w.Key("photos_without_face").Integer(run.withoutFace);
+    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
+    w.EndObject();
+    if (!options.csv.empty())
+        w.Key("csv").String(options.csv);
+    if (!options.roc.empty())
+        w.Key("roc").String(options.roc);
+    if (options.calibrate)
+        w.Key("calibration").String(CalibrationPathFor(run.modelPath));
+    w.Key("seconds").Number(run.seconds);
+    w.EndObject();
+    out << '\n';
+}
+
+void ReportLfwText(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)
+{
+    const LfwSummary& summary = run.summary;
+    const std::string method = run.perFoldTraining
                                    ? std::string("a model per fold, recipe ") + options.recipe + ", trained on " +
                                          options.trainSamples + " without the fold's people"
-                                   : "model " + modelPath;
-    if (!options.csv.empty()) {
-        std::ofstream csv = OpenOutput(options.csv, "CSV file");
-        csv << "fold,pair,same,score,name_a,image_a,name_b,image_b\n";
-        for (const FoldResult& r : results)
-            for (size_t i = 0; i < r.scores.size(); ++i) {
-                const FacePair& p = folds[static_cast<size_t>(r.fold - 1)].pairs[i];
-                csv << r.fold << ',' << (i + 1) << ',' << (p.same ? 1 : 0) << ',' << Fixed(r.scores[i].score, 9) << ','
-                    << CsvField(p.nameA) << ',' << p.imageA << ',' << CsvField(p.nameB) << ',' << p.imageB << '\n';
-            }
-        if (!csv)
-            throw CliError(kExitInput, "cannot write the CSV file " + options.csv);
-    }
-    if (!options.roc.empty()) {
-        std::vector<RocSeries> series;
-        for (const FoldResult& r : results)
-            series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
-        if (results.size() > 1)
-            series.push_back({"all folds", RocCurve(pooled), pooledEer.rate});
-        WriteRocSvg(options.roc, "LFW verification: " + (perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(modelPath).filename().string()),
-                    series);
-    }
-    if (options.calibrate) {
-        std::ofstream out = OpenOutput(CalibrationPathFor(modelPath), "calibration file");
-        JsonWriter w(out);
-        w.BeginObject();
-        w.Key("threshold").Number(pooledEer.threshold);
-        w.Key("equal_error_rate").Number(pooledEer.rate);
-        w.Key("pairs").Integer(static_cast<int64_t>(pooled.size()));
-        w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
-        w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.EndObject();
+                                   : "model " + run.modelPath;
+    out << "LFW verification on " << options.pairs << ", " << method << ", mode " << CompareModeName(options.mode)
+        << '\n'
+        << "threshold of each fold: "
+        << (summary.ownThreshold ? "its own equal-error threshold (only one fold selected)"
+                                 : "the most accurate one on the other folds' pairs")
+        << "\n\n";
+    out << "fold  pairs  accuracy  threshold  EER      EER thr.  TAR@FAR1e-2  TAR@FAR1e-3";
+    if (run.perFoldTraining)
+        out << "  trained on";
+    out << '\n';
+    for (const LfwFoldResult& r : run.results) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%-4d  %5zu  %-8s  %-9s  %-7s  %-8s  %-11s  %-11s", r.fold, r.scores.size(),
+                      Percent(r.accuracy).c_str(), Fixed(r.threshold, 4).c_str(), Percent(r.eer.rate).c_str(),
+                      Fixed(r.eer.threshold, 4).c_str(), Percent(r.tar2).c_str(), Percent(r.tar3).c_str());
+        out << line;
+        if (run.perFoldTraining)
+            out << "  " << r.trained.people << " people, " << r.trained.samples << " faces, "
+                << Fixed(r.trained.seconds, 0) << " s";
         out << '\n';
-        if (!out)
-            throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(modelPath));
     }
+    out << "\nmean over " << run.results.size() << (run.results.size() == 1 ? " fold" : " folds")
+        << " (+- standard error): accuracy " << Percent(summary.accuracy.mean) << " +- "
+        << Percent(summary.accuracy.standardError) << ", EER " << Percent(summary.eer.mean) << " +- "
+        << Percent(summary.eer.standardError) << ", TAR at FAR 1e-2 " << Percent(summary.tar2.mean) << ", at 1e-3 "
+        << Percent(summary.tar3.mean) << '\n'
+        << "all pairs together: EER " << Percent(summary.pooledEer.rate) << " at threshold "
+        << Fixed(summary.pooledEer.threshold, 4) << '\n'
+        << "photos without a face found: " << run.withoutFace
+        << (options.fallbackEyes ? " (fallback eyes used)" : " (their pairs score 0)")
+        << "; time per photo (face finding and template): " << Fixed(1000.0 * run.secondsPerPhoto, 1) << " ms; "
+        << Fixed(run.seconds, 1) << " s in all\n";
+    if (!options.csv.empty())
+        out << "wrote " << options.csv << '\n';
+    if (!options.roc.empty())
+        out << "wrote " << options.roc << '\n';
+    if (options.calibrate)
+        out << "wrote " << CalibrationPathFor(run.modelPath) << " (threshold "
+            << Fixed(summary.pooledEer.threshold, 6) << ")\n";
+}
 
-    const double seconds = SecondsSince(start);
-    if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("protocol").String("lfw");
-        if (perFoldTraining) {
-            w.Key("train_samples").String(options.trainSamples);
-            w.Key("recipe").String(options.recipe);
-        } else {
-            w.Key("model").String(modelPath);
-        }
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("threshold_from").String(ownThreshold ? "the fold's own equal-error threshold (one fold only)"
-                                                    : "best accuracy on the other folds");
-        w.Key("folds").BeginArray();
-        for (const FoldResult& r : results) {
-            w.BeginObject();
-            w.Key("fold").Integer(r.fold);
-            w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
-            w.Key("accuracy").Number(r.accuracy);
-            w.Key("threshold").Number(r.threshold);
-            w.Key("eer").Number(r.eer.rate);
-            w.Key("eer_threshold").Number(r.eer.threshold);
-            w.Key("tar_at_far_1e-2").Number(r.tar2);
-            w.Key("tar_at_far_1e-3").Number(r.tar3);
-            w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
-            if (perFoldTraining)
-                w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
-                    .Key("train_seconds").Number(r.trained.seconds);
-            if (recipe == TrainRecipe::Refit)
-                w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
-            w.EndObject();
-        }
-        w.EndArray();
-        w.Key("summary").BeginObject();
-        WriteMeanAndError(w, "accuracy", accuracy);
-        WriteMeanAndError(w, "eer", eer);
-        WriteMeanAndError(w, "tar_at_far_1e-2", tar2);
-        WriteMeanAndError(w, "tar_at_far_1e-3", tar3);
-        w.Key("pooled_eer").Number(pooledEer.rate);
-        w.Key("pooled_eer_threshold").Number(pooledEer.threshold);
-        w.Key("photos_without_face").Integer(withoutFace);
-        w.Key("seconds_per_photo").Number(templates.SecondsPerPhoto());
-        w.EndObject();
-        if (!options.csv.empty())
-            w.Key("csv").String(options.csv);
-        if (!options.roc.empty())
-            w.Key("roc").String(options.roc);
-        if (options.calibrate)
-            w.Key("calibration").String(CalibrationPathFor(modelPath));
-        w.Key("seconds").Number(seconds);
-        w.EndObject();
-        context.out << '\n';
+} // namespace
+
+int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& context)
+{
+    const Clock::time_point start = Clock::now();
+    LfwRun run;
+    run.perFoldTraining = !options.trainSamples.empty();
+    run.recipe = CheckLfwOptions(options, run.perFoldTraining);
+    run.folds = ReadPairsFile(options.pairs);
+    const std::vector<int> selected = SelectLfwFolds(run.folds, options);
+    const long photoCount = CheckLfwPhotos(run.folds, selected, options);
+
+    Recognizer recognizer(context.err);
+    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    TrainingSet training;
+    std::optional<ScratchFolder> scratch;
+    if (run.perFoldTraining) {
+        training = LoadTrainingSet(options.trainSamples, run.recipe == TrainRecipe::Refit);
+        recognizer.PrepareWithoutModel();
+        scratch.emplace("velmora-evaluate");
     } else {
-        context.out << "LFW verification on " << options.pairs << ", " << method << ", mode "
-                    << CompareModeName(options.mode) << '\n'
-                    << "threshold of each fold: "
-                    << (ownThreshold ? "its own equal-error threshold (only one fold selected)"
-                                     : "the most accurate one on the other folds' pairs")
-                    << "\n\n";
-        context.out << "fold  pairs  accuracy  threshold  EER      EER thr.  TAR@FAR1e-2  TAR@FAR1e-3";
-        if (perFoldTraining)
-            context.out << "  trained on";
-        context.out << '\n';
-        for (const FoldResult& r : results) {
-            char line[160];
-            std::snprintf(line, sizeof line, "%-4d  %5zu  %-8s  %-9s  %-7s  %-8s  %-11s  %-11s", r.fold,
-                          r.scores.size(), Percent(r.accuracy).c_str(), Fixed(r.threshold, 4).c_str(),
-                          Percent(r.eer.rate).c_str(), Fixed(r.eer.threshold, 4).c_str(), Percent(r.tar2).c_str(),
-                          Percent(r.tar3).c_str());
-            context.out << line;
-            if (perFoldTraining)
-                context.out << "  " << r.trained.people << " people, " << r.trained.samples << " faces, "
-                            << Fixed(r.trained.seconds, 0) << " s";
-            context.out << '\n';
-        }
-        context.out << "\nmean over " << results.size() << (results.size() == 1 ? " fold" : " folds")
-                    << " (+- standard error): accuracy " << Percent(accuracy.mean) << " +- "
-                    << Percent(accuracy.standardError) << ", EER " << Percent(eer.mean) << " +- "
-                    << Percent(eer.standardError) << ", TAR at FAR 1e-2 " << Percent(tar2.mean) << ", at 1e-3 "
-                    << Percent(tar3.mean) << '\n'
-                    << "all pairs together: EER " << Percent(pooledEer.rate) << " at threshold "
-                    << Fixed(pooledEer.threshold, 4) << '\n'
-                    << "photos without a face found: " << withoutFace
-                    << (options.fallbackEyes ? " (fallback eyes used)" : " (their pairs score 0)")
-                    << "; time per photo (face finding and template): "
-                    << Fixed(1000.0 * templates.SecondsPerPhoto(), 1) << " ms; " << Fixed(seconds, 1) << " s in all\n";
-        if (!options.csv.empty())
-            context.out << "wrote " << options.csv << '\n';
-        if (!options.roc.empty())
-            context.out << "wrote " << options.roc << '\n';
-        if (options.calibrate)
-            context.out << "wrote " << CalibrationPathFor(modelPath) << " (threshold " << Fixed(pooledEer.threshold, 6)
-                        << ")\n";
+        run.modelPath = ResolveModelPath(options.model);
+        recognizer.LoadModel(run.modelPath);
     }
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    ProgressBar progress(context.err, context.progress && !run.perFoldTraining, photoCount, "lfw");
+    LfwScoring scoring{recognizer, training, scratch, templates, progress};
+    for (int k : selected) {
+        LfwFoldResult r;
+        r.fold = k + 1;
+        if (run.perFoldTraining)
+            TrainForFold(scoring, run.folds[k], options, context, run.recipe, r);
+        ScoreFoldPairs(scoring, run.folds[k], options, r);
+        run.results.push_back(std::move(r));
+    }
+    progress.Finish();
+
+    run.summary = SummariseLfw(run.results);
+    run.withoutFace = templates.withoutFace();
+    if (!options.csv.empty())
+        WriteLfwCsv(run, options.csv);
+    if (!options.roc.empty())
+        WriteLfwRoc(run, options);
+    if (options.calibrate)
+        WriteLfwCalibration(run, options);
+
+    run.seconds = SecondsSince(start);
+    run.secondsPerPhoto = templates.SecondsPerPhoto();
+    if (context.json)
+        ReportLfwJson(run, options, context.out);
+    else
+        ReportLfwText(run, options, context.out);
     return kExitOk;
+}
+
+RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
+{
+    struct Args {
+        EvaluateOrlOptions orl;
+        std::string eyes, fallback, mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    EvaluateOrlOptions& orl = args->orl;
+    CLI::App* command = AddCommand(
+        evaluate, "orl",
+        "Rank-1 identification: enrol some photos of every person (in memory), identify the others", context);
+    command->add_option("DIR", orl.folder, "Folder of person folders with numbered photos (ORL: s1..s40, 1.pgm..10.pgm)")
+        ->required();
+    command->add_option("--enroll", orl.enrolNumbers, "Photo numbers to enrol (default 1-5)");
+    command->add_option("--probe", orl.probeNumbers, "Photo numbers to identify (default 6-10)");
+    command->add_option("--mode", args->mode, "Matching of a probe with a person's vectors: max, mean or line")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
+    command->add_flag("--adapt", orl.adapt,
+                      "First add the enrolled people to the model's discriminant stage (IncreaseTrain on the "
+                      "statistics of the model's own training): each enrolment face, its mirror image and the "
+                      "face moved by a pixel four ways");
+    command->add_option("--stats", orl.stats,
+                        "With --adapt: the statistics of the model's training (default: MODEL.stats, written by "
+                        "'velmora train --stats')");
+    AddEyesOption(command, args->eyes);
+    command->add_option("--fallback-eyes", args->fallback,
+                        "Eye centres for photos whose face is not found (else an enrolment photo is left out "
+                        "and a probe counts as wrong)");
+    AddModelOption(command, orl.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Example:\n  velmora evaluate orl data/orl --csv orl.csv\n"
+                                "A probe whose face is not found counts as wrong.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->orl.eyes = OptionalEyes(args->eyes);
+                args->orl.fallbackEyes = OptionalEyes(args->fallback);
+                args->orl.mode = ParseCompareMode(args->mode);
+                return RunEvaluateOrl(args->orl, context);
+            }};
+}
+
+RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
+{
+    struct Args {
+        EvaluateLfwOptions lfw;
+        std::string eyes, fallback, mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    EvaluateLfwOptions& lfw = args->lfw;
+    CLI::App* command = AddCommand(
+        evaluate, "lfw",
+        "Verification on pairs: accuracy per fold (threshold from the other folds), EER, TAR at FAR 1e-2 and 1e-3",
+        context);
+    command->add_option("DIR", lfw.folder, "Photo folder: Name/Name_0001.jpg ..., or any folder per person whose file names end in the photo number (s7/3.pgm)")->required();
+    command->add_option("PAIRS", lfw.pairs, "Pairs list (pairs_dev.txt format: folds of same then different pairs)")
+        ->required();
+    AddModelOption(command, lfw.model);
+    AddSingleVectorOption(command, context);
+    command->add_option("--train-samples", lfw.trainSamples,
+                        "Instead of one model: for each fold, train on every person of this sample file (from "
+                        "'velmora samples', with its .names file) who is not in the fold");
+    command->add_option("--recipe", lfw.recipe,
+                        "With --train-samples: train (Train alone) or refit (Train, then IncreaseTrain on the same "
+                        "faces without earlier statistics; needs the .faces file)")
+        ->check(CLI::IsMember({"train", "refit"}));
+    command->add_option("--refit-dims", lfw.refitDimensions,
+                        "With --recipe refit: principal components the discriminant stage is refit on (default 0: "
+                        "all the model has)")
+        ->check(CLI::Range(0, 100000));
+    command->add_flag("--train-mirror", lfw.trainMirror, "With --recipe refit: as 'velmora train --mirror'");
+    command->add_flag("--train-singles", lfw.trainSingles, "With --recipe refit: as 'velmora train --singles'");
+    command->add_option("--folds", lfw.folds,
+                        "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
+                        "threshold is used and reported, which is how a model is calibrated");
+    command->add_option("--mode", args->mode, "Comparison mode: max, mean or line (one vector per photo: all alike)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
+    command->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");
+    command->add_flag("--calibrate", lfw.calibrate,
+                      "Write the equal-error threshold of the evaluated pairs beside the model (MODEL.json), where "
+                      "compare and identify find it");
+    command->add_option("--eyes", args->eyes,
+                        "Eye centres LX,LY,RX,RY for every photo instead of finding the face (aligned sets)");
+    command->add_option("--fallback-eyes", args->fallback,
+                        "Eye centres for photos whose face is not found (else their pairs score 0)");
+    command->footer(std::string("Examples:\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --csv s.csv "
+                                "--roc roc.svg\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --train-samples lfw.samples "
+                                "--recipe refit\n"
+                                "  velmora evaluate lfw data/lfw data/lfw/pairs_dev.txt --model m.model --folds 5 "
+                                "--calibrate\n"
+                                "With one fixed model the thresholds of several folds are only fair when the model "
+                                "was not trained on their people.\n"
+                                "FAR 1e-3 on 300 different-person pairs means no false accept at all.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->lfw.eyes = OptionalEyes(args->eyes);
+                args->lfw.fallbackEyes = OptionalEyes(args->fallback);
+                args->lfw.mode = ParseCompareMode(args->mode);
+                return RunEvaluateLfw(args->lfw, context);
+            }};
 }
 
 } // namespace velmora_cli

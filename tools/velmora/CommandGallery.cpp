@@ -1,6 +1,8 @@
 #include <cstdio>
+#include <memory>
 #include <optional>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "Gallery.h"
@@ -205,42 +207,47 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     return withoutFace.empty() ? kExitOk : kExitNoFace;
 }
 
-int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
-{
-    const std::vector<PhotoGroup> groups =
-        CollectPhotos(options.folders, options.numbers, "", options.images, "identify");
-    const bool truthKnown = !options.folders.empty();
-    const std::string modelPath = ResolveModelPath(options.model);
-    const ModelIdentity model = IdentifyModel(modelPath);
-    std::vector<GalleryPerson> people;
-    {
-        const Gallery gallery(options.gallery, Gallery::Access::Read);
-        gallery.RequireModel(model);
-        people = gallery.People(true);
-    }
-    if (people.empty())
-        context.err << "velmora: note: the gallery " << options.gallery << " has nobody in it\n";
+namespace {
 
-    std::optional<double> threshold = options.threshold;
+struct IdentifyOutcome {
+    std::string photo;
+    std::string expected;
+    bool face = false;
+    std::vector<Candidate> ranked;
+    std::optional<std::string> answer;
+};
+
+// What the reports of identify tell.
+struct IdentifyRun {
+    ModelIdentity model;
+    size_t people = 0;
+    bool truthKnown = false;
+    std::optional<double> threshold;
     std::string thresholdSource = "--threshold";
-    if (!threshold) {
-        if (const std::optional<Calibration> c = ReadCalibration(modelPath)) {
-            threshold = c->threshold;
-            thresholdSource = c->source;
-        } else {
-            context.err << "velmora: note: the model has no calibrated threshold (" << CalibrationPathFor(modelPath)
-                        << "), so every probe gets its best match; give --threshold to answer 'unknown'\n";
-        }
-    }
+    std::vector<IdentifyOutcome> outcomes;
+    long withoutFace = 0, unknown = 0, topCorrect = 0, answeredCorrect = 0;
+    size_t shown = 1; // candidates listed per probe
+};
 
-    struct Outcome {
-        std::string photo;
-        std::string expected;
-        bool face = false;
-        std::vector<Candidate> ranked;
-        std::optional<std::string> answer;
-    };
-    std::vector<Outcome> outcomes;
+// --threshold, else the model's calibrated one, else none (every probe gets its best match).
+void ChooseThreshold(IdentifyRun& run, const IdentifyOptions& options, const std::string& modelPath,
+                     const CommandContext& context)
+{
+    run.threshold = options.threshold;
+    if (run.threshold)
+        return;
+    if (const std::optional<Calibration> c = ReadCalibration(modelPath)) {
+        run.threshold = c->threshold;
+        run.thresholdSource = c->source;
+    } else {
+        context.err << "velmora: note: the model has no calibrated threshold (" << CalibrationPathFor(modelPath)
+                    << "), so every probe gets its best match; give --threshold to answer 'unknown'\n";
+    }
+}
+
+void IdentifyPhotos(IdentifyRun& run, const std::vector<PhotoGroup>& groups, const std::vector<GalleryPerson>& people,
+                    const IdentifyOptions& options, const std::string& modelPath, const CommandContext& context)
+{
     TemplateMaker maker(modelPath, options.eyes, context);
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
     long queued = 0;
@@ -251,104 +258,142 @@ int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
         }
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
-            Outcome o;
+            IdentifyOutcome o;
             o.photo = photo;
             o.expected = group.name;
-            if (std::optional<TemplateBuffer> probe = maker.Take(outcomes.size())) {
+            if (std::optional<TemplateBuffer> probe = maker.Take(run.outcomes.size())) {
                 o.face = true;
                 o.ranked = RankPeople(*probe, people, options.mode);
-                o.answer = Decide(o.ranked, threshold);
+                o.answer = Decide(o.ranked, run.threshold);
             }
-            outcomes.push_back(std::move(o));
+            run.outcomes.push_back(std::move(o));
         }
     progress.Finish();
+}
 
-    long withoutFace = 0, unknown = 0, topCorrect = 0, answeredCorrect = 0;
-    for (const Outcome& o : outcomes) {
-        withoutFace += o.face ? 0 : 1;
-        unknown += o.face && !o.answer ? 1 : 0;
+void CountOutcomes(IdentifyRun& run)
+{
+    for (const IdentifyOutcome& o : run.outcomes) {
+        run.withoutFace += o.face ? 0 : 1;
+        run.unknown += o.face && !o.answer ? 1 : 0;
         if (o.face && !o.ranked.empty() && o.ranked.front().name == o.expected)
-            ++topCorrect;
+            ++run.topCorrect;
         if (o.answer && *o.answer == o.expected)
-            ++answeredCorrect;
+            ++run.answeredCorrect;
     }
-    const size_t shown = static_cast<size_t>(std::max(1, options.top));
+}
 
-    if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("gallery").String(options.gallery);
-        WriteModel(w, "model", model);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("people").Integer(static_cast<int64_t>(people.size()));
-        if (threshold)
-            w.Key("threshold").Number(*threshold);
+void ReportIdentifyJson(const IdentifyRun& run, const IdentifyOptions& options, std::ostream& out)
+{
+    JsonWriter w(out);
+    w.BeginObject();
+    w.Key("gallery").String(options.gallery);
+    WriteModel(w, "model", run.model);
+    w.Key("mode").String(CompareModeName(options.mode));
+    w.Key("people").Integer(static_cast<int64_t>(run.people));
+    if (run.threshold)
+        w.Key("threshold").Number(*run.threshold);
+    else
+        w.Key("threshold").Null();
+    w.Key("results").BeginArray();
+    for (const IdentifyOutcome& o : run.outcomes) {
+        w.BeginObject().Key("image").String(o.photo);
+        if (run.truthKnown)
+            w.Key("expected").String(o.expected);
+        w.Key("face_found").Bool(o.face);
+        if (o.answer)
+            w.Key("answer").String(*o.answer);
         else
-            w.Key("threshold").Null();
-        w.Key("results").BeginArray();
-        for (const Outcome& o : outcomes) {
-            w.BeginObject().Key("image").String(o.photo);
-            if (truthKnown)
-                w.Key("expected").String(o.expected);
-            w.Key("face_found").Bool(o.face);
-            if (o.answer)
-                w.Key("answer").String(*o.answer);
-            else
-                w.Key("answer").Null();
-            w.Key("candidates").BeginArray();
-            for (size_t i = 0; i < o.ranked.size() && i < shown; ++i)
-                w.BeginObject().Key("name").String(o.ranked[i].name).Key("score").Number(o.ranked[i].score).EndObject();
-            w.EndArray().EndObject();
-        }
-        w.EndArray();
-        w.Key("summary").BeginObject();
-        w.Key("probes").Integer(static_cast<int64_t>(outcomes.size()));
-        w.Key("unknown").Integer(unknown);
-        w.Key("without_face").Integer(withoutFace);
-        if (truthKnown) {
-            w.Key("rank1_correct").Integer(topCorrect);
-            w.Key("answered_correct").Integer(answeredCorrect);
-            w.Key("rank1_rate").Number(outcomes.empty() ? 0.0 : static_cast<double>(topCorrect) / outcomes.size());
-        }
-        w.EndObject().EndObject();
-        context.out << '\n';
-    } else {
-        for (const Outcome& o : outcomes) {
-            context.out << o.photo << ": ";
-            if (!o.face) {
-                context.out << "no face found\n";
-                continue;
-            }
-            if (o.answer)
-                context.out << *o.answer << " (score " << FormatScore(o.ranked.front().score) << ")";
-            else if (o.ranked.empty())
-                context.out << "unknown (the gallery is empty)";
-            else
-                context.out << "unknown (best " << o.ranked.front().name << " "
-                            << FormatScore(o.ranked.front().score) << " is below " << FormatScore(*threshold) << ")";
-            if (truthKnown && !o.ranked.empty() && o.ranked.front().name != o.expected)
-                context.out << "  [expected " << o.expected << "]";
-            context.out << '\n';
-            if (shown > 1)
-                for (size_t i = 0; i < o.ranked.size() && i < shown; ++i)
-                    context.out << "  " << (i + 1) << ". " << o.ranked[i].name << "  "
-                                << FormatScore(o.ranked[i].score) << '\n';
-        }
-        if (threshold)
-            context.out << "threshold " << FormatScore(*threshold) << " from " << thresholdSource << ", mode "
-                        << CompareModeName(options.mode) << '\n';
-        if (truthKnown) {
-            char rate[32];
-            std::snprintf(rate, sizeof rate, "%.2f%%",
-                          outcomes.empty() ? 0.0 : 100.0 * static_cast<double>(topCorrect) / outcomes.size());
-            context.out << "rank-1: " << topCorrect << " of " << outcomes.size() << " correct (" << rate << ")";
-            if (threshold)
-                context.out << "; answered correctly above the threshold: " << answeredCorrect << "; unknown: "
-                            << unknown;
-            context.out << "; without a face: " << withoutFace << '\n';
-        }
+            w.Key("answer").Null();
+        w.Key("candidates").BeginArray();
+        for (size_t i = 0; i < o.ranked.size() && i < run.shown; ++i)
+            w.BeginObject().Key("name").String(o.ranked[i].name).Key("score").Number(o.ranked[i].score).EndObject();
+        w.EndArray().EndObject();
     }
-    return withoutFace == 0 ? kExitOk : kExitNoFace;
+    w.EndArray();
+    w.Key("summary").BeginObject();
+    w.Key("probes").Integer(static_cast<int64_t>(run.outcomes.size()));
+    w.Key("unknown").Integer(run.unknown);
+    w.Key("without_face").Integer(run.withoutFace);
+    if (run.truthKnown) {
+        w.Key("rank1_correct").Integer(run.topCorrect);
+        w.Key("answered_correct").Integer(run.answeredCorrect);
+        w.Key("rank1_rate").Number(run.outcomes.empty() ? 0.0
+                                                        : static_cast<double>(run.topCorrect) / run.outcomes.size());
+    }
+    w.EndObject().EndObject();
+    out << '\n';
+}
+
+void ReportIdentifyOutcomeText(const IdentifyRun& run, const IdentifyOutcome& o, std::ostream& out)
+{
+    out << o.photo << ": ";
+    if (!o.face) {
+        out << "no face found\n";
+        return;
+    }
+    if (o.answer)
+        out << *o.answer << " (score " << FormatScore(o.ranked.front().score) << ")";
+    else if (o.ranked.empty())
+        out << "unknown (the gallery is empty)";
+    else
+        out << "unknown (best " << o.ranked.front().name << " " << FormatScore(o.ranked.front().score)
+            << " is below " << FormatScore(*run.threshold) << ")";
+    if (run.truthKnown && !o.ranked.empty() && o.ranked.front().name != o.expected)
+        out << "  [expected " << o.expected << "]";
+    out << '\n';
+    if (run.shown > 1)
+        for (size_t i = 0; i < o.ranked.size() && i < run.shown; ++i)
+            out << "  " << (i + 1) << ". " << o.ranked[i].name << "  " << FormatScore(o.ranked[i].score) << '\n';
+}
+
+void ReportIdentifyText(const IdentifyRun& run, const IdentifyOptions& options, std::ostream& out)
+{
+    for (const IdentifyOutcome& o : run.outcomes)
+        ReportIdentifyOutcomeText(run, o, out);
+    if (run.threshold)
+        out << "threshold " << FormatScore(*run.threshold) << " from " << run.thresholdSource << ", mode "
+            << CompareModeName(options.mode) << '\n';
+    if (run.truthKnown) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.2f%%",
+                      run.outcomes.empty() ? 0.0 : 100.0 * static_cast<double>(run.topCorrect) / run.outcomes.size());
+        out << "rank-1: " << run.topCorrect << " of " << run.outcomes.size() << " correct (" << rate << ")";
+        if (run.threshold)
+            out << "; answered correctly above the threshold: " << run.answeredCorrect << "; unknown: " << run.unknown;
+        out << "; without a face: " << run.withoutFace << '\n';
+    }
+}
+
+} // namespace
+
+int RunIdentify(const IdentifyOptions& options, const CommandContext& context)
+{
+    const std::vector<PhotoGroup> groups =
+        CollectPhotos(options.folders, options.numbers, "", options.images, "identify");
+    IdentifyRun run;
+    run.truthKnown = !options.folders.empty();
+    const std::string modelPath = ResolveModelPath(options.model);
+    run.model = IdentifyModel(modelPath);
+    std::vector<GalleryPerson> people;
+    {
+        const Gallery gallery(options.gallery, Gallery::Access::Read);
+        gallery.RequireModel(run.model);
+        people = gallery.People(true);
+    }
+    if (people.empty())
+        context.err << "velmora: note: the gallery " << options.gallery << " has nobody in it\n";
+    run.people = people.size();
+
+    ChooseThreshold(run, options, modelPath, context);
+    IdentifyPhotos(run, groups, people, options, modelPath, context);
+    CountOutcomes(run);
+    run.shown = static_cast<size_t>(std::max(1, options.top));
+    if (context.json)
+        ReportIdentifyJson(run, options, context.out);
+    else
+        ReportIdentifyText(run, options, context.out);
+    return run.withoutFace == 0 ? kExitOk : kExitNoFace;
 }
 
 int RunGalleryList(const std::string& galleryPath, const CommandContext& context)
@@ -399,6 +444,106 @@ int RunGalleryRemove(const std::string& galleryPath, const std::vector<std::stri
             context.out << "removed " << n << '\n';
     }
     return kExitOk;
+}
+
+RegisteredCommand AddEnrol(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        EnrolOptions enrol;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    EnrolOptions& enrol = args->enrol;
+    CLI::App* command = AddCommand(
+        app, "enroll", "Add people to a gallery: photos of one person, or one folder of photos per person", context);
+    command->alias("enrol");
+    command->add_option("--gallery", enrol.gallery, "Gallery file (SQLite; made when missing)")->required();
+    command->add_option("NAME", enrol.name, "The person the photos show (a known name adds vectors)");
+    command->add_option("IMAGE", enrol.images, "Photos of that person (or template files)");
+    command->add_option("--folders", enrol.folders,
+                        "Instead of NAME and photos: enrol every subfolder of this folder as one person, "
+                        "named after the folder");
+    command->add_option("--images", enrol.numbers,
+                        "With --folders: the photo numbers to use, e.g. 1-5 or 1,3,7-9 (the number that "
+                        "ends a file name: 3.pgm, Ann_Lee_0003.jpg)");
+    AddEyesOption(command, args->eyes);
+    AddModelOption(command, enrol.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Examples:\n"
+                                "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
+                                "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
+                                "One template per person holds a vector per photo. A photo without a face is "
+                                "skipped (exit code 4).\nThe gallery remembers its model and refuses "
+                                "another one.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->enrol.eyes = OptionalEyes(args->eyes);
+                return RunEnrol(args->enrol, context);
+            }};
+}
+
+RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        IdentifyOptions identify;
+        std::string eyes;
+        std::string mode = "max";
+    };
+    auto args = std::make_shared<Args>();
+    IdentifyOptions& identify = args->identify;
+    CLI::App* command =
+        AddCommand(app, "identify", "Tell who is in photos: the best matching people of a gallery", context);
+    command->add_option("--gallery", identify.gallery, "Gallery file made by 'velmora enroll'")->required();
+    command->add_option("IMAGE", identify.images, "Photos (or template files) to identify");
+    command->add_option("--folders", identify.folders,
+                        "Instead of photos: the photos of every person folder of this folder; the "
+                        "folder's name is the right answer, and the rank-1 rate is reported");
+    command->add_option("--images", identify.numbers, "With --folders: the photo numbers to use, e.g. 6-10");
+    command->add_option("--top", identify.top, "Show the N best matching people (default 1)")
+        ->check(CLI::Range(1, 1000000));
+    command
+        ->add_option("--mode", args->mode,
+                     "How a probe is matched with a person's vectors: max (best vector, the default), mean "
+                     "(their mean) or line (nearest feature line)")
+        ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
+    command->add_option("--threshold", identify.threshold,
+                        "Answer 'unknown' below this score instead of the model's calibrated threshold")
+        ->check(CLI::Range(0.0, 1.0));
+    AddEyesOption(command, args->eyes);
+    AddModelOption(command, identify.model);
+    AddSingleVectorOption(command, context);
+    command->footer(std::string("Examples:\n"
+                                "  velmora identify --gallery staff.db visitor.jpg --top 3\n"
+                                "  velmora identify --gallery orl.db --folders data/orl --images 6-10\n"
+                                "The answer is the best person when the score reaches the threshold, "
+                                "else 'unknown'.\n\n") +
+                    ExitCodeFooter());
+    return {command, [args, &context] {
+                args->identify.eyes = OptionalEyes(args->eyes);
+                args->identify.mode = ParseCompareMode(args->mode);
+                return RunIdentify(args->identify, context);
+            }};
+}
+
+RegisteredCommand AddGalleryList(CLI::App& gallery, CommandContext& context)
+{
+    auto path = std::make_shared<std::string>();
+    CLI::App* command = AddCommand(gallery, "list", "List the people of a gallery", context);
+    command->add_option("--gallery", *path, "Gallery file")->required();
+    return {command, [path, &context] { return RunGalleryList(*path, context); }};
+}
+
+RegisteredCommand AddGalleryRemove(CLI::App& gallery, CommandContext& context)
+{
+    struct Args {
+        std::string gallery;
+        std::vector<std::string> names;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(gallery, "remove", "Remove people from a gallery (all or none)", context);
+    command->add_option("--gallery", args->gallery, "Gallery file")->required();
+    command->add_option("NAME", args->names, "The people to remove")->required();
+    return {command, [args, &context] { return RunGalleryRemove(args->gallery, args->names, context); }};
 }
 
 } // namespace velmora_cli

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceCollection.h"
@@ -61,6 +63,32 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context)
         context.out << " in " << time << " s\n";
     }
     return kExitOk;
+}
+
+RegisteredCommand AddIncrease(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        IncreaseOptions increase;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(
+        app, "increase",
+        "Retrain a model's discriminant stage with new people, keeping its principal components", context);
+    AddDatasetOptions(command, args->increase, args->eyes);
+    command->add_option("-o,--output", args->increase.output, "Model file to write")->required();
+    command->add_option("--stats", args->increase.stats,
+                        "Incremental data file of earlier people ('velmora stats'; default: none, the "
+                        "new people alone)");
+    command->add_option("--dim", args->increase.dim,
+                        "Principal coefficients the discriminant stage uses (default: the stats file's, "
+                        "else all of the model's)")
+        ->check(CLI::Range(1, 100000));
+    AddModelOption(command, args->increase.model);
+    return {command, [args, &context] {
+                args->increase.eyes = OptionalEyes(args->eyes);
+                return RunIncrease(args->increase, context);
+            }};
 }
 
 } // namespace velmora_cli

@@ -1,5 +1,7 @@
 #include <cstdio>
+#include <memory>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "Dataset.h"
 #include "ExitCodes.h"
@@ -129,6 +131,33 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
         context.err << "velmora: note: training needs at least " << kMinTrainingPeople << " people; this file has "
                     << writer.classCount() << '\n';
     return kExitOk;
+}
+
+RegisteredCommand AddSamples(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        SamplesOptions samples;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    SamplesOptions& samples = args->samples;
+    CLI::App* command = AddCommand(
+        app, "samples", "Write a training sample file from a folder holding one folder of photos per person",
+        context);
+    command->add_option("DATASET_DIR", samples.dataset, "Folder of person folders")->required();
+    command->add_option("-o,--output", samples.output, "Sample file to write")->required();
+    command->add_option("--exclude", samples.excludeList, "File of person (folder) names to leave out, one per line");
+    command->add_option("--min-images", samples.minImages, "Leave out people with fewer usable faces than this")
+        ->check(CLI::Range(1, 1000000));
+    command->add_option("--max-per-person", samples.maxPerPerson, "Use at most this many faces per person (0: all)")
+        ->check(CLI::Range(0, 1000000));
+    command->add_option("--eyes", args->eyes,
+                        "Eye centres LX,LY,RX,RY used for every photo of a pre-aligned set, instead "
+                        "of finding the faces");
+    return {command, [args, &context] {
+                args->samples.eyes = OptionalEyes(args->eyes);
+                return RunSamples(args->samples, context);
+            }};
 }
 
 } // namespace velmora_cli

@@ -1,7 +1,9 @@
 #include <velmora/Velmora.h>
 
 #include <chrono>
+#include <memory>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "FaceCollection.h"
@@ -45,6 +47,28 @@ int RunStats(const StatsOptions& options, const CommandContext& context)
             context.out << "images without a face: " << collected.withoutFace << " of " << collected.images << '\n';
     }
     return kExitOk;
+}
+
+RegisteredCommand AddStats(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        StatsOptions stats;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(
+        app, "stats", "Write the statistics of people's faces (an incremental data file) for 'velmora increase'",
+        context);
+    AddDatasetOptions(command, args->stats, args->eyes);
+    command->add_option("-o,--output", args->stats.output, "Incremental data file to write")->required();
+    command->add_option("--append", args->stats.base, "Earlier incremental data file whose people come first");
+    command->add_option("--dim", args->stats.dim, "Principal coefficients per face (default: all of the model's)")
+        ->check(CLI::Range(1, 100000));
+    AddModelOption(command, args->stats.model);
+    return {command, [args, &context] {
+                args->stats.eyes = OptionalEyes(args->eyes);
+                return RunStats(args->stats, context);
+            }};
 }
 
 } // namespace velmora_cli

@@ -1,3 +1,6 @@
+#include <memory>
+
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "JsonParts.h"
@@ -55,6 +58,28 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
                     << " of " << dimension << " values, " << joined.size() << " bytes)\n";
     }
     return kExitOk;
+}
+
+RegisteredCommand AddTemplate(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        TemplateOptions templ;
+        std::string eyes;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* command = AddCommand(
+        app, "template", "Make a template file from a face photo (several photos: one vector each)", context);
+    command->add_option("IMAGE", args->templ.images, "Image files of one person")->required();
+    command->add_option("-o,--output", args->templ.output, "Template file to write")->required();
+    command->add_option("--eyes", args->eyes,
+                        "Eye centres LX,LY,RX,RY used for every image (default: the first face found "
+                        "in each)");
+    AddModelOption(command, args->templ.model);
+    AddSingleVectorOption(command, context);
+    return {command, [args, &context] {
+                args->templ.eyes = OptionalEyes(args->eyes);
+                return RunTemplate(args->templ, context);
+            }};
 }
 
 } // namespace velmora_cli

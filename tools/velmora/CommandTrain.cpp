@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <set>
 
+#include "CommandOptions.h"
 #include "Commands.h"
 #include "Dataset.h"
 #include "ExitCodes.h"
@@ -100,6 +102,46 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
                     << time << " s)\n";
     }
     return kExitOk;
+}
+
+RegisteredCommand AddTrain(CLI::App& app, CommandContext& context)
+{
+    struct Args {
+        TrainOptions train;
+        std::string recipe = "train";
+    };
+    auto args = std::make_shared<Args>();
+    TrainOptions& train = args->train;
+    CLI::App* command = AddCommand(app, "train", "Train a model from a sample file", context);
+    command->add_option("SAMPLES", train.samples, "Sample file written by 'velmora samples'")->required();
+    command->add_option("-o,--output", train.output, "Model file to write")->required();
+    command
+        ->add_option("--recipe", args->recipe,
+                     "train: principal and discriminant stages as the library trains them; refit: then "
+                     "train the discriminant stage again on the faces' first principal coefficients")
+        ->check(CLI::IsMember({"train", "refit"}));
+    command->add_option("--faces", train.faces, "Normalised faces of the samples, for refit (default: SAMPLES.faces)");
+    command->add_option("--refit-dim", train.refitDim,
+                        "Principal coefficients the refit uses (default: all of the model's)")
+        ->check(CLI::Range(1, 100000));
+    command->add_flag("--mirror", train.mirror,
+                      "refit: the mirror image of every face joins its person (twice the faces, same people)");
+    command->add_flag("--singles", train.singles,
+                      "refit: people with one face (samples made with --min-images 1) join the refit only, "
+                      "each as its face, its mirror image and the face moved by a pixel four ways");
+    command->add_option("--stats", train.statsOutput,
+                        "refit: also write the statistics of the refit's faces (an incremental data file), "
+                        "with which people can be added later ('velmora increase', 'evaluate orl --adapt')");
+    command->add_option("--max-per-person", train.maxPerPerson,
+                        "Train on the first this many faces of each person (default 0: all)")
+        ->check(CLI::Range(0, 1000000));
+    command->add_option("--exclude", train.excludeList,
+                        "File of person names (one per line) to leave out, e.g. the people a model is "
+                        "calibrated on; needs SAMPLES.names");
+    return {command, [args, &context] {
+                args->train.recipe = args->recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+                return RunTrain(args->train, context);
+            }};
 }
 
 } // namespace velmora_cli

@@ -1,6 +1,7 @@
 #pragma once
 // The velmora subcommands. Each Run function writes its result through the
 // context and returns an exit code; errors are thrown as CliError.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@
 #include "FaceCollection.h"
 #include "FoldTraining.h"
 #include "GreyImage.h"
+
+namespace CLI {
+class App;
+}
 
 namespace velmora_cli {
 
@@ -153,5 +158,28 @@ int RunIncrease(const IncreaseOptions& options, const CommandContext& context);
 
 // Parses "LX,LY,RX,RY"; throws CliError (kExitUsage) on anything else.
 EyePair ParseEyes(const std::string& text);
+
+// A subcommand on the command line and what runs it once its options are parsed.
+struct RegisteredCommand {
+    CLI::App* command;
+    std::function<int()> run;
+};
+
+// Each adds its subcommand, with its options and help texts, to app (or to
+// the gallery or evaluate group).
+RegisteredCommand AddDetect(CLI::App& app, CommandContext& context);
+RegisteredCommand AddCut(CLI::App& app, CommandContext& context);
+RegisteredCommand AddTemplate(CLI::App& app, CommandContext& context);
+RegisteredCommand AddCompare(CLI::App& app, CommandContext& context);
+RegisteredCommand AddSamples(CLI::App& app, CommandContext& context);
+RegisteredCommand AddTrain(CLI::App& app, CommandContext& context);
+RegisteredCommand AddStats(CLI::App& app, CommandContext& context);
+RegisteredCommand AddIncrease(CLI::App& app, CommandContext& context);
+RegisteredCommand AddEnrol(CLI::App& app, CommandContext& context);
+RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context);
+RegisteredCommand AddGalleryList(CLI::App& gallery, CommandContext& context);
+RegisteredCommand AddGalleryRemove(CLI::App& gallery, CommandContext& context);
+RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context);
+RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context);
 
 } // namespace velmora_cli
