@@ -828,7 +828,8 @@ as the library keeps one model and one detector per process.)";
             [](const Model& model, const ImageArg& image, const OptionalEyesArg& eyes) {
                 return model.MakeOne(image.object, eyes.object);
             }, py::arg("image"), py::arg("eyes") = py::none(),
-             "A one-vector Template of the face at the given eyes, else of the first face found\n"
+             "A Template of the face at the given eyes, else of the first face found: two vectors,\n"
+             "the face's and its mirror image's, as the tool's templates\n"
              "(NoFaceError when there is none).")
         .def(
             "templates",

@@ -90,7 +90,7 @@ public:
         for (size_t i = 0; i < paths.size(); ++i) {
             if (m_prepared.count(paths[i]) == 0) {
                 GreyImage image = LoadGreyImage(paths[i]);
-                std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer.FindOneFace(image);
+                std::optional<EyePair> eyes = FoundEyes(paths[i], image);
                 m_prepared[paths[i]].faceFound = eyes.has_value();
                 if (!eyes)
                     eyes = m_fallback;
@@ -114,7 +114,7 @@ public:
         }
         const Clock::time_point start = Clock::now();
         GreyImage image = LoadGreyImage(path);
-        std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer.FindOneFace(image);
+        std::optional<EyePair> eyes = FoundEyes(path, image);
         if (!eyes) {
             ++m_withoutFace;
             eyes = m_fallback;
@@ -127,6 +127,17 @@ public:
         return t;
     }
 
+    // The given eyes, or the face found in the photo; each photo is searched once.
+    std::optional<EyePair> FoundEyes(const std::string& path, GreyImage& image)
+    {
+        if (m_eyes)
+            return m_eyes;
+        if (const auto found = m_found.find(path); found != m_found.end())
+            return found->second;
+        return m_found[path] = m_recognizer.FindOneFace(image);
+    }
+    const std::optional<EyePair>& fallback() const { return m_fallback; }
+
     long withoutFace() const { return m_withoutFace; }
     double SecondsPerPhoto() const { return m_made > 0 ? m_seconds / static_cast<double>(m_made) : 0.0; }
 
@@ -138,6 +149,7 @@ private:
 
     Recognizer& m_recognizer;
     std::map<std::string, Prepared> m_prepared;
+    std::map<std::string, std::optional<EyePair>> m_found;
     std::optional<EyePair> m_eyes;
     std::optional<EyePair> m_fallback;
     long m_withoutFace = 0;
@@ -147,13 +159,12 @@ private:
 
 // Extends the loaded model's discriminant stage with the enrolment photos'
 // people, on top of the statistics of the people the model was trained on.
-// Each photo joins as six faces (AugmentedFaces): with five photos a person
+// Each photo joins as six faces (AugmentFace): with five photos a person
 // otherwise gives the discriminant stage too little within-person variation
 // (ORL rank-1 97.0% against 95.5% with the face and its mirror image alone).
 // Returns the faces used.
-long AdaptToEnrolled(Recognizer& recognizer, const std::vector<Person>& people, const IncrementalSetup& setup,
-                     const std::string& statsPath, const std::optional<EyePair>& eyes,
-                     const std::optional<EyePair>& fallback)
+long AdaptToEnrolled(Recognizer& recognizer, FaceTemplates& templates, const std::vector<Person>& people,
+                     const IncrementalSetup& setup, const std::string& statsPath)
 {
     const int side = Recognizer::kNormFaceSide;
     const size_t length = static_cast<size_t>(side) * static_cast<size_t>(side);
@@ -163,19 +174,21 @@ long AdaptToEnrolled(Recognizer& recognizer, const std::vector<Person>& people, 
         int count = 0;
         for (const std::string& photo : person.images) {
             GreyImage image = LoadGreyImage(photo);
-            std::optional<EyePair> found = eyes ? eyes : recognizer.FindOneFace(image);
+            std::optional<EyePair> found = templates.FoundEyes(photo, image);
             if (!found)
-                found = fallback;
+                found = templates.fallback();
             if (!found)
                 continue;
             const GreyImage face = recognizer.NormFace(image, *found);
-            const std::vector<unsigned char> six = AugmentedFaces(face.pixels.data(), side);
-            faces.insert(faces.end(), six.begin(), six.end());
-            count += static_cast<int>(six.size() / length);
+            faces.resize(faces.size() + kAugmentedFaces * length);
+            AugmentFace(face.pixels.data(), side, faces.data() + faces.size() - kAugmentedFaces * length);
+            count += kAugmentedFaces;
         }
         if (count > 0)
             counts.push_back(count);
     }
+    if (faces.empty())
+        throw CliError(kExitFailure, "no face found in the enrolment photos: there is nobody to adapt the model to");
     std::vector<unsigned char*> pointers;
     for (size_t at = 0; at < faces.size(); at += length)
         pointers.push_back(faces.data() + at);
@@ -344,13 +357,14 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     Recognizer recognizer(context.err);
     recognizer.SetMirrorTemplates(context.mirrorTemplates);
     run.statsPath = options.stats.empty() ? StatisticsPathFor(run.modelPath) : options.stats;
+    // Made first: the adaptation and the templates search each photo once between them.
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
     if (options.adapt) {
         const IncrementalSetup setup = PrepareIncremental(recognizer, run.modelPath, run.statsPath, 0);
-        run.adaptFaces = AdaptToEnrolled(recognizer, enrolPhotos, setup, run.statsPath, options.eyes, options.fallbackEyes);
+        run.adaptFaces = AdaptToEnrolled(recognizer, templates, enrolPhotos, setup, run.statsPath);
     } else {
         recognizer.LoadModel(run.modelPath);
     }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
     ProgressBar progress(context.err, context.progress, photoCount, "orl");
     long done = 0;
     std::vector<std::string> photos;
@@ -835,7 +849,7 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
     command->add_option("--folds", lfw.folds,
                         "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
                         "threshold is used and reported, which is how a model is calibrated");
-    command->add_option("--mode", args->mode, "Comparison mode: max, mean or line (one vector per photo: all alike)")
+    command->add_option("--mode", args->mode, "Comparison mode: max, mean or line (with --single-vector: all alike)")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
     command->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");

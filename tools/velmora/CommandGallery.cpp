@@ -472,7 +472,7 @@ RegisteredCommand AddEnrol(CLI::App& app, CommandContext& context)
     command->footer(std::string("Examples:\n"
                                 "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
                                 "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
-                                "One template per person holds a vector per photo. A photo without a face is "
+                                "One template per person holds two vectors per photo (one with --single-vector). A photo without a face is "
                                 "skipped (exit code 4).\nThe gallery remembers its model and refuses "
                                 "another one.\n\n") +
                     ExitCodeFooter());

@@ -31,7 +31,7 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
     }
     const std::vector<TemplateBuffer>& parts = batch.Templates();
     progress.Finish();
-    // Several photos of one person become one template with a vector per photo.
+    // Several photos of one person become one template holding every photo's vectors.
     const TemplateBuffer joined = parts.size() == 1 ? parts[0] : JoinTemplates(parts);
     WriteTemplateFile(options.output, joined);
 
@@ -68,7 +68,7 @@ RegisteredCommand AddTemplate(CLI::App& app, CommandContext& context)
     };
     auto args = std::make_shared<Args>();
     CLI::App* command = AddCommand(
-        app, "template", "Make a template file from a face photo (several photos: one vector each)", context);
+        app, "template", "Make a template file from a face photo (two vectors per photo: its face and its mirror image's)", context);
     command->add_option("IMAGE", args->templ.images, "Image files of one person")->required();
     command->add_option("-o,--output", args->templ.output, "Template file to write")->required();
     command->add_option("--eyes", args->eyes,

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 
-
 namespace velmora_cli {
 
 GreyImage MirroredImage(const GreyImage& image)
@@ -37,16 +36,14 @@ void ShiftFace(const unsigned char* face, int side, int dx, int dy, unsigned cha
     }
 }
 
-std::vector<unsigned char> AugmentedFaces(const unsigned char* face, int side)
+void AugmentFace(const unsigned char* face, int side, unsigned char* out)
 {
     const size_t n = static_cast<size_t>(side) * static_cast<size_t>(side);
-    std::vector<unsigned char> out(6 * n);
-    std::copy(face, face + n, out.begin());
-    MirrorFace(face, side, out.data() + n);
+    std::copy(face, face + n, out);
+    MirrorFace(face, side, out + n);
     const int shifts[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     for (int i = 0; i < 4; ++i)
-        ShiftFace(face, side, shifts[i][0], shifts[i][1], out.data() + (2 + i) * n);
-    return out;
+        ShiftFace(face, side, shifts[i][0], shifts[i][1], out + (2 + i) * n);
 }
 
 } // namespace velmora_cli

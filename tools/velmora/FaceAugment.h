@@ -1,8 +1,6 @@
 #pragma once
 // Variants of a face that show the same person: its mirror image and small
 // shifts, as training and template making add them.
-#include <vector>
-
 #include "GreyImage.h"
 
 namespace velmora_cli {
@@ -19,8 +17,9 @@ void MirrorFace(const unsigned char* face, int side, unsigned char* out);
 void ShiftFace(const unsigned char* face, int side, int dx, int dy, unsigned char* out);
 
 // The face, its mirror image and the face moved by a pixel left, right, up and
-// down: six faces of one person made from one, for people seen once.
-std::vector<unsigned char> AugmentedFaces(const unsigned char* face, int side);
-
+// down: kAugmentedFaces faces of one person made from one, written one after
+// the other to out, for people seen once or seldom.
+constexpr int kAugmentedFaces = 6;
+void AugmentFace(const unsigned char* face, int side, unsigned char* out);
 
 } // namespace velmora_cli

@@ -44,8 +44,7 @@ namespace {
 // The refit's faces: each kept person's faces (and their mirror images), then
 // the people seen once, each as its augmented six.
 struct RefitFaces {
-    std::vector<unsigned char> owned; // faces made here
-    std::vector<size_t> ownedAt;      // per made face, its offset in owned
+    std::vector<unsigned char> made; // faces made here; sized up front, as faces point into it
     std::vector<unsigned char*> faces;
     std::vector<int> counts;
 };
@@ -55,32 +54,31 @@ RefitFaces CollectRefitFaces(TrainingSet& set, const std::vector<size_t>& traine
 {
     const int side = Recognizer::kNormFaceSide;
     const size_t length = static_cast<size_t>(set.faces.sampleLength());
+    size_t toMake = kAugmentedFaces * singles.size();
+    if (mirror)
+        for (int n : counts)
+            toMake += static_cast<size_t>(n);
     RefitFaces r;
-    auto face = [&](int64_t index) { return set.faces.bytes.data() + index * set.faces.sampleLength(); };
-    // Pointers into owned are taken once it has its final size.
-    std::vector<std::pair<bool, size_t>> order; // (made here, index or offset)
+    r.made.resize(toMake * length);
+    unsigned char* next = r.made.data();
+    auto face = [&](size_t c, int32_t i) {
+        return set.faces.bytes.data() + (set.faces.firstSample[c] + i) * set.faces.sampleLength();
+    };
     for (size_t k = 0; k < trained.size(); ++k) {
-        const size_t c = trained[k];
-        const int32_t n = counts[k];
-        for (int32_t i = 0; i < n; ++i)
-            order.push_back({false, static_cast<size_t>(set.faces.firstSample[c] + i)});
-        if (mirror)
-            for (int32_t i = 0; i < n; ++i) {
-                order.push_back({true, r.owned.size()});
-                r.owned.resize(r.owned.size() + length);
-                MirrorFace(face(set.faces.firstSample[c] + i), side, r.owned.data() + order.back().second);
-            }
-        r.counts.push_back(mirror ? 2 * n : n);
+        for (int32_t i = 0; i < counts[k]; ++i)
+            r.faces.push_back(face(trained[k], i));
+        for (int32_t i = 0; mirror && i < counts[k]; ++i, next += length) {
+            MirrorFace(face(trained[k], i), side, next);
+            r.faces.push_back(next);
+        }
+        r.counts.push_back(mirror ? 2 * counts[k] : counts[k]);
     }
     for (size_t c : singles) {
-        const std::vector<unsigned char> six = AugmentedFaces(face(set.faces.firstSample[c]), side);
-        for (size_t i = 0; i < six.size() / length; ++i)
-            order.push_back({true, r.owned.size() + i * length});
-        r.owned.insert(r.owned.end(), six.begin(), six.end());
-        r.counts.push_back(static_cast<int>(six.size() / length));
+        AugmentFace(face(c, 0), side, next);
+        for (int i = 0; i < kAugmentedFaces; ++i, next += length)
+            r.faces.push_back(next);
+        r.counts.push_back(kAugmentedFaces);
     }
-    for (const auto& [made, at] : order)
-        r.faces.push_back(made ? r.owned.data() + at : face(static_cast<int64_t>(at)));
     return r;
 }
 

@@ -31,7 +31,7 @@ struct TrainingChoices {
     TrainRecipe recipe = TrainRecipe::Train;
     int refitDimensions = 0; // refit: principal components used, 0 for all the model has
     bool mirror = false;     // refit: every face's mirror image joins its person
-    bool singles = false;    // refit: people with one face join it alone, as six faces (see AugmentedFaces)
+    bool singles = false;    // refit: people with one face join it alone, as six faces (see AugmentFace)
     int maxPerPerson = 0;    // the first this many faces of each person, 0 for all
     std::string statsFile;   // refit: also write the statistics of its faces here, for adding people later
 };
@@ -47,8 +47,9 @@ struct TrainedFold {
 
 // Trains the library's model on the classes whose names are not in leaveOut;
 // with choices.singles the people with one sample are kept for the refit only,
-// as a principal stage learns nothing from a person seen once. Afterwards the recognizer's templates use it. scratchFolder receives the
-// small files the library calls need (an empty sample file, the refit model).
+// as a principal stage learns nothing from a person seen once. Afterwards the
+// recognizer's templates use it. scratchFolder receives the small files the
+// library calls need (an empty sample file, the refit model).
 // Throws CliError (kExitFailure) when training fails.
 TrainedFold TrainWithout(Recognizer& recognizer, TrainingSet& set, const std::set<std::string>& leaveOut,
                          const TrainingChoices& choices, const std::string& scratchFolder,
