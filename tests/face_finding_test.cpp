@@ -1,17 +1,9 @@
 // FindFaces and FindOneFace on scripted detector records, and the detector
 // library itself on blank, degenerate and real images.
-#include <algorithm>
-#include <cmath>
+#include "support/Common.h"
 #include <cstdio>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include <tarvik/DetectionSource.h>
 #include <velmora/Velmora.h>
@@ -61,6 +53,35 @@ std::vector<unsigned char> Blank(int w, int h, unsigned char v = 128)
 {
     return std::vector<unsigned char>(static_cast<size_t>(w) * h, v);
 }
+
+// Sets an environment variable for one scope.
+class EnvVar {
+public:
+    EnvVar(const char* name, const std::string& value) : m_name(name)
+    {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        m_old = m_had ? old : "";
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvVar() { m_had ? setenv(m_name, m_old.c_str(), 1) : unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    bool m_had;
+    std::string m_old;
+};
+
+// Records the detector's messages while it lives.
+struct Messages {
+    Messages()
+    {
+        texts.clear();
+        TarvikSetMessageSink([](const char* t) { texts.emplace_back(t); });
+    }
+    ~Messages() { TarvikSetMessageSink(nullptr); }
+    static inline std::vector<std::string> texts;
+};
 
 using XY = std::pair<int, int>;
 
@@ -214,86 +235,50 @@ TEST(Detector, BadArgumentsAndBlankImagesFindNothing)
 
 TEST(Detector, MissingCascadeIsReportedOnceAndFindsNoFace)
 {
-    const char* old = std::getenv("VELMORA_CASCADE_DIR");
-    const std::string saved = old ? old : "";
-    setenv("VELMORA_CASCADE_DIR", "/nonexistent/velmora-cascades", 1);
-    static std::vector<std::string> texts;
-    texts.clear();
-    {
-        CAdaboostFaceDetect detector;
-        TarvikSetMessageSink([](const char* t) { texts.emplace_back(t); });
-        auto img = Blank(100, 100);
-        FACE_LOCATION records[10];
-        for (int i = 0; i < 3; ++i) {
-            int count = 0;
-            EXPECT_EQ(detector.RunFaceDetector(img.data(), 100, 100, records, &count), 0);
-            EXPECT_EQ(count, 0);
-        }
-        TarvikSetMessageSink(nullptr);
+    EnvVar cascades("VELMORA_CASCADE_DIR", "/nonexistent/velmora-cascades");
+    Messages messages;
+    CAdaboostFaceDetect detector;
+    auto img = Blank(100, 100);
+    FACE_LOCATION records[10];
+    for (int i = 0; i < 3; ++i) {
+        int count = 0;
+        EXPECT_EQ(detector.RunFaceDetector(img.data(), 100, 100, records, &count), 0);
+        EXPECT_EQ(count, 0);
     }
-    if (old)
-        setenv("VELMORA_CASCADE_DIR", saved.c_str(), 1);
-    else
-        unsetenv("VELMORA_CASCADE_DIR");
     // One message per cascade file (two face cascades and two eye cascades),
     // none repeated by the later calls.
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+    ASSERT_EQ(messages.texts.size(), 4u);
+    EXPECT_EQ(std::count_if(messages.texts.begin(), messages.texts.end(),
                             [](const std::string& t) { return t.find("the face cascade") != std::string::npos; }),
               1);
 }
-
-// Sets an environment variable for one scope.
-class EnvVar {
-public:
-    EnvVar(const char* name, const std::string& value) : m_name(name)
-    {
-        const char* old = std::getenv(name);
-        m_had = old != nullptr;
-        m_old = m_had ? old : "";
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvVar() { m_had ? setenv(m_name, m_old.c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    bool m_had;
-    std::string m_old;
-};
 
 // Without a readable landmark model the detector says so once and places the
 // eye boxes from the cascades; a damaged model file must not crash it.
 TEST(Detector, MissingOrDamagedLandmarkModelFallsBackToTheCascades)
 {
     velmora_test::ScratchDir dir;
-    const std::string damaged = (dir / "damaged.dat").string();
-    {
-        std::ofstream out(damaged, std::ios::binary);
-        out << "\x01\x02 not a shape predictor";
-    }
+    const std::string damaged = dir.Write("damaged.dat", "\x01\x02 not a shape predictor");
     velmora_test::GreyImage bioid;
     const bool haveFace = velmora_test::ReadPgm(velmora_test::DataDir() / "bioid" / "BioID_0000.pgm", bioid);
     for (const std::string& path : {std::string("/nonexistent/landmarks.dat"), damaged}) {
         EnvVar model("VELMORA_LANDMARK_MODEL", path);
-        static std::vector<std::string> texts;
-        texts.clear();
-        TarvikSetMessageSink([](const char* t) { texts.emplace_back(t); });
+        Messages messages;
         CAdaboostFaceDetect detector;
         FACE_LOCATION records[10];
         for (int i = 0; i < 2; ++i) {
             int count = 0;
             auto img = Blank(100, 100);
             EXPECT_EQ(detector.RunFaceDetector(img.data(), 100, 100, records, &count), 0);
+            count = 0;
             if (haveFace) {
-                count = 0;
                 ASSERT_EQ(detector.RunFaceDetector(bioid.pixels.data(), bioid.width, bioid.height, records, &count), 1);
                 EXPECT_NE(records[0].nEyeSource, TARVIK_EYES_FROM_LANDMARKS);
                 EXPECT_LT(records[0].nEye1X, records[0].nEye2X);
             }
         }
-        TarvikSetMessageSink(nullptr);
-        ASSERT_EQ(texts.size(), 1u) << path;
-        EXPECT_NE(texts[0].find(path), std::string::npos) << texts[0];
+        ASSERT_EQ(messages.texts.size(), 1u) << path;
+        EXPECT_NE(messages.texts[0].find(path), std::string::npos) << messages.texts[0];
     }
 }
 
@@ -328,7 +313,7 @@ double FindError(Marked& m)
     return std::max(d1, d2) / std::hypot(m.x2 - m.x1, m.y2 - m.y1);
 }
 
-TEST(FaceFindingReal, BioIdFaceWholeCutTiltedAndBesideASmallerCopy)
+TEST(FaceFindingReal, BioIdFaceWholeCutBesideASmallerCopyAndSmall)
 {
     VELMORA_REQUIRE_DATA("bioid");
     Marked m;
@@ -344,35 +329,6 @@ TEST(FaceFindingReal, BioIdFaceWholeCutTiltedAndBesideASmallerCopy)
     c.image.pixels.erase(c.image.pixels.begin(), c.image.pixels.begin() + static_cast<size_t>(cut) * w);
     c.y1 -= cut, c.y2 -= cut;
     EXPECT_LE(FindError(c), 0.10);
-
-    // Tilted about the eyes' midpoint (bilinear, grey outside): each eye stays in its box.
-    const double cx = (m.x1 + m.x2) / 2, cy = (m.y1 + m.y2) / 2;
-    for (double degrees : {-12.0, 12.0}) {
-        const double a = degrees * 3.14159265358979 / 180, ca = std::cos(a), sa = std::sin(a);
-        Marked r = m;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const double sx = cx + (x - cx) * ca + (y - cy) * sa;
-                const double sy = cy - (x - cx) * sa + (y - cy) * ca;
-                const int ix = static_cast<int>(std::floor(sx)), iy = static_cast<int>(std::floor(sy));
-                double v = 128;
-                if (ix >= 0 && iy >= 0 && ix + 1 < w && iy + 1 < h) {
-                    const double fx = sx - ix, fy = sy - iy;
-                    const unsigned char* p = &m.image.pixels[static_cast<size_t>(iy) * w + ix];
-                    v = (p[0] * (1 - fx) + p[1] * fx) * (1 - fy) + (p[w] * (1 - fx) + p[w + 1] * fx) * fy;
-                }
-                r.image.pixels[static_cast<size_t>(y) * w + x] = static_cast<unsigned char>(v + 0.5);
-            }
-        // Forward map of the marked eyes: the inverse of the sampling above.
-        auto turn = [&](double& x, double& y) {
-            const double dx = x - cx, dy = y - cy;
-            x = cx + dx * ca - dy * sa;
-            y = cy + dx * sa + dy * ca;
-        };
-        turn(r.x1, r.y1);
-        turn(r.x2, r.y2);
-        EXPECT_LE(FindError(r), 0.10) << degrees;
-    }
 
     // Two copies side by side, the right one halved: the larger face comes
     // first, and every first eye lies left of its second eye.

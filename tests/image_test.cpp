@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include "image/Archive.h"
 #include "image/Image.h"
@@ -147,12 +147,12 @@ TEST(ImageContainer, CreatedByClassNameAndSerialized)
     CImage source;
     MakeImage(source, 63, 3, 8);
     CFile out;
-    ASSERT_TRUE(out.Open((dir / "s.bmp").string(), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_TRUE(out.Open(dir / "s.bmp", CFile::modeCreate | CFile::modeWrite));
     CArchive store(&out, CArchive::store);
     source.Serialize(store);
     out.Close();
     CFile in;
-    ASSERT_TRUE(in.Open((dir / "s.bmp").string(), CFile::modeRead));
+    ASSERT_TRUE(in.Open(dir / "s.bmp", CFile::modeRead));
     CArchive load(&in, CArchive::load);
     CImage& loaded = dynamic_cast<CImage&>(*object);
     loaded.Serialize(load);

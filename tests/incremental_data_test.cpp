@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <climits>
-#include <cstring>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include "common/ByteOrder.h"
 #include "lda/IncreaseStatistics.h"
@@ -53,9 +48,9 @@ TEST(IncreaseStatistics, HandComputedStatisticsInTheExactLayout)
     EXPECT_EQ(st.GetScatter(), (std::vector<double>{10, 8, 8, 8}));
 
     ScratchDir dir;
-    const std::string path = dir.Path("hand.inc");
+    const std::string path = (dir / "hand.inc");
     ASSERT_TRUE(st.Save(path.c_str()));
-    const std::string b = ScratchDir::Read(path);
+    const std::string b = velmora_test::ReadFile(path);
     const auto* p = reinterpret_cast<const unsigned char*>(b.data());
     ASSERT_EQ(b.size(), IncreaseFileSize(2, 2));
     ASSERT_EQ(b.size(), 28u + 16 + 2 * 20 + 32);
@@ -92,9 +87,9 @@ TEST(IncrementalData, HostileFilesFailWithoutTrustingTheirCounts)
     ScratchDir dir;
     CIncreaseStatistics st;
     ASSERT_TRUE(st.AddClasses(kRows, 2, kCounts, 2));
-    const std::string good = dir.Path("good.inc");
+    const std::string good = (dir / "good.inc");
     ASSERT_TRUE(st.Save(good.c_str()));
-    const std::string bytes = ScratchDir::Read(good);
+    const std::string bytes = velmora_test::ReadFile(good);
 
     double sum[2], m0[2], m1[2], scatter[4];
     double* means[2] = {m0, m1};

@@ -1,9 +1,6 @@
 // Eye selection on synthetic eye patches: the box is 48 x 48 inside a 64 x 64
 // image, so the patch is the box itself and patch positions map one to one.
-#include <cstdint>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include "locate/EyeLocator.h"
 

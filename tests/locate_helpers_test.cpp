@@ -1,11 +1,7 @@
 // Binarisation, morphology, labelling and edge scores of the eye localiser,
 // checked on small hand-made images (its resampling is in normalize_test).
-#include <cmath>
+#include "support/Common.h"
 #include <cstdlib>
-#include <limits>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "locate/BinaryImage.h"
 #include "locate/Components.h"

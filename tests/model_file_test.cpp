@@ -1,10 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <functional>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include "pca/SubspaceModel.h"
 #include "support/HandModel.h"
@@ -48,20 +42,20 @@ TEST(ModelFile, HandBuiltFileLoadsProjectsAndSavesBitForBit)
     ASSERT_TRUE(model.ProjectToPCA(kFeatures.data(), 6, pca, 5));
     EXPECT_EQ(pca[4], Standardised(4));
 
-    ASSERT_TRUE(model.SaveModel(dir.Path("all.bin"), 0));
-    EXPECT_EQ(ScratchDir::Read(dir.Path("all.bin")), hand.Bytes());
+    ASSERT_TRUE(model.SaveModel((dir / "all.bin"), 0));
+    EXPECT_EQ(velmora_test::ReadFile((dir / "all.bin")), hand.Bytes());
     // Only K PCA vectors are written, whatever the PCA holds.
     HandModel k3 = BasisModel(6, 3, 0, 3);
     k3.ldaVecs[2] = hand.ldaVecs[2];
     model.m_nPCAEigenUsed = 3;
     model.m_nPCAEigenSkipped = 0;
-    ASSERT_TRUE(model.SaveModel(dir.Path("k3.bin"), 0));
-    EXPECT_EQ(ScratchDir::Read(dir.Path("k3.bin")), k3.Bytes());
-    ASSERT_TRUE(model.SaveModel(dir.Path("two.bin"), 2)); // L = 2, the last row dropped
+    ASSERT_TRUE(model.SaveModel((dir / "k3.bin"), 0));
+    EXPECT_EQ(velmora_test::ReadFile((dir / "k3.bin")), k3.Bytes());
+    ASSERT_TRUE(model.SaveModel((dir / "two.bin"), 2)); // L = 2, the last row dropped
     k3.l = 2;
     k3.ldaEigenVals.pop_back();
     k3.ldaVecs.pop_back();
-    EXPECT_EQ(ScratchDir::Read(dir.Path("two.bin")), k3.Bytes());
+    EXPECT_EQ(velmora_test::ReadFile((dir / "two.bin")), k3.Bytes());
     EXPECT_TRUE(messages.texts().empty());
 }
 
@@ -73,9 +67,9 @@ TEST(ModelFile, MessagesAndPartialLoads)
     double out[8];
     EXPECT_FALSE(model.ProjectToLDA(kFeatures.data(), 6, out, 1)); // nothing loaded: silent
     EXPECT_FALSE(model.ProjectToPCA(kFeatures.data(), 6, out, 1));
-    EXPECT_FALSE(model.SaveModel(dir.Path("a.bin"), 0));
-    EXPECT_FALSE(model.LoadModel(dir.Path("missing.bin"), 0)); // silent
-    EXPECT_FALSE(model.LoadModel(dir.Path(""), 0));            // a folder
+    EXPECT_FALSE(model.SaveModel((dir / "a.bin"), 0));
+    EXPECT_FALSE(model.LoadModel((dir / "missing.bin"), 0)); // silent
+    EXPECT_FALSE(model.LoadModel((dir / ""), 0));            // a folder
     EXPECT_FALSE(model.LoadModel("/dev/zero", 0));
 
     std::string bytes = BasisModel(6, 4, 0, 4).Bytes();
@@ -84,8 +78,8 @@ TEST(ModelFile, MessagesAndPartialLoads)
     ASSERT_TRUE(model.LoadModel(path, 2));
     EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 2);
     EXPECT_EQ(model.m_pLDA->m_plfMeanVec[3], -3.0); // found after all four eigenvalues
-    EXPECT_FALSE(model.SaveModel(dir.Path("b.bin"), 3));
-    EXPECT_FALSE(model.SaveModel(dir.Path("no/such/dir.bin"), 0)); // silent
+    EXPECT_FALSE(model.SaveModel((dir / "b.bin"), 3));
+    EXPECT_FALSE(model.SaveModel((dir / "no/such/dir.bin"), 0)); // silent
     EXPECT_FALSE(model.ProjectToLDA(kFeatures.data(), 7, out, 1));
     EXPECT_FALSE(model.ProjectToLDA(kFeatures.data(), 6, out, 3));
     EXPECT_FALSE(model.ProjectToPCA(kFeatures.data(), 6, out, 5));
@@ -94,7 +88,7 @@ TEST(ModelFile, MessagesAndPartialLoads)
     EXPECT_FALSE(model.m_bLDAReady);
     EXPECT_FALSE(model.LoadModel(dir.Write("l0.bin", BasisModel(6, 4, 0, 0).Bytes()), 0));
     EXPECT_TRUE(model.ProjectToPCA(kFeatures.data(), 6, out, 4));
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("a.bin")) || std::filesystem::exists(dir.Path("b.bin")));
+    EXPECT_FALSE(std::filesystem::exists((dir / "a.bin")) || std::filesystem::exists((dir / "b.bin")));
     const Texts expected = {"LDA is not ready!",
                             "nNum > m_pLDA->m_nValidEigenNum",
                             "nInDim != m_pPCA->m_nFeatureVecDim",
@@ -126,7 +120,7 @@ TEST(ModelFile, PcaFileAndLoadPCA)
     ASSERT_TRUE(model.LoadPCA(cut, 1));
     EXPECT_EQ(model.m_nPCAEigenUsed, 5); // K and S stay
     EXPECT_EQ(model.m_nPCAEigenSkipped, 2);
-    EXPECT_FALSE(model.LoadPCA(dir.Path("missing.bin"), 0));
+    EXPECT_FALSE(model.LoadPCA((dir / "missing.bin"), 0));
     EXPECT_FALSE(model.m_bPCAReady);
 }
 

@@ -1,10 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include "pca/PCA.h"
 #include "pca/SymEigen.h"
