@@ -201,10 +201,9 @@ TEST(CliModelFiles, ExplicitPathEnvironmentAndCalibration)
     dir.Write("m.model.json", "{\"threshold\": \"high\"}");
     EXPECT_THROW(ReadCalibration(model), CliError);
 
-    ::setenv("VELMORA_MODEL", model.c_str(), 1);
+    const EnvVar env("VELMORA_MODEL", model);
     EXPECT_EQ(ResolveModelPath(""), model);
     EXPECT_EQ(DefaultModelCandidates(), std::vector<std::string>{model});
-    ::unsetenv("VELMORA_MODEL");
 }
 
 TEST(CliEyes, ParsesFourIntegers)
@@ -456,9 +455,10 @@ TEST(CliTemplateAndTrain, MissingOrBadModelAndSampleFiles)
                       kExitModel, "cannot load the model"));
     EXPECT_FALSE(fs::exists(dir / "t.tpl"));
     // Photos need a model to compare.
-    ::setenv("VELMORA_MODEL", (dir / "absent.model").c_str(), 1);
-    EXPECT_TRUE(Exits(RunVelmora({"compare", dir / "face.png", dir / "face.png"}), kExitModel));
-    ::unsetenv("VELMORA_MODEL");
+    {
+        const EnvVar env("VELMORA_MODEL", dir / "absent.model");
+        EXPECT_TRUE(Exits(RunVelmora({"compare", dir / "face.png", dir / "face.png"}), kExitModel));
+    }
 
     {
         SampleFileWriter few(dir / "few.samples", 4, 1); // far fewer than 210 people
@@ -583,7 +583,7 @@ TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
     EXPECT_EQ(ModelComponents(Path("small.model")), std::make_pair(250, 0));
 }
 
-TEST_F(CliModelTraining, TrainingArgumentErrorsAndChosenPeople)
+TEST_F(CliModelTraining, ArgumentErrorsAndChosenPeople)
 {
     const auto train = [](const std::vector<std::string>& extra) {
         return RunWith({"train", Path("early.samples"), "-o", Path("x.model")}, extra);
@@ -623,6 +623,38 @@ TEST_F(CliModelTraining, TrainingArgumentErrorsAndChosenPeople)
     // Names are needed to exclude anyone: a face file without its names file is refused.
     fs::copy_file(Path("early.samples.faces"), Path("nameless.faces"), fs::copy_options::overwrite_existing);
     EXPECT_TRUE(Exits(stats(Path("nameless.faces"), {"--exclude", Path("leave.txt")}), kExitInput, "nameless.names"));
+
+    // Errors of stats and increase, in plain words.
+    const auto run = [](const char* command, const std::string& input, const std::string& output,
+                        const std::vector<std::string>& extra) {
+        return RunWith({command, Path(input), "-o", Path(output), "--model", Path("train.model")}, extra);
+    };
+    {
+        const EnvVar env("VELMORA_MODEL", Path("absent.model"));
+        EXPECT_TRUE(Exits(RunVelmora({"stats", Path("early.samples.faces"), "-o", Path("x.inc")}), kExitModel,
+                          "no model found"));
+    }
+    EXPECT_TRUE(Exits(run("stats", "early.samples", "x.inc", {}), kExitInput, "not 64 x 64 faces"));
+    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "x.inc", {"--dim", "301"}), kExitUsage));
+    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "x.inc", {"--append", Path("early.samples")}), kExitInput,
+                      "not an incremental data file"));
+    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "no/folder/x.inc", {"--dim", "20"}), kExitInput,
+                      "cannot write"));
+
+    // Statistics of 20 components do not fit a training on 300.
+    ASSERT_TRUE(Exits(run("stats", "late", "small.inc", {"--dim", "20", "--eyes", kSynthEyes}), kExitOk));
+    EXPECT_TRUE(Exits(run("increase", "late", "x.model", {"--stats", Path("small.inc"), "--dim", "300", "--eyes",
+                                                          kSynthEyes}),
+                      kExitUsage, "dimension 20, not 300"));
+    // 30 people alone give fewer than the 205 discriminant vectors a model needs.
+    EXPECT_TRUE(Exits(run("increase", "late", "x.model", {"--eyes", kSynthEyes}), kExitFailure,
+                      "fewer than 205 discriminant vectors"));
+    // A folder of photos without faces, and no folder at all.
+    fs::create_directories(s_dir->path() / "blank" / "nobody");
+    SaveGreyImage(Path("blank/nobody/0.png"), Uniform(120, 120, 90));
+    EXPECT_TRUE(Exits(run("increase", "blank", "x.model", {}), kExitNoFace));
+    EXPECT_TRUE(Exits(run("increase", "absent", "x.model", {}), kExitInput));
+    EXPECT_FALSE(fs::exists(Path("x.model")));
 }
 
 TEST_F(CliModelTraining, StatisticsOfEarlyPeoplePlusLatePeopleEqualOneTraining)
@@ -669,37 +701,4 @@ TEST_F(CliModelTraining, StatisticsOfEarlyPeoplePlusLatePeopleEqualOneTraining)
     };
     EXPECT_TRUE(agree(both.GetScatter(), all.GetScatter()));
     EXPECT_TRUE(agree(both.GetSampSum(), all.GetSampSum()));
-}
-
-TEST_F(CliModelTraining, StatsAndIncreaseErrorsInPlainWords)
-{
-    const auto run = [](const char* command, const std::string& input, const std::string& output,
-                        const std::vector<std::string>& extra) {
-        return RunWith({command, Path(input), "-o", Path(output), "--model", Path("train.model")}, extra);
-    };
-    ::setenv("VELMORA_MODEL", Path("absent.model").c_str(), 1);
-    EXPECT_TRUE(Exits(RunVelmora({"stats", Path("early.samples.faces"), "-o", Path("x.inc")}), kExitModel,
-                      "no model found"));
-    ::unsetenv("VELMORA_MODEL");
-    EXPECT_TRUE(Exits(run("stats", "early.samples", "x.inc", {}), kExitInput, "not 64 x 64 faces"));
-    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "x.inc", {"--dim", "301"}), kExitUsage));
-    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "x.inc", {"--append", Path("early.samples")}), kExitInput,
-                      "not an incremental data file"));
-    EXPECT_TRUE(Exits(run("stats", "early.samples.faces", "no/folder/x.inc", {"--dim", "20"}), kExitInput,
-                      "cannot write"));
-
-    // Statistics of 20 components do not fit a training on 300.
-    ASSERT_TRUE(Exits(run("stats", "late", "small.inc", {"--dim", "20", "--eyes", kSynthEyes}), kExitOk));
-    EXPECT_TRUE(Exits(run("increase", "late", "x.model", {"--stats", Path("small.inc"), "--dim", "300", "--eyes",
-                                                          kSynthEyes}),
-                      kExitUsage, "dimension 20, not 300"));
-    // 30 people alone give fewer than the 205 discriminant vectors a model needs.
-    EXPECT_TRUE(Exits(run("increase", "late", "x.model", {"--eyes", kSynthEyes}), kExitFailure,
-                      "fewer than 205 discriminant vectors"));
-    // A folder of photos without faces, and no folder at all.
-    fs::create_directories(s_dir->path() / "blank" / "nobody");
-    SaveGreyImage(Path("blank/nobody/0.png"), Uniform(120, 120, 90));
-    EXPECT_TRUE(Exits(run("increase", "blank", "x.model", {}), kExitNoFace));
-    EXPECT_TRUE(Exits(run("increase", "absent", "x.model", {}), kExitInput));
-    EXPECT_FALSE(fs::exists(Path("x.model")));
 }
