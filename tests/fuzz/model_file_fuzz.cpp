@@ -49,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ExerciseModel(model, true);
         velmora_fuzz::CheckWrittenBack([&](const std::string& path) { return model.SaveModel(path, 0); }, data, size);
     } else {
-        ExerciseModel(model, false); // a failed load may keep a usable PCA stage
+        // A failed load keeps no LDA, and the PCA stage exactly when its block was whole.
+        VELMORA_FUZZ_CHECK(!model.m_bLDAReady && !model.m_pLDA->m_bLDAReady && model.m_pLDA->m_pplfEigenVecs == nullptr);
+        VELMORA_FUZZ_CHECK(model.m_bPCAReady == CPCA().ReadPCAFile(file.Path(), 0));
+        ExerciseModel(model, false);
     }
     // Keeping fewer LDA vectors, then reloading into the same objects.
     if (model.LoadModel(file.Path(), 1))
