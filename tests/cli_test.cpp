@@ -147,7 +147,7 @@ TEST(CliTemplateFile, ExactBuffersJoinReadAndWrite)
     EXPECT_THROW(WriteTemplateFile(dir / "no/such/folder/t.tpl", t), CliError);
 }
 
-TEST(CliSampleFile, FeatureBytesLayoutAndClassesInMemory)
+TEST(CliSampleFile, FeatureBytesAndLayout)
 {
     const double features[] = {0.0, 0.49, 0.5, 1.5, 254.49, 254.5, 255.49, 255.5, 1e9, -0.4, -0.6,
                                std::numeric_limits<double>::quiet_NaN()};
@@ -173,20 +173,6 @@ TEST(CliSampleFile, FeatureBytesLayoutAndClassesInMemory)
         EXPECT_EQ(ReadInt32LE(bytes.data() + offset), value) << "at " << offset;
     EXPECT_EQ(std::make_tuple(bytes[20], bytes[25], bytes[30]), std::make_tuple(1, 6, 7));
     EXPECT_THROW(SampleFileWriter(dir / "no/such/dir/s.bin", 3, 1), CliError);
-
-    // Classes appended in memory, as the face files are read.
-    SampleSet set;
-    set.sizeA = set.sizeB = 2;
-    AppendClass(set, {1, 2, 3, 4, 5, 6, 7, 8});
-    AppendClass(set, {9, 10, 11, 12});
-    EXPECT_THROW(AppendClass(set, {1, 2, 3}), CliError); // not a whole sample
-    EXPECT_THROW(AppendClass(set, {}), CliError);
-    EXPECT_EQ(ClassCount(set), 2);
-    EXPECT_EQ(set.counts, (std::vector<int32_t>{2, 1}));
-    EXPECT_EQ(set.firstSample, (std::vector<int64_t>{0, 2}));
-    const std::vector<unsigned char*> pointers = SamplePointers(set);
-    ASSERT_EQ(pointers.size(), 3u);
-    EXPECT_EQ((std::vector<int>{pointers[1][0], pointers[2][3]}), (std::vector<int>{5, 12}));
 }
 
 TEST(CliModelFiles, ExplicitPathEnvironmentAndCalibration)
