@@ -59,6 +59,10 @@ TEST(Morphology, DilationAndErosionAlongEachDirectionWithTheirBorders)
     ASSERT_EQ(ErodeBinary(img.data(), 5, 5, kMorphVertical), 1);
     // Row 3 keeps its middle pixel: the row below it was set by the last step.
     EXPECT_EQ(img, FromRows({"#####", "#...#", "#.#.#", "#.#.#", "#####"}));
+    // Vertical steps cover the border columns too.
+    img = FromRows({".....", ".....", "#...#", ".....", "....."});
+    ASSERT_EQ(DilateBinary(img.data(), 5, 5, kMorphVertical), 1);
+    EXPECT_EQ(img, FromRows({".....", "#...#", "#...#", "#...#", "....."}));
 }
 
 TEST(Morphology, RejectsNonBinaryPixelsAndLeavesTheImageAlone)
