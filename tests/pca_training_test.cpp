@@ -54,6 +54,7 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 10);
     EXPECT_EQ(pca.m_plfGramMat, nullptr); // N >= D: covariance path
+    EXPECT_FALSE(pca.CalcEigenGram());
     // Mean and sample deviation of the raw rows; the rows end standardised,
     // except constant component 3 (deviation from rounding only), left as it is.
     for (int k = 0; k < d; ++k) {
