@@ -1,13 +1,8 @@
 // Evaluation: sample files read back with their side files, and the evaluate
 // command on small synthetic sets.
-#include <algorithm>
+#include "support/Common.h"
 #include <fstream>
 #include <sstream>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 
 #include "ExitCodes.h"
 #include "Json.h"
@@ -25,7 +20,7 @@ using namespace velmora_test;
 
 TEST(EvaluateSampleFile, ReadsBackWhatTheWriterWroteAndRefusesDamage)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     {
         SampleFileWriter w(dir / "good.bin", 2, 3);
         w.AddClass({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
@@ -37,43 +32,33 @@ TEST(EvaluateSampleFile, ReadsBackWhatTheWriterWroteAndRefusesDamage)
     EXPECT_EQ(set.counts, (std::vector<int32_t>{2, 1}));
     EXPECT_EQ(set.firstSample, (std::vector<int64_t>{0, 2}));
     EXPECT_EQ(set.sampleCount(), 3);
-    EXPECT_EQ(set.Sample(1)[0], 7);
-    EXPECT_EQ(set.Sample(2)[5], 26);
+    EXPECT_EQ(set.Sample(1)[0] + 256 * set.Sample(2)[5], 7 + 256 * 26);
 
-    const std::string good = ReadFileBytes(dir / "good.bin");
-    const auto refused = [&](const std::string& bytes) {
-        WriteFileBytes(dir / "bad.bin", bytes);
-        try {
-            ReadSampleFile(dir / "bad.bin");
-        } catch (const CliError& e) {
-            return e.code() == kExitInput;
-        }
-        return false;
-    };
-    EXPECT_TRUE(refused(good.substr(0, 10)));              // inside the header
-    EXPECT_TRUE(refused(good.substr(0, good.size() - 1))); // inside the last sample
-    // Header and class counts changed one at a time: an empty or huge sample size, far more
-    // samples than bytes, counts that do not add up to 3, a class without samples or
-    // beyond the sample count.
-    const std::pair<size_t, int32_t> changes[] = {{0, 0}, {0, 1 << 30}, {4, -1}, {8, 2000000000}, {8, 4},
-                                                  {12, 2000000000}, {16, 0}, {16, 3}};
-    for (const auto& [offset, value] : changes) {
-        std::string bytes = good;
-        WriteInt32LE(reinterpret_cast<unsigned char*>(&bytes[offset]), value);
-        EXPECT_TRUE(refused(bytes)) << "offset " << offset << " = " << value;
+    // Cut inside the header or the last sample; header and class counts changed
+    // one at a time: an empty or huge sample size, far more samples than bytes,
+    // counts that do not add up to 3, a class without samples or beyond the
+    // sample count.
+    const std::string good = ReadFile(dir / "good.bin");
+    std::vector<std::string> bad = {good.substr(0, 10), good.substr(0, good.size() - 1)};
+    for (const auto& [offset, value] : {std::pair<size_t, int32_t>{0, 0}, {0, 1 << 30}, {4, -1}, {8, 2000000000},
+                                        {8, 4}, {12, 2000000000}, {16, 0}, {16, 3}}) {
+        bad.push_back(good);
+        WriteInt32LE(reinterpret_cast<unsigned char*>(&bad.back()[offset]), value);
     }
+    for (const std::string& bytes : bad)
+        EXPECT_TRUE(Fails([&] { ReadSampleFile(dir.Write("bad.bin", bytes)); }, kExitInput)) << bytes.size();
 
     // Names keep their order and spaces; a Windows line end is dropped.
-    WriteFileBytes(dir / "n.names", "Zoe Ann\r\nBob\n");
+    WriteFile(dir / "n.names", "Zoe Ann\r\nBob\n");
     EXPECT_EQ(ReadNameLines(dir / "n.names"), (std::vector<std::string>{"Zoe Ann", "Bob"}));
     WriteNameList(dir / "m.names", {"x", "y z"});
-    EXPECT_EQ(ReadFileBytes(dir / "m.names"), "x\ny z\n");
+    EXPECT_EQ(ReadFile(dir / "m.names"), "x\ny z\n");
     EXPECT_THROW(ReadNameLines(dir / "absent.names"), CliError);
 }
 
 TEST(EvaluateSampleFile, SamplesWritesNamesAndFacesBesideTheSamples)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     WriteSyntheticSet(dir.path() / "set", 0, 3, 2);
     fs::remove(dir.path() / "set" / SyntheticName(1) / "2.png");
     const JsonValue doc = ToolJson({"samples", dir / "set", "-o", dir / "s.samples", "--eyes", kSynthEyes});
@@ -89,11 +74,10 @@ TEST(EvaluateSampleFile, SamplesWritesNamesAndFacesBesideTheSamples)
     EXPECT_TRUE(std::equal(face.pixels.begin(), face.pixels.end(), faces.Sample(4)));
 }
 
-
 TEST(EvaluatePairsFile, FoldsOfSameThenDifferentPairs)
 {
-    ToolTempDir dir;
-    WriteFileBytes(dir / "pairs.txt", "2\t1\r\nAnn\t1\t2\nAnn\t1\tBob_Lee\t3\nCy\t4\t12\nDee\t1\tEd\t1\n");
+    ScratchDir dir;
+    WriteFile(dir / "pairs.txt", "2\t1\r\nAnn\t1\t2\nAnn\t1\tBob_Lee\t3\nCy\t4\t12\nDee\t1\tEd\t1\n");
     const std::vector<PairFold> folds = ReadPairsFile(dir / "pairs.txt");
     std::vector<std::string> pairs; // fold, kind and photos of each pair
     for (size_t f = 0; f < folds.size(); ++f)
@@ -107,12 +91,12 @@ TEST(EvaluatePairsFile, FoldsOfSameThenDifferentPairs)
     // A set named by photo number alone; the LFW name wins where both exist.
     fs::create_directories(dir / "s7");
     for (const char* file : {"3.pgm", "13.pgm", "4.txt", "Ann_0004.jpg", "a4.png"})
-        WriteFileBytes(dir / ("s7/" + std::string(file)), "x");
+        WriteFile(dir / ("s7/" + std::string(file)), "x");
     const std::string folder = dir.path().string();
     EXPECT_EQ(PairImagePath(folder, "s7", 3), dir / "s7/3.pgm");
     EXPECT_EQ(PairImagePath(folder, "s7", 4), dir / "s7/Ann_0004.jpg");
     EXPECT_EQ(PairImagePath(folder, "s7", 5), dir / "s7/s7_0005.jpg"); // named in errors
-    WriteFileBytes(dir / "s7/s7_0004.jpg", "x");
+    WriteFile(dir / "s7/s7_0004.jpg", "x");
     EXPECT_EQ(PairImagePath(folder, "s7", 4), dir / "s7/s7_0004.jpg");
 
     // Bad lists, and the line each is refused at: bad headers, a same pair without its second
@@ -123,19 +107,12 @@ TEST(EvaluatePairsFile, FoldsOfSameThenDifferentPairs)
         {"1\t1\nAnn\t1\t2\nAnn\t1\t2\n", "3"}, {"1\t1\nAnn\t1\t2\n", "2"}, {"1\t1\nAnn\tx\t2\nA\t1\tB\t2\n", "2"},
         {"1\t1\n\t1\t2\nA\t1\tB\t2\n", "2"}, {"1\t1\nAnn\t1\t2\n..\t1\tB\t2\n", "3"},
         {"1\t1\nAnn\t1\t2\nA/b\t1\tB\t2\n", "3"}};
-    for (const auto& [text, line] : bad) {
-        WriteFileBytes(dir / "bad.txt", text);
-        try {
-            ReadPairsFile(dir / "bad.txt");
-            ADD_FAILURE() << "accepted: " << text;
-        } catch (const CliError& e) {
-            EXPECT_EQ(e.code(), kExitInput);
-            EXPECT_TRUE(Has(e.what(), "bad.txt:" + std::string(line) + ":"));
-        }
-    }
+    for (const auto& [text, line] : bad)
+        EXPECT_TRUE(Fails([&, t = text] { ReadPairsFile(dir.Write("bad.txt", t)); }, kExitInput,
+                          "bad.txt:" + std::string(line) + ":"))
+            << text;
     EXPECT_THROW(ReadPairsFile(dir / "absent.txt"), CliError);
 }
-
 
 TEST(EvaluateRocPlot, CurvesLegendAndEscapedLabels)
 {
@@ -161,7 +138,6 @@ TEST(EvaluateRocPlot, CurvesLegendAndEscapedLabels)
     EXPECT_THROW(WriteRocSvg((fs::temp_directory_path() / "velmora-no-folder/roc.svg").string(), "x", {}), CliError);
 }
 
-
 namespace {
 
 constexpr int kPeople = 230;
@@ -173,9 +149,8 @@ class EvaluateSynthetic : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_dir = fs::temp_directory_path() / ("velmora_evaluate_" + std::to_string(::getpid()));
-        fs::remove_all(s_dir);
-        WriteSyntheticSet(s_dir / "people", 0, kPeople, kPhotos);
+        s_dir = std::make_unique<ScratchDir>();
+        WriteSyntheticSet(s_dir->path() / "people", 0, kPeople, kPhotos);
         Tool({"samples", Path("people"), "-o", Path("s.samples"), "--eyes", kSynthEyes});
         Tool({"train", Path("s.samples"), "-o", Path("m.model")});
         // Fold f: people 12f .. 12f+11; same pairs of photos 1 and 2, different pairs p with p + 6.
@@ -188,8 +163,8 @@ protected:
                 pairs << SyntheticName(p) << "\t1\t" << SyntheticName(p + 6) << "\t2\n";
         }
     }
-    static void TearDownTestSuite() { fs::remove_all(s_dir); }
-    static std::string Path(const std::string& name) { return (s_dir / name).string(); }
+    static void TearDownTestSuite() { s_dir.reset(); }
+    static std::string Path(const std::string& name) { return *s_dir / name; }
 
     // evaluate lfw on the pairs list with the given model or training choices.
     static std::vector<std::string> Lfw(std::vector<std::string> rest)
@@ -198,7 +173,7 @@ protected:
         return rest;
     }
 
-    static inline fs::path s_dir;
+    static inline std::unique_ptr<ScratchDir> s_dir;
 };
 
 std::vector<std::vector<std::string>> ReadCsv(const std::string& path)
@@ -218,7 +193,7 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path)
 
 TEST_F(EvaluateSynthetic, OrlProtocolRanksEveryProbe)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     const JsonValue doc = ToolJson({"evaluate", "orl", Path("people"), "--model", Path("m.model"), "--enroll", "1-2",
                                    "--probe", "3", "--eyes", kSynthEyes, "--csv", dir / "orl.csv"});
     EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
@@ -255,7 +230,7 @@ TEST_F(EvaluateSynthetic, OrlProtocolRanksEveryProbe)
 
 TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     JsonValue doc =
         ToolJson(Lfw({"--model", Path("m.model"), "--csv", dir / "s.csv", "--roc", dir / "roc.svg"}));
     const auto& folds = doc.Find("folds")->AsArray();
@@ -280,7 +255,7 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     EXPECT_NEAR(accuracy.Find("standard_error")->AsNumber(), mean.standardError, 1e-12);
     // The people were trained on: same and different pairs are told apart.
     EXPECT_GE(mean.mean, 0.9);
-    const std::string svg = ReadFileBytes(dir / "roc.svg");
+    const std::string svg = ReadFile(dir / "roc.svg");
     EXPECT_TRUE(Has(svg, "fold 1 (EER"));
     EXPECT_TRUE(Has(svg, "all folds (EER"));
 
@@ -319,10 +294,10 @@ TEST_F(EvaluateSynthetic, LfwProtocolTrainsAModelPerFoldWithoutItsPeople)
     }
     // No recipe runs without the names or with names that do not match the classes; the
     // refit recipe starts from faces and cannot run without the .faces file either.
-    ToolTempDir dir;
+    ScratchDir dir;
     fs::copy_file(Path("s.samples"), dir / "s.samples");
     EXPECT_TRUE(Has(Tool(Lfw({"--train-samples", dir / "s.samples"}), kExitInput).err, ".names"));
-    WriteFileBytes(dir / "s.samples.names", "just one\n");
+    WriteFile(dir / "s.samples.names", "just one\n");
     Tool(Lfw({"--train-samples", dir / "s.samples"}), kExitInput);
     fs::copy_file(Path("s.samples.names"), dir / "s.samples.names", fs::copy_options::overwrite_existing);
     EXPECT_TRUE(Has(Tool(Lfw({"--train-samples", dir / "s.samples", "--recipe", "refit"}), kExitInput).err, ".faces"));

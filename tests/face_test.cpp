@@ -1,12 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <climits>
-#include <cmath>
-#include <filesystem>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 
@@ -158,43 +150,6 @@ TEST(FaceCutting, EmptyBlackOrHostileInputNeverBreaksTheFace)
         EXPECT_TRUE(shown == GF_OK || shown == GF_BAD_ARGUMENT);
     }
     g_facePreprocessor.SetMask(2);
-}
-
-TEST(FaceCutting, EyesLandOnTheirTargets)
-{
-    // Two dark discs on a bright ramp, at random scale, tilt and position: in
-    // the geometric face the darkest spot of each half is within about a
-    // pixel of (17, 13) and (45, 13).
-    CVelmora v;
-    v.m_bPreprocessNormFace = 0;
-    std::mt19937 rng(23);
-    std::uniform_real_distribution<double> angle(-0.5, 0.5), dist(24.0, 90.0), pos(0.45, 0.55);
-    const int w = 480, h = 400; // the whole face stays inside the image
-    for (int trial = 0; trial < 40; ++trial) {
-        const double a = angle(rng), d = dist(rng);
-        const double cx = w * pos(rng), cy = h * pos(rng);
-        const double lx = cx - 0.5 * d * std::cos(a), ly = cy - 0.5 * d * std::sin(a);
-        const double rx = cx + 0.5 * d * std::cos(a), ry = cy + 0.5 * d * std::sin(a);
-        Bytes img(w * h), face(4096);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const double dl = std::hypot(x - lx, y - ly), dr = std::hypot(x - rx, y - ry);
-                const double depth = std::max(0.0, 1.0 - std::min(dl, dr) / (d / 12.0));
-                img[y * w + x] = static_cast<unsigned char>(200.0 - 180.0 * depth + 0.05 * (x - y));
-            }
-        ASSERT_EQ(v.GetNormFace(img.data(), w, h, CPoint(static_cast<int>(lx + 0.5), static_cast<int>(ly + 0.5)),
-                                CPoint(static_cast<int>(rx + 0.5), static_cast<int>(ry + 0.5)), face.data()),
-                  GF_OK);
-        for (int eye = 0; eye < 2; ++eye) {
-            int best = 256, bx = 0, by = 0;
-            for (int y = 0; y < 40; ++y)
-                for (int x = eye * 32; x < eye * 32 + 32; ++x)
-                    if (face[y * 64 + x] < best)
-                        best = face[y * 64 + x], bx = x, by = y;
-            EXPECT_NEAR(bx, eye == 0 ? 17 : 45, 2) << "trial " << trial;
-            EXPECT_NEAR(by, 13, 2) << "trial " << trial;
-        }
-    }
 }
 
 TEST(FaceCutting, RealBioIdFaces)

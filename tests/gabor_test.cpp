@@ -1,10 +1,6 @@
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
-#include <algorithm>
-#include <cmath>
 #include <complex>
-#include <random>
-#include <vector>
 
 #include "gabor/GaborBank.h"
 #include "gabor/Transform.h"
@@ -64,14 +60,6 @@ Complex SpatialKernel(int u, int v, int y, int x)
     return amplitude * (std::polar(1.0, theta) - std::exp(-kSigma * kSigma / 2.0));
 }
 
-double MaxAbs(const std::vector<double>& v)
-{
-    double m = 0.0;
-    for (double x : v)
-        m = std::max(m, std::abs(x));
-    return m;
-}
-
 // Every feature against the Gabor formula convolved with the face directly in
 // space. Face rows and columns 2, 4, .., 14, 18, .., 30 are sampled, and
 // sampled point (Y, X) of the response is face point (Y - 15, X - 15): the sum
@@ -98,7 +86,7 @@ void ExpectSpatialConvolution(CGaborBank& bank, const Face& face)
                 sum += double(face[r * 32 + c]) * k[(y - r) * 33 + (x - c)];
         direct[f] = std::abs(sum);
     }
-    const double scale = MaxAbs(direct);
+    const double scale = *std::max_element(direct.begin(), direct.end()); // magnitudes
     ASSERT_GT(scale, 0.0);
     for (size_t f = 0; f < direct.size(); ++f)
         ASSERT_NEAR(features[f], direct[f], std::min(1e-13 * scale, 1e-9 * direct[f])) << "feature " << f;
@@ -135,11 +123,10 @@ TEST(FFT1D, MatchesDirectDftAndInvertsForEverySize)
 TEST(FFT1D, RefusesSizesOutsideItsRangeAndComplexMultiplyWorksInPlace)
 {
     double re[2] = {1.0, 2.0}, im[2] = {3.0, 4.0};
-    FFT1D(1, -1, re, im);
-    FFT1D(1, 31, re, im);
+    for (int m : {-1, 31})
+        FFT1D(1, m, re, im);
     FFT1D(1, 1, nullptr, im);
-    EXPECT_EQ(re[0], 1.0);
-    EXPECT_EQ(im[1], 4.0);
+    EXPECT_EQ(std::make_pair(re[0], im[1]), std::make_pair(1.0, 4.0));
 
     // (1 + 2i)(3 - i) = 5 + 5i and (-2 + 0.5i)(4 + 2i) = -9 - 2i, written over the first operand.
     double aRe[2] = {1.0, -2.0}, aIm[2] = {2.0, 0.5};
@@ -148,30 +135,8 @@ TEST(FFT1D, RefusesSizesOutsideItsRangeAndComplexMultiplyWorksInPlace)
     EXPECT_EQ(std::vector<double>({aRe[0], aIm[0], aRe[1], aIm[1]}), std::vector<double>({5.0, 5.0, -9.0, -2.0}));
 }
 
-// The kernels are built in space and stored as spectra: transformed back they
-// must be the formula again, which also checks the 2-D transform both ways.
-TEST(CGaborBank, KernelSpatialValuesFollowTheGaborFormula)
-{
-    CGaborBank& bank = DefaultBank();
-    const double dc = std::exp(-kSigma * kSigma / 2.0);
-    std::vector<double> re(kSide * kSide), im(kSide * kSide);
-    for (int n : {0, 4, 17, 39}) {
-        std::copy_n(bank.KernelRe(n), re.size(), re.begin());
-        std::copy_n(bank.KernelIm(n), im.size(), im.begin());
-        bank.FFT2D(-1, re.data(), im.data());
-        if (n == 0) { // orientation 0, scale 0: amplitude k^2 / (2k)^2 at the centre
-            EXPECT_NEAR(re[15 * kSide + 15], (1.0 - dc) * 0.25, 1e-15);
-            EXPECT_NEAR(im[15 * kSide + 15], 0.0, 1e-15);
-        }
-        for (int r = 0; r < kSide; ++r)
-            for (int c = 0; c < kSide; ++c) {
-                const Complex want = r < 32 && c < 32 ? SpatialKernel(n / 5, n % 5, r - 15, c - 15) : 0.0;
-                ASSERT_NEAR(re[r * kSide + c], want.real(), 1e-15) << n << ' ' << r << ' ' << c;
-                ASSERT_NEAR(im[r * kSide + c], want.imag(), 1e-15) << n << ' ' << r << ' ' << c;
-            }
-    }
-}
-
+// The kernels are built in space and stored as spectra: a fault in either, or
+// in the 2-D transform, shows in the features.
 TEST(CGaborBank, FeaturesAreTheSpatialConvolutionAtTheSamplePoints)
 {
     std::vector<Face> faces = {RandomFace(11), RandomFace(1), RandomFace(2), Face(1024, 128), Face(1024), Face(1024)};
@@ -221,9 +186,7 @@ TEST(CGaborBank, SmallerBanksLeaveTheUpperSlotsEmptyAndOversizedOnesAreRefused)
 TEST(CGaborBank, ZeroFaceGivesZerosAndCopyFeaturesClampsItsCount)
 {
     CGaborBank& bank = DefaultBank();
-    const auto zeros = Features(bank, Face(1024, 0));
-    ASSERT_EQ(zeros.size(), static_cast<size_t>(kFeatures));
-    EXPECT_EQ(MaxAbs(zeros), 0.0);
+    EXPECT_EQ(Features(bank, Face(1024, 0)), std::vector<double>(kFeatures, 0.0));
 
     const auto all = Features(bank, RandomFace(9));
     std::vector<double> out(CGaborBank::kFeatureCapacity + 10, -1.0);

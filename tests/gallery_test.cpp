@@ -3,14 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
+#include "support/Common.h"
 #include <cstdio>
-#include <functional>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include "ExitCodes.h"
@@ -31,19 +26,6 @@ namespace {
 
 const ModelIdentity kModel{"m.model", 1234, "fnv1a64:0000000000000001"};
 
-// Whether the action throws a CliError with this exit code and a message holding the part.
-::testing::AssertionResult Fails(const std::function<void()>& action, ExitCode code, const std::string& part = "")
-{
-    try {
-        action();
-    } catch (const CliError& e) {
-        if (e.code() == code && std::string(e.what()).find(part) != std::string::npos)
-            return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "exit code " << e.code() << ": " << e.what();
-    }
-    return ::testing::AssertionFailure() << "no error";
-}
-
 // The first result's answer: a name, or null for "unknown".
 JsonValue Answer(const JsonValue& identified)
 {
@@ -62,7 +44,7 @@ void RunSql(const std::string& path, const std::string& sql)
 
 TEST(GalleryStore, EnrolListRemoveRoundTrip)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     const TemplateBuffer bob = TemplateOf({{0, 1, 0}});
     {
         Gallery g(dir / "g.db", Access::Create);
@@ -94,7 +76,7 @@ TEST(GalleryStore, EnrolListRemoveRoundTrip)
 
 TEST(GalleryStore, AnotherModelIsRefusedUntilTheGalleryIsEmpty)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     const ModelIdentity a{"m.model", 1234, "fnv1a64:00000000000000aa"}, b{"other.model", 1234, "fnv1a64:00000000000000bb"};
     Gallery g(dir / "g.db", Access::Create);
     g.Enrol({{"Ann", TemplateOf({{1, 0}})}}, a);
@@ -111,7 +93,7 @@ TEST(GalleryStore, AnotherModelIsRefusedUntilTheGalleryIsEmpty)
 
 TEST(GalleryStore, DamagedForeignAndMissingFiles)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     const auto open = [&](const std::string& name, Access access) {
         return [&dir, name, access] { Gallery(dir / name, access).People(true); };
     };
@@ -120,12 +102,12 @@ TEST(GalleryStore, DamagedForeignAndMissingFiles)
     EXPECT_TRUE(Fails(open("no/such/folder/g.db", Access::Create), kExitInput));
     EXPECT_TRUE(Fails([&] { Gallery(dir.path().string(), Access::Create); }, kExitInput));
 
-    WriteFileBytes(dir / "text.db", std::string(3000, 'x'));
+    WriteFile(dir / "text.db", std::string(3000, 'x'));
     EXPECT_TRUE(Fails(open("text.db", Access::Create), kExitGallery, "damaged or not a SQLite database"));
-    EXPECT_EQ(ReadFileBytes(dir / "text.db"), std::string(3000, 'x')); // untouched
+    EXPECT_EQ(ReadFile(dir / "text.db"), std::string(3000, 'x')); // untouched
     RunSql(dir / "foreign.db", "CREATE TABLE songs(title TEXT)");
     EXPECT_TRUE(Fails(open("foreign.db", Access::Create), kExitGallery, "another program"));
-    WriteFileBytes(dir / "empty.db", "");
+    WriteFile(dir / "empty.db", "");
     EXPECT_TRUE(Fails(open("empty.db", Access::Read), kExitGallery, "not a velmora gallery"));
     EXPECT_NO_THROW(open("empty.db", Access::Create)()); // becomes one
 
@@ -137,15 +119,10 @@ TEST(GalleryStore, DamagedForeignAndMissingFiles)
             many.emplace_back("person" + std::to_string(i), TemplateOf({std::vector<double>(200, i + 1.0)}));
         g.Enrol(many, kModel);
     }
-    const std::string good = ReadFileBytes(dir / "g.db");
+    const std::string good = ReadFile(dir / "g.db");
     ASSERT_GT(good.size(), 40000u);
-    WriteFileBytes(dir / "cut.db", good.substr(0, good.size() / 2));
+    WriteFile(dir / "cut.db", good.substr(0, good.size() / 2));
     EXPECT_TRUE(Fails(open("cut.db", Access::Read), kExitGallery, "damaged"));
-    std::string scribbled = good;
-    for (size_t i = 4096; i < scribbled.size(); i += 7)
-        scribbled[i] = static_cast<char>(0xA5);
-    WriteFileBytes(dir / "scribbled.db", scribbled);
-    EXPECT_TRUE(Fails(open("scribbled.db", Access::Read), kExitGallery));
 
     // Well-formed SQLite, but a template that does not match its header.
     RunSql(dir / "g.db", "UPDATE people SET template = x'0100000002000000' WHERE name = 'person3'");
@@ -159,7 +136,7 @@ TEST(GalleryStore, DamagedForeignAndMissingFiles)
 // held by another connection for longer than the busy timeout is given up on.
 TEST(GalleryStore, ConcurrentWritersLoseNothingAndABusyGalleryIsGivenUp)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     const std::string path = dir / "shared.db";
     constexpr int kWriters = 4, kRounds = 15;
     std::vector<pid_t> children;
@@ -201,20 +178,18 @@ TEST(GalleryStore, ConcurrentWritersLoseNothingAndABusyGalleryIsGivenUp)
     sqlite3_close(db);
 }
 
-
 TEST(GalleryModelIdentity, HashIsFnv1aOfTheWholeFile)
 {
     // Larger than any read chunk, its bytes varying from chunk to chunk; the value is from a
     // separate FNV-1a 64 in Python. (A small file's hash is checked in the enroll report.)
-    ToolTempDir dir;
+    ScratchDir dir;
     std::string big(200001, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 131 % 251);
-    WriteFileBytes(dir / "big.model", big);
+    WriteFile(dir / "big.model", big);
     EXPECT_EQ(IdentifyModel(dir / "big.model").hash, "fnv1a64:34a6b11427350d31");
     EXPECT_TRUE(Fails([&] { IdentifyModel(dir / "absent.model"); }, kExitModel));
 }
-
 
 TEST(GalleryPhotoSelection, NumberListsAndPhotoNumbers)
 {
@@ -234,12 +209,12 @@ TEST(GalleryPhotoSelection, NumberListsAndPhotoNumbers)
 
 TEST(GalleryPhotoSelection, PhotosComeInNumberOrder)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     for (const char* folder : {"s2", "s1", "only_late"})
         fs::create_directories(dir.path() / folder);
     for (const char* name : {"s1/1.pgm", "s1/2.pgm", "s1/9.pgm", "s1/10.pgm", "s1/cover.jpg", "s2/3.pgm",
                              "only_late/8.pgm"})
-        WriteFileBytes(dir / name, "x");
+        WriteFile(dir / name, "x");
     // Each person as "name: file file ...".
     const auto listed = [&](const NumberList* numbers) {
         std::vector<std::string> people;
@@ -282,12 +257,11 @@ TEST(GalleryIdentification, RanksByScoreAndAnswersUnknownBelowTheThreshold)
     EXPECT_THROW(RankPeople(TemplateOf({{1, 0, 0}}), people, CompareMode::Max), CliError);
 }
 
-
 TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
 {
-    ToolTempDir dir;
-    WriteFileBytes(dir / "a.model", "model A"); // templates are given as files: the model is only identified
-    WriteFileBytes(dir / "b.model", "model B");
+    ScratchDir dir;
+    WriteFile(dir / "a.model", "model A"); // templates are given as files: the model is only identified
+    WriteFile(dir / "b.model", "model B");
     const std::string g = dir / "g.db";
     const auto tpl = [&](const std::string& name, const std::vector<std::vector<double>>& vectors) {
         WriteTemplateFile(dir / name, TemplateOf(vectors));
@@ -314,7 +288,7 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     EXPECT_TRUE(Has(Tool(with("identify", "a.model", {tpl("q.tpl", {{0, 0, 1}}), "--threshold", "0.6"})).out,
                     "unknown (best Ann 0.5000 is below 0.6000)"));
     // The calibration beside the model is the default threshold.
-    WriteFileBytes(dir / "a.model.json", "{\"threshold\": 0.999}");
+    WriteFile(dir / "a.model.json", "{\"threshold\": 0.999}");
     EXPECT_TRUE(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl"}))).IsNull());
 
     // Another model is refused.
@@ -351,18 +325,13 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     Tool({"enroll", "--gallery", fresh, "--model", model, "Ann", dir / "absent.png"}, kExitInput);
     Tool({"enroll", "--gallery", fresh, "--model", dir / "absent.model", "Ann", probe}, kExitModel);
 
-    for (const char* command : {"enroll", "identify"}) {
-        const std::string help = Tool({command, "--help"}).out;
-        EXPECT_TRUE(Has(help, "--folders") && Has(help, "Examples")) << help;
-    }
-    EXPECT_TRUE(Has(Tool({"gallery", "list", "--help"}).out, "--gallery"));
 }
 
 // Real photos: a model trained on synthetic people, one command to enrol a
 // folder per person and one to identify their other photos.
 TEST(GalleryCommands, FoldersOfPhotosWithATrainedModel)
 {
-    ToolTempDir dir;
+    ScratchDir dir;
     WriteSyntheticSet(dir.path() / "train", 0, 210, 3);
     Tool({"samples", dir / "train", "-o", dir / "s.samples", "--eyes", kSynthEyes});
     Tool({"train", dir / "s.samples", "-o", dir / "m.model"});
@@ -384,7 +353,6 @@ TEST(GalleryCommands, FoldersOfPhotosWithATrainedModel)
     WriteSyntheticSet(dir.path() / "stranger", 900, 1, 1);
     const std::string stranger = dir / "stranger/person1900/1.png";
     EXPECT_TRUE(Answer(ToolJson(with("identify", {stranger, "--eyes", kSynthEyes, "--threshold", "0.999"}))).IsNull());
-
 
     // Without given eyes a blank photo has no face: reported, exit code 4; enrol skips it.
     SaveGreyImage(dir / "blank.png", {kSynthWidth, kSynthHeight, std::vector<unsigned char>(kSynthWidth * kSynthHeight, 128)});

@@ -2,9 +2,8 @@
 // header says. Every operator new of this program is metered, so the peak heap
 // of each reader and its largest single request (granted or not) are measured
 // directly, in every build: the library sizes all its buffers through new.
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -106,7 +105,7 @@ struct ReaderCase {
     std::string what;
     std::string fileName; // the image reader is chosen by the extension
     int reader;           // index into kReaders
-    FileBytes bytes;
+    Bytes bytes;
     bool loads;
 };
 
@@ -115,60 +114,58 @@ struct ReaderCase {
 std::vector<ReaderCase> Cases()
 {
     std::vector<ReaderCase> cases;
-    const int d = 1500, k = 80, l = 40;
-    const FileBytes model = ModelFileBytes(d, k, l);
+    const auto add = [&cases](const std::string& what, const char* file, int reader, const Bytes& bytes) {
+        cases.push_back({what, file, reader, bytes, what.find("valid") != std::string::npos});
+    };
+    const int d = 1500, k = 80;
+    const Bytes model = ModelFileBytes(d, k, 40);
     const size_t lda = ModelLdaCountsOffset(d, k);
     for (const int reader : {0, 1}) {
         const std::string name = kReaders[reader].name;
-        cases.push_back({name + " valid", "m.bin", reader, model, true});
-        cases.push_back({name + " D = 2^31-1", "m.bin", reader, With(model, 4, INT_MAX), false});
-        cases.push_back({name + " K = 2^31-1", "m.bin", reader, With(model, 8, INT_MAX), false});
-        cases.push_back({name + " N, D, K = 2^31-1, header only", "m.bin", reader,
-                         With(With(With(FileBytes(12), 0, INT_MAX), 4, INT_MAX), 8, INT_MAX), false});
+        add(name + " valid", "m.bin", reader, model);
+        add(name + " D = 2^31-1", "m.bin", reader, With(model, 4, INT_MAX));
+        add(name + " K = 2^31-1", "m.bin", reader, With(model, 8, INT_MAX));
+        add(name + " N, D, K = 2^31-1, header only", "m.bin", reader,
+            With(With(With(Bytes(12), 0, INT_MAX), 4, INT_MAX), 8, INT_MAX));
     }
-    cases.push_back({"LoadModel L = 2^31-1", "m.bin", 0, With(model, lda + 4, INT_MAX), false});
-    cases.push_back({"LoadModel E = 2^31-1", "m.bin", 0, With(model, lda + 8, INT_MAX), false});
-    cases.push_back({"LoadModel L, E = 2^31-1", "m.bin", 0,
-                     With(With(model, lda + 4, INT_MAX), lda + 8, INT_MAX), false});
+    add("LoadModel L = 2^31-1", "m.bin", 0, With(model, lda + 4, INT_MAX));
+    add("LoadModel E = 2^31-1", "m.bin", 0, With(model, lda + 8, INT_MAX));
+    add("LoadModel L, E = 2^31-1", "m.bin", 0, With(With(model, lda + 4, INT_MAX), lda + 8, INT_MAX));
 
-    const FileBytes increase = IncreaseFileBytes(40, 300);
-    cases.push_back({"incremental data valid", "i.inc", 2, increase, true});
-    cases.push_back({"incremental data Nf = 2^31-1", "i.inc", 2, With(increase, 20, INT_MAX), false});
-    cases.push_back({"incremental data d = 1024", "i.inc", 2, With(increase, 24, 1024), false});
-    cases.push_back({"incremental data d = 2^31-1", "i.inc", 2, With(increase, 24, INT_MAX), false});
+    const Bytes increase = IncreaseFileBytes(40, 300);
+    for (const int reader : {2, kIncreaseTrainReader}) {
+        const std::string name = kReaders[reader].name;
+        add(name + " valid", "i.inc", reader, increase);
+        add(name + " Nf = 2^31-1", "i.inc", reader, With(increase, 20, INT_MAX));
+        add(name + " d = 1024", "i.inc", reader, With(increase, 24, 1024));
+        add(name + " d = 2^31-1", "i.inc", reader, With(increase, 24, INT_MAX));
+    }
 
-    const FileBytes bmp = BmpBytes(1001, 1000, 8);
-    cases.push_back({"BMP 8-bit valid", "b.bmp", 3, bmp, true});
-    cases.push_back({"BMP 24-bit valid", "b.bmp", 3, BmpBytes(577, 600, 24), true});
-    cases.push_back({"BMP 65535 x 65535", "b.bmp", 3, With(With(bmp, 18, 65535), 22, 65535), false});
-    cases.push_back({"BMP 2^31-1 x 2^31-1", "b.bmp", 3, With(With(bmp, 18, INT_MAX), 22, INT_MAX), false});
-    cases.push_back({"BMP 2^31-1 colours", "b.bmp", 3, With(bmp, 46, INT_MAX), false});
-    cases.push_back({"PGM valid", "p.pgm", 3, PgmBytes(1000, 1000, 1000000), true});
-    cases.push_back({"PGM 65535 x 65535", "p.pgm", 3, PgmBytes(65535, 65535, 1000000), false});
-    cases.push_back({"PGM 2^31-1 x 2^31-1", "p.pgm", 3, PgmBytes(INT_MAX, INT_MAX, 1000000), false});
-    const FileBytes img = ImgBytes(1000, 1000, 1000000);
-    cases.push_back({"img valid", "g.img", 3, img, true});
-    cases.push_back({"img 65535 x 65535", "g.img", 3,
-                     With(With(img, 0, 65535, 2), 2, 65535, 2), false});
-    cases.push_back({"raw valid", "r.raw", 3, RawBytes(), true});
+    const Bytes bmp = BmpBytes(1001, 1000, 8), img = ImgBytes(1000, 1000, 1000000);
+    add("BMP 8-bit valid", "b.bmp", 3, bmp);
+    add("BMP 24-bit valid", "b.bmp", 3, BmpBytes(577, 600, 24));
+    add("BMP 65535 x 65535", "b.bmp", 3, With(With(bmp, 18, 65535), 22, 65535));
+    add("BMP 2^31-1 x 2^31-1", "b.bmp", 3, With(With(bmp, 18, INT_MAX), 22, INT_MAX));
+    add("BMP 2^31-1 colours", "b.bmp", 3, With(bmp, 46, INT_MAX));
+    add("PGM valid", "p.pgm", 3, PgmBytes(1000, 1000, 1000000));
+    add("PGM 65535 x 65535", "p.pgm", 3, PgmBytes(65535, 65535, 1000000));
+    add("PGM 2^31-1 x 2^31-1", "p.pgm", 3, PgmBytes(INT_MAX, INT_MAX, 1000000));
+    add("img valid", "g.img", 3, img);
+    add("img 65535 x 65535", "g.img", 3, With(With(img, 0, 65535, 2), 2, 65535, 2));
+    add("raw valid", "r.raw", 3, RawBytes());
 
     // 210 classes of 300 samples of 16 bytes: the PCA that follows the read is
     // 16 x 16, so the sample rows decide the peak.
-    const FileBytes samples = SampleFileBytes(4, 4, 210, 300);
+    const Bytes samples = SampleFileBytes(4, 4, 210, 300);
     const int t = kTrainReader;
-    cases.push_back({"Train valid", "s.bin", t, samples, true});
-    cases.push_back({"Train Ns = 2^31-1", "s.bin", t, With(samples, 8, INT_MAX), false});
-    cases.push_back({"Train Nf = 2^31-1", "s.bin", t, With(samples, 12, INT_MAX), false});
-    cases.push_back({"Train Ns, Nf = 2^31-1, header only", "s.bin", t,
-                     With(With(SampleFileBytes(4, 4, 0, 0), 8, INT_MAX), 12, INT_MAX), false});
-    cases.push_back({"Train A x B = 2^30", "s.bin", t, With(With(samples, 0, 32768), 4, 32768), false});
-    cases.push_back({"Train A = 2^31-1", "s.bin", t, With(samples, 0, INT_MAX), false});
-    cases.push_back({"Train first class count 2^31-1", "s.bin", t, With(samples, 16, INT_MAX), false});
-    const int it = kIncreaseTrainReader;
-    cases.push_back({"IncreaseTrainLDA valid", "i.inc", it, increase, true});
-    cases.push_back({"IncreaseTrainLDA Nf = 2^31-1", "i.inc", it, With(increase, 20, INT_MAX), false});
-    cases.push_back({"IncreaseTrainLDA d = 1024", "i.inc", it, With(increase, 24, 1024), false});
-    cases.push_back({"IncreaseTrainLDA d = 2^31-1", "i.inc", it, With(increase, 24, INT_MAX), false});
+    add("Train valid", "s.bin", t, samples);
+    add("Train Ns = 2^31-1", "s.bin", t, With(samples, 8, INT_MAX));
+    add("Train Nf = 2^31-1", "s.bin", t, With(samples, 12, INT_MAX));
+    add("Train Ns, Nf = 2^31-1, header only", "s.bin", t,
+        With(With(SampleFileBytes(4, 4, 0, 0), 8, INT_MAX), 12, INT_MAX));
+    add("Train A x B = 2^30", "s.bin", t, With(With(samples, 0, 32768), 4, 32768));
+    add("Train A = 2^31-1", "s.bin", t, With(samples, 0, INT_MAX));
+    add("Train first class count 2^31-1", "s.bin", t, With(samples, 16, INT_MAX));
     return cases;
 }
 

@@ -7,12 +7,7 @@
 // Values that the projection never reads (eigenvalues, the LDA mean) or that it
 // skips by design (a deviation that is not above 1e-6, which a not-a-number is
 // not) leave the templates valid.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 

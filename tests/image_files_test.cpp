@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -58,7 +58,7 @@ TEST(ImageFiles, ReadsBmpWrittenByOpenCv)
     for (const cv::Mat& source : {grey, colour}) {
         const int bits = 8 * source.channels();
         SCOPED_TRACE(std::to_string(bits) + " bits");
-        const std::string path = (dir / "a.bmp").string();
+        const std::string path = dir / "a.bmp";
         ASSERT_TRUE(cv::imwrite(path, source));
         const cv::Mat same = cv::imread(path, cv::IMREAD_UNCHANGED), decoded = cv::imread(path, cv::IMREAD_COLOR);
         ASSERT_EQ(same.type(), source.type());
@@ -92,7 +92,7 @@ TEST(ImageFiles, FormatFollowsLowerCasedExtension)
         {"a.PGM", pgm}, {"pgm", pgm}, {"a.Raw", raster}, {"a.bin", raster}, {"a.DAT", raster}, {"a.tXt", ToBytes(text)}};
     for (const auto& [name, expected] : cases) {
         CFile file;
-        ASSERT_TRUE(file.Open((dir / name).string(), CFile::modeCreate | CFile::modeWrite));
+        ASSERT_TRUE(file.Open(dir / name, CFile::modeCreate | CFile::modeWrite));
         EXPECT_EQ(image.Save(&file), 1) << name;
         EXPECT_TRUE(file.IsOpen()) << name;
         file.Close();
@@ -104,15 +104,15 @@ TEST(ImageFiles, FormatFollowsLowerCasedExtension)
         EXPECT_EQ(ReadBytes(dir / name)[0], 'B') << name;
     }
 
-    WriteBytes(dir / "b.PGM", ToBytes("P5\n#\n2 1\n255\nAB"));
+    WriteFile(dir / "b.PGM", ToBytes("P5\n#\n2 1\n255\nAB"));
     CImage loaded;
     EXPECT_EQ(LoadPath(loaded, dir / "b.PGM"), 1);
     // Loading looks at the whole path: a dotted folder hides the extension and the
     // file is taken for a bitmap.
     std::filesystem::create_directories(dir / "d.x");
-    WriteBytes(dir / "d.x" / "c.pgm", ToBytes("P5\n#\n2 1\n255\nAB"));
+    WriteFile(dir / "d.x/c.pgm", ToBytes("P5\n#\n2 1\n255\nAB"));
     MessageCapture messages;
-    EXPECT_EQ(LoadPath(loaded, dir / "d.x" / "c.pgm"), 0);
+    EXPECT_EQ(LoadPath(loaded, dir / "d.x/c.pgm"), 0);
     EXPECT_TRUE(messages.texts().empty());
 }
 
@@ -123,7 +123,7 @@ TEST(ImageFiles, PgmHeaderHasFourLines)
     const size_t header = file.size();
     for (int i = 0; i < 64 * 64 + 9; ++i) // nine bytes too many: ignored
         file.push_back(static_cast<unsigned char>(i * 13 + i / 64));
-    WriteBytes(dir / "f.pgm", file);
+    WriteFile(dir / "f.pgm", file);
     CImage image;
     ASSERT_EQ(LoadPath(image, dir / "f.pgm"), 1);
     EXPECT_EQ(image.GetWidth(), 64);
@@ -149,7 +149,7 @@ TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
     Bytes file(32 + 175104);
     for (size_t i = 0; i < file.size(); ++i)
         file[i] = static_cast<unsigned char>(i * 7 % 251);
-    WriteBytes(dir / "frame.dat", file);
+    WriteFile(dir / "frame.dat", file);
     CImage image;
     ASSERT_EQ(LoadPath(image, dir / "frame.dat"), 1);
     EXPECT_EQ(image.GetWidth(), 512);
@@ -160,10 +160,10 @@ TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
 
     MessageCapture messages;
     file.resize(175104);
-    WriteBytes(dir / "short.raw", file);
+    WriteFile(dir / "short.raw", file);
     EXPECT_EQ(LoadPath(image, dir / "short.raw"), 0);
     file.resize(175120); // longer than a frame but not a header plus a frame
-    WriteBytes(dir / "cut.raw", file);
+    WriteFile(dir / "cut.raw", file);
     EXPECT_EQ(LoadPath(image, dir / "cut.raw"), 0);
     EXPECT_EQ(messages.texts(), (Texts{"Wrong Data!", "Read error"}));
     EXPECT_EQ(image.GetDIB(), nullptr);
@@ -179,7 +179,7 @@ TEST(ImageFiles, ImgDepthComesFromTheLength)
         WriteUInt16LE(file.data() + 2, static_cast<uint16_t>(h));
         for (size_t i = 4; i < file.size(); ++i)
             file[i] = static_cast<unsigned char>(i * 29);
-        WriteBytes(dir / "a.img", file);
+        WriteFile(dir / "a.img", file);
         CImage image;
         ASSERT_EQ(LoadPath(image, dir / "a.img"), 1) << bytes;
         EXPECT_EQ(image.GetBitCount(), bits);
@@ -195,13 +195,13 @@ TEST(ImageFiles, TextDumpAndGreyOnlyWriters)
     MakeImage(image, 2, 1, 8);
     image.m_pBits[0] = 7;
     image.m_pBits[1] = 200;
-    ASSERT_EQ(image.WriteText((dir / "d.txt").string()), 1);
+    ASSERT_EQ(image.WriteText(dir / "d.txt"), 1);
     EXPECT_EQ(ReadBytes(dir / "d.txt"), ToBytes("  7 200 \n"));
 
     MessageCapture messages;
     CImage colour;
     MakeImage(colour, 2, 1, 24);
-    EXPECT_EQ(colour.WriteText((dir / "c.txt").string()), 0);
+    EXPECT_EQ(colour.WriteText(dir / "c.txt"), 0);
     EXPECT_EQ(SavePath(colour, dir / "c.pgm"), 0);
     EXPECT_EQ(messages.texts(), (Texts{"It is not 8-greylevel image!", "It is not 8-greylevel image!"}));
     EXPECT_EQ(colour.m_bDIBLayout, 1);

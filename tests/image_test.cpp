@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include "image/Archive.h"
 #include "image/Image.h"
@@ -106,26 +106,19 @@ TEST(ImageContainer, AllocationKeepsContentsWhenResized)
 
 TEST(ImageContainer, PalettesFollowTheColourTable)
 {
-    CImage image;
+    CImage image, colour;
     MakeImage(image, 4, 2, 8);
-    unsigned char* table = image.m_pDIB + 40;
+    MakeImage(colour, 4, 2, 24);
+    unsigned char* table = image.m_pDIB + 40; // blue, green, red, reserved
     EXPECT_EQ(image.GetPalette()->GetEntryCount(), 256);
-    EXPECT_EQ(table[4 * 200], 200);
-    EXPECT_EQ(table[4 * 200 + 2], 200);
-    EXPECT_EQ(image.GetPalette()->GetEntry(200).peGreen, 200);
-    table[4 * 9] = 1;     // blue
-    table[4 * 9 + 1] = 2; // green
-    table[4 * 9 + 2] = 3; // red
+    EXPECT_EQ(table[4 * 200] + table[4 * 200 + 2] + image.GetPalette()->GetEntry(200).peGreen, 600);
+    table[4 * 9] = 1, table[4 * 9 + 1] = 2, table[4 * 9 + 2] = 3;
     ASSERT_TRUE(image.CreatePaletteFromDIB());
     const PALETTEENTRY& e = image.GetPalette()->GetEntry(9);
-    EXPECT_EQ(e.peRed, 3);
-    EXPECT_EQ(e.peGreen, 2);
-    EXPECT_EQ(e.peBlue, 1);
-
-    CImage colour;
-    MakeImage(colour, 4, 2, 24);
+    EXPECT_EQ(std::make_tuple(e.peRed, e.peGreen, e.peBlue), std::make_tuple(3, 2, 1));
+    // Nothing to build from: the old palette stays.
     const CPalette* old = colour.GetPalette();
-    EXPECT_FALSE(colour.CreatePaletteFromDIB()); // nothing to build from: the old palette stays
+    EXPECT_FALSE(colour.CreatePaletteFromDIB());
     EXPECT_EQ(colour.GetPalette(), old);
     EXPECT_FALSE(colour.CreateGreyPalette());
     EXPECT_EQ(colour.GetPalette()->GetEntryCount(), 0);
@@ -135,24 +128,22 @@ TEST(ImageContainer, CreatedByClassNameAndSerialized)
 {
     std::unique_ptr<CObject> object = CRuntimeClass::CreateObject("CImage");
     ASSERT_NE(object, nullptr);
-    EXPECT_TRUE(object->IsKindOf(&CImage::classCImage));
-    EXPECT_TRUE(object->IsKindOf(&CObject::classCObject));
+    EXPECT_TRUE(object->IsKindOf(&CImage::classCImage) && object->IsKindOf(&CObject::classCObject));
     EXPECT_STREQ(object->GetRuntimeClass()->m_lpszClassName, "CImage");
     EXPECT_EQ(object->GetRuntimeClass()->m_wSchema, 0u);
-    EXPECT_EQ(CRuntimeClass::CreateObject("CObject"), nullptr);
-    EXPECT_EQ(CRuntimeClass::CreateObject("CImag"), nullptr);
-    EXPECT_EQ(CRuntimeClass::CreateObject(nullptr), nullptr);
+    for (const char* name : {"CObject", "CImag", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(CRuntimeClass::CreateObject(name), nullptr);
 
     ScratchDir dir;
     CImage source;
     MakeImage(source, 63, 3, 8);
     CFile out;
-    ASSERT_TRUE(out.Open((dir / "s.bmp").string(), CFile::modeCreate | CFile::modeWrite));
+    ASSERT_TRUE(out.Open(dir / "s.bmp", CFile::modeCreate | CFile::modeWrite));
     CArchive store(&out, CArchive::store);
     source.Serialize(store);
     out.Close();
     CFile in;
-    ASSERT_TRUE(in.Open((dir / "s.bmp").string(), CFile::modeRead));
+    ASSERT_TRUE(in.Open(dir / "s.bmp", CFile::modeRead));
     CArchive load(&in, CArchive::load);
     CImage& loaded = dynamic_cast<CImage&>(*object);
     loaded.Serialize(load);

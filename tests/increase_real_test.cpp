@@ -1,14 +1,9 @@
 // A model trained by Train on some LFW people is extended by IncreaseTrain with
 // new people; the saved model must tell those people apart on held-out images.
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <numeric>
-#include <string>
-#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <velmora/Velmora.h>
@@ -122,18 +117,18 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
     std::vector<int> threes(215, 3);
     ASSERT_EQ(v.Train(rows.data(), 7840, 1, 215, threes.data(),
                       dir.Write("empty.samples", header).c_str()), T_OK);
-    ASSERT_EQ(v.SaveMatrix(dir.Path("trained.model").c_str()), T_OK);
-    ASSERT_TRUE(v.Initialize(dir.Path("trained.model").c_str(), nullptr));
+    ASSERT_EQ(v.SaveMatrix((dir / "trained.model").c_str()), T_OK);
+    ASSERT_TRUE(v.Initialize((dir / "trained.model").c_str(), nullptr));
     double sameBefore, differentBefore;
     Report("Train", v, probes, sameBefore, differentBefore);
 
     // Statistics of the trained faces, then the new people on top of them.
-    const std::string inc = dir.Path("trained.inc");
+    const std::string inc = (dir / "trained.inc");
     ASSERT_EQ(v.SaveIncreaseData(trainTable.data(), 215, threes.data(), false, 298, nullptr,
                                  inc.c_str()), T_OK);
     ASSERT_EQ(v.IncreaseTrain(learnTable.data(), 30, threes.data(), 0, false, 298, 0, nullptr,
-                              inc.c_str(), dir.Path("increased.model").c_str()), T_OK);
-    ASSERT_TRUE(v.Initialize(dir.Path("increased.model").c_str(), nullptr));
+                              inc.c_str(), (dir / "increased.model").c_str()), T_OK);
+    ASSERT_TRUE(v.Initialize((dir / "increased.model").c_str(), nullptr));
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 298);
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
     EXPECT_EQ(g_subspaceModel.m_pLDA->m_nValidEigenNum, 244); // 245 classes - 1

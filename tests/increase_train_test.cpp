@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 
@@ -65,12 +60,12 @@ TEST(IncreaseTrain, ResultCodesAndMessages)
     ScratchDir dir;
     CVelmora v; // clears readiness
     Faces faces({3, 3}, 1);
-    const std::string out = dir.Path("out.model");
+    const std::string out = (dir / "out.model");
     EXPECT_EQ(faces.Increase(v, 4, nullptr, "", out), T_BAD_ARGUMENT); // not initialised
     g_subspaceModel.m_nPCAEigenUsed = 0; // as before any model: the PCA loads, no components
     const std::string pca6 = dir.Write("pca6.model", BasisModel(7840, 6, 0, 2).Bytes());
     EXPECT_EQ(faces.Increase(v, 4, pca6.c_str(), "", out), T_NO_SAMPLES);
-    EXPECT_EQ(faces.Increase(v, 4, dir.Path("none").c_str(), "", out), T_BAD_ARGUMENT);
+    EXPECT_EQ(faces.Increase(v, 4, (dir / "none").c_str(), "", out), T_BAD_ARGUMENT);
     EXPECT_FALSE(g_subspaceModel.m_bPCAReady);
     EXPECT_TRUE(messages.texts().empty());
 
@@ -106,14 +101,14 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
     for (size_t i = 13; i < all.pixels.size(); ++i) // all = earlier followed by fresh
         all.pixels[i] = fresh.pixels[i - 13];
 
-    const std::string inc = dir.Path("earlier.inc");
+    const std::string inc = (dir / "earlier.inc");
     ASSERT_EQ(v.SaveIncreaseData(earlier.table.data(), 3, earlier.counts.data(), false, 10,
                                  nullptr, inc.c_str()), T_OK);
-    ASSERT_EQ(fresh.Increase(v, 10, nullptr, inc, dir.Path("inc.model")), T_OK);
-    ASSERT_EQ(all.Increase(v, 10, nullptr, "", dir.Path("all.model")), T_OK);
+    ASSERT_EQ(fresh.Increase(v, 10, nullptr, inc, (dir / "inc.model")), T_OK);
+    ASSERT_EQ(all.Increase(v, 10, nullptr, "", (dir / "all.model")), T_OK);
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
     CSubspaceModel a, b;
-    ASSERT_TRUE(a.LoadModel(dir.Path("inc.model"), 0) && b.LoadModel(dir.Path("all.model"), 0));
+    ASSERT_TRUE(a.LoadModel((dir / "inc.model"), 0) && b.LoadModel((dir / "all.model"), 0));
     ASSERT_EQ(a.m_pLDA->m_nValidEigenNum, 5); // every vector saved: min(6 - 1, 10, 26 - 6)
     ASSERT_EQ(b.m_pLDA->m_nValidEigenNum, 5);
     for (int i = 0; i < 5; ++i) {
@@ -125,7 +120,7 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
         EXPECT_NEAR(std::fabs(dot), 1.0, 1e-8) << i;
     }
     // Extending the file with the new faces; a base of another dimension is refused.
-    const std::string both = dir.Path("both.inc");
+    const std::string both = (dir / "both.inc");
     ASSERT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 10,
                                  inc.c_str(), both.c_str()), T_OK);
     CIncreaseStatistics st;
@@ -137,9 +132,9 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
 
     // Preprocessing changes the caller's faces only when asked.
     const auto before = fresh.pixels;
-    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", dir.Path("p.model")), T_OK);
+    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", (dir / "p.model")), T_OK);
     EXPECT_EQ(fresh.pixels, before);
-    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", dir.Path("p.model"), true), T_OK);
+    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", (dir / "p.model"), true), T_OK);
     EXPECT_NE(fresh.pixels, before);
 }
 

@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include "lda/IncreaseStatistics.h"
 #include "lda/LDA.h"
@@ -63,8 +58,8 @@ struct Batch {
         CIncreaseStatistics st;
         EXPECT_TRUE(st.Reset(dim));
         EXPECT_TRUE(st.AddClasses(table.data(), Classes(), counts.data(), dim));
-        EXPECT_TRUE(st.Save(dir.Path(name).c_str()));
-        return dir.Path(name);
+        EXPECT_TRUE(st.Save((dir / name).c_str()));
+        return (dir / name);
     }
 };
 
@@ -111,13 +106,13 @@ TEST(LDAIncremental, FileStatisticsPlusBatchEqualBatchTraining)
     ASSERT_TRUE(viaEmpty.m_plfSw != nullptr && viaEmpty.m_pplfMeanVecs != nullptr);
     // Nf = 0 with zero sums: the batch alone.
     CIncreaseStatistics zero;
-    ASSERT_TRUE(zero.Reset(6) && zero.Save(dir.Path("zero.inc").c_str()));
+    ASSERT_TRUE(zero.Reset(6) && zero.Save((dir / "zero.inc").c_str()));
     CLDA viaZero;
-    ASSERT_TRUE(b.Increase(viaZero, dir.Path("zero.inc")));
+    ASSERT_TRUE(b.Increase(viaZero, (dir / "zero.inc")));
     ExpectSameSubspace(viaZero, batchB, 1e-8);
     // A batch with no classes: the file alone.
     CLDA fileOnly, batchA;
-    ASSERT_TRUE(fileOnly.IncreaseTrainLDA(nullptr, 0, nullptr, 6, dir.Path("a.inc").c_str()));
+    ASSERT_TRUE(fileOnly.IncreaseTrainLDA(nullptr, 0, nullptr, 6, (dir / "a.inc").c_str()));
     ASSERT_TRUE(a.Train(batchA));
     ExpectSameSubspace(fileOnly, batchA, 1e-8);
     EXPECT_TRUE(messages.texts().empty());
@@ -148,11 +143,11 @@ TEST(LDAIncremental, FailuresLeaveANotReadyEmptyObject)
     ScratchDir dir;
     Batch a = Batch::Random(3, {4, 4, 4}, 31), b = Batch::Random(3, {4, 5}, 32);
     const std::string good = a.SaveStats(dir, "good.inc");
-    const std::string bytes = ScratchDir::Read(good);
+    const std::string bytes = velmora_test::ReadFile(good);
     std::string negative = bytes;
     negative[28 + 24 + 24 + 3] = char(0xff); // first stored count below 0
     const std::pair<std::string, int> cases[] = {
-        {dir.Path("absent.inc"), 3}, {good, 4}, // missing; dimension differs from the call
+        {(dir / "absent.inc"), 3}, {good, 4}, // missing; dimension differs from the call
         {dir.Write("cut1.inc", bytes.substr(0, 27)), 3},
         {dir.Write("cut2.inc", bytes.substr(0, bytes.size() - 1)), 3},
         {dir.Write("magic.inc", "QuorvaneIncrease2.5" + bytes.substr(19)), 3},

@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "support/Common.h"
 
 #include "lda/LDA.h"
 #include "support/MessageCapture.h"

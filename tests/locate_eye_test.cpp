@@ -1,9 +1,6 @@
 // Eye selection on synthetic eye patches: the box is 48 x 48 inside a 64 x 64
 // image, so the patch is the box itself and patch positions map one to one.
-#include <cstdint>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include "locate/EyeLocator.h"
 
@@ -28,14 +25,10 @@ struct Scene {
 FACE_LOCATION BoxRecord(int x, int y, int width, int height)
 {
     FACE_LOCATION rec{};
-    rec.nEye1X = x;
-    rec.nEye1Y = y;
-    rec.nEye1Width = width;
-    rec.nEye1Height = height;
-    rec.nEye2X = x;
-    rec.nEye2Y = y;
-    rec.nEye2Width = width;
-    rec.nEye2Height = height;
+    rec.nEye1X = rec.nEye2X = x;
+    rec.nEye1Y = rec.nEye2Y = y;
+    rec.nEye1Width = rec.nEye2Width = width;
+    rec.nEye1Height = rec.nEye2Height = height;
     return rec;
 }
 
@@ -44,6 +37,11 @@ CPoint Locate(const Scene& s, FACE_LOCATION rec)
     CPoint eye(123, 456);
     LocateEye(s.pixels.data(), kSide, kSide, rec, eye, 1);
     return eye;
+}
+
+std::pair<int, int> At(const CPoint& p)
+{
+    return {p.x, p.y};
 }
 
 // Patch point (column, row) in image coordinates.
@@ -59,8 +57,7 @@ TEST(LocateEye, SingleRegionWithoutEyebrowIsChosenWhateverItsScore)
     const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
     // After closing and opening the block shrinks by one pixel on every side;
     // its centre stays.
-    EXPECT_EQ(eye.x, Image((21 + 28) / 2, 0).x);
-    EXPECT_EQ(eye.y, Image(0, (26 + 32) / 2).y);
+    EXPECT_EQ(At(eye), At(Image((21 + 28) / 2, (26 + 32) / 2)));
 }
 
 TEST(LocateEye, EyebrowWithOneOtherRegionPicksTheOtherRegion)
@@ -69,8 +66,7 @@ TEST(LocateEye, EyebrowWithOneOtherRegionPicksTheOtherRegion)
     s.Fill(5, 6, 10, 29, 10);   // brow: 20 wide, bottom row 6
     s.Fill(25, 29, 15, 24, 10); // eye: 50 pixels
     const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(eye.x, Image((15 + 24) / 2, 0).x);
-    EXPECT_EQ(eye.y, Image(0, (25 + 29) / 2).y);
+    EXPECT_EQ(At(eye), At(Image((15 + 24) / 2, (25 + 29) / 2)));
 }
 
 TEST(LocateEye, WithAnEyebrowRegionsAboveRow12AreNotChosenByScore)
@@ -85,8 +81,7 @@ TEST(LocateEye, WithAnEyebrowRegionsAboveRow12AreNotChosenByScore)
             if ((r < 4 || r > 8 || c < 34 || c > 37) && (r + c) % 2 == 0)
                 s.Fill(r, r, c, c, 255);
     const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(eye.x, Image((30 + 39) / 2, 0).x);
-    EXPECT_EQ(eye.y, Image(0, (26 + 28) / 2).y);
+    EXPECT_EQ(At(eye), At(Image((30 + 39) / 2, (26 + 28) / 2)));
 }
 
 TEST(LocateEye, WithoutEyebrowTheStrongestEdgesWin)
@@ -99,8 +94,7 @@ TEST(LocateEye, WithoutEyebrowTheStrongestEdgesWin)
             if ((r < 30 || r > 34 || c < 30 || c > 39) && (r + c) % 2 == 0)
                 s.Fill(r, r, c, c, 255);
     const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(eye.x, Image((31 + 38) / 2, 0).x);
-    EXPECT_EQ(eye.y, Image(0, (31 + 33) / 2).y);
+    EXPECT_EQ(At(eye), At(Image((31 + 38) / 2, (31 + 33) / 2)));
 }
 
 TEST(LocateEye, TallThinRegionsFailTheShapeTest)
@@ -109,8 +103,7 @@ TEST(LocateEye, TallThinRegionsFailTheShapeTest)
     s.Fill(14, 36, 10, 11, 10); // 2 x 23: height over width far above 1.75
     s.Fill(14, 36, 30, 31, 10);
     const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(eye.x, -1);
-    EXPECT_EQ(eye.y, -1);
+    EXPECT_EQ(At(eye), At(CPoint(-1, -1)));
 }
 
 // Below the brow rows a region three times as wide as it is high (by extents)
@@ -163,8 +156,7 @@ TEST(LocateEye, BoxesAreClippedToTheImage)
           BoxRecord(0, 0, 0, 10), BoxRecord(0, 0, 8, -3),
           BoxRecord(INT32_MAX - 10, INT32_MAX - 10, INT32_MAX, INT32_MAX)}) {
         const CPoint eye = Locate(s, outside);
-        EXPECT_EQ(eye.x, -1);
-        EXPECT_EQ(eye.y, -1);
+        EXPECT_EQ(At(eye), At(CPoint(-1, -1)));
     }
 
     CPoint eye(5, 5);

@@ -1,9 +1,5 @@
 // Verification metrics against score lists worked out by hand.
-#include <cmath>
-#include <limits>
-#include <vector>
-
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include "Metrics.h"
 

@@ -1,12 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <climits>
-#include <cmath>
-#include <cstdint>
-#include <numeric>
-#include <random>
-#include <vector>
+#include "support/Common.h"
 
 #include "locate/ResizeBilinear.h"
 #include "normalize/FaceNormalizer.h"

@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <random>
-#include <vector>
+#include "support/Common.h"
 
 #include "common/VectorOps.h"
 #include "pca/PCA.h"

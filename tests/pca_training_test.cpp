@@ -1,10 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include "pca/PCA.h"
 #include "pca/SymEigen.h"
@@ -47,14 +41,6 @@ Rows MakeRows(int n, int d, unsigned seed, int constant = -1)
     return r;
 }
 
-double AbsDot(const double* a, const double* b, int n)
-{
-    double s = 0;
-    for (int i = 0; i < n; ++i)
-        s += a[i] * b[i];
-    return std::fabs(s);
-}
-
 } // namespace
 
 TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
@@ -68,48 +54,41 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 10);
     EXPECT_EQ(pca.m_plfGramMat, nullptr); // N >= D: covariance path
+    EXPECT_FALSE(pca.CalcEigenGram());
+    // Mean and sample deviation of the raw rows; the rows end standardised,
+    // except constant component 3 (deviation from rounding only), left as it is.
     for (int k = 0; k < d; ++k) {
-        double mean = 0, sq = 0;
-        for (int s = 0; s < n; ++s)
+        double mean = 0, sq = 0, m2 = 0, v2 = 0;
+        for (int s = 0; s < n; ++s) {
             mean += raw.data[s][k] / n;
+            m2 += rows.data[s][k] / n;
+            v2 += rows.data[s][k] * rows.data[s][k] / (n - 1);
+        }
         for (int s = 0; s < n; ++s)
             sq += (raw.data[s][k] - mean) * (raw.data[s][k] - mean);
         EXPECT_NEAR(pca.m_plfMeanVec[k], mean, 1e-12);
         EXPECT_EQ(pca.m_pbyMeanVec[k], static_cast<unsigned char>(static_cast<int>(mean)));
         if (k == 3) {
-            EXPECT_LT(pca.m_plfStdDevVec[k], 1e-6); // rounding of the mean only
-            EXPECT_EQ(rows.data[7][k], 77.9); // neither centred nor scaled
+            EXPECT_LT(pca.m_plfStdDevVec[k], 1e-6);
+            EXPECT_EQ(rows.data[7][k], 77.9);
             continue;
         }
         EXPECT_NEAR(pca.m_plfStdDevVec[k], std::sqrt(sq / (n - 1)), 1e-12);
-        double m2 = 0, v2 = 0;
-        for (int s = 0; s < n; ++s)
-            m2 += rows.data[s][k] / n;
-        for (int s = 0; s < n; ++s)
-            v2 += rows.data[s][k] * rows.data[s][k] / (n - 1);
         EXPECT_NEAR(m2, 0.0, 1e-12);
         EXPECT_NEAR(v2, 1.0, 1e-12);
     }
-    // Eigenpairs of the covariance (divisor N) of the standardised rows.
+    // Unit eigenvectors of the covariance (divisor N) of the standardised rows,
+    // by descending eigenvalue.
     std::vector<double> cov(d * d, 0.0);
     for (int s = 0; s < n; ++s)
-        for (int i = 0; i < d; ++i)
-            for (int j = 0; j < d; ++j)
-                cov[i * d + j] += rows.data[s][i] * rows.data[s][j] / n;
+        for (int i = 0; i < d * d; ++i)
+            cov[i] += rows.data[s][i / d] * rows.data[s][i % d] / n;
     for (int e = 0; e < d; ++e) {
-        if (e + 1 < d) {
-            EXPECT_GE(pca.m_plfEigenVals[e], pca.m_plfEigenVals[e + 1]);
-        }
+        EXPECT_TRUE(e + 1 == d || pca.m_plfEigenVals[e] >= pca.m_plfEigenVals[e + 1]) << e;
         const double* v = pca.m_pplfEigenVecs[e];
-        double norm = 0;
-        for (int i = 0; i < d; ++i) {
-            double cv = 0;
-            for (int j = 0; j < d; ++j)
-                cv += cov[i * d + j] * v[j];
-            EXPECT_NEAR(cv, pca.m_plfEigenVals[e] * v[i], 1e-10);
-            norm += v[i] * v[i];
-        }
-        EXPECT_NEAR(norm, 1.0, 1e-13);
+        for (int i = 0; i < d; ++i)
+            EXPECT_NEAR(std::inner_product(v, v + d, &cov[i * d], 0.0), pca.m_plfEigenVals[e] * v[i], 1e-10);
+        EXPECT_NEAR(std::inner_product(v, v + d, v, 0.0), 1.0, 1e-13);
     }
 }
 
@@ -137,7 +116,7 @@ TEST(PCATraining, GramPathAgreesWithCovariancePath)
         SCOPED_TRACE(e);
         EXPECT_NEAR(gram.m_plfEigenVals[e], cov.m_plfEigenVals[e],
                     1e-10 * cov.m_plfEigenVals[0]);
-        EXPECT_NEAR(AbsDot(gram.m_pplfEigenVecs[e], cov.m_pplfEigenVecs[e], d), 1.0, 1e-7);
+        EXPECT_NEAR(std::fabs(std::inner_product(gram.m_pplfEigenVecs[e], gram.m_pplfEigenVecs[e] + d, cov.m_pplfEigenVecs[e], 0.0)), 1.0, 1e-7);
     }
     EXPECT_NEAR(gram.m_plfEigenVals[n - 1], 0.0, 1e-10 * cov.m_plfEigenVals[0]);
     // Progress: the Gram solve (order N) then the covariance solve (order D).

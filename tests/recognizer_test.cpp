@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 

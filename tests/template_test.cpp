@@ -1,8 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 
@@ -181,7 +177,7 @@ TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
     Bytes face, templ;
     SyntheticImage(&face);
     g_facePreprocessor.SetMask(2);
-    EXPECT_FALSE(m_velmora.Initialize(m_dir.Path("missing.bin").c_str(), "x"));
+    EXPECT_FALSE(m_velmora.Initialize((m_dir / "missing.bin").c_str(), "x"));
     EXPECT_TRUE(g_recognizerReady); // left as it was
     std::vector<double> values(4096, 1.0);
     EXPECT_EQ(g_facePreprocessor.CompactMasked(values.data()), 2898); // mask 3 all the same

@@ -1,11 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <climits>
-#include <filesystem>
-#include <random>
-#include <string>
-#include <vector>
+#include "support/Common.h"
 
 #include <velmora/Velmora.h>
 
@@ -60,25 +53,18 @@ SampleSet MakeSamples(int classes, int perClass, unsigned seed, int extraInFirst
     return set;
 }
 
-// A training sample file; header fields can be overridden to make it inconsistent.
-constexpr int32_t kUnset = INT32_MIN;
-
-std::vector<unsigned char> SampleFile(const SampleSet& set, int32_t a = kWidth, int32_t b = kHeight,
-                                      int32_t ns = kUnset, int32_t nf = kUnset)
+// A training sample file of the set.
+std::vector<unsigned char> SampleFile(const SampleSet& set)
 {
-    std::vector<unsigned char> out;
-    const auto put = [&out](int32_t v) {
-        unsigned char bytes[4];
-        WriteInt32LE(bytes, v);
-        out.insert(out.end(), bytes, bytes + 4);
-    };
-    put(a);
-    put(b);
-    put(ns != kUnset ? ns : static_cast<int32_t>(set.samples.size()));
-    put(nf != kUnset ? nf : static_cast<int32_t>(set.counts.size()));
+    std::vector<unsigned char> out(16);
+    WriteInt32LE(out.data(), kWidth);
+    WriteInt32LE(out.data() + 4, kHeight);
+    WriteInt32LE(out.data() + 8, static_cast<int32_t>(set.samples.size()));
+    WriteInt32LE(out.data() + 12, static_cast<int32_t>(set.counts.size()));
     size_t next = 0;
     for (int count : set.counts) {
-        put(count);
+        out.resize(out.size() + 4);
+        WriteInt32LE(out.data() + out.size() - 4, count);
         for (int s = 0; s < count; ++s, ++next)
             out.insert(out.end(), set.samples[next].begin(), set.samples[next].end());
     }
@@ -107,9 +93,9 @@ TEST(Train, SaveMatrixBeforeAnyTraining)
     MessageCapture messages;
     ScratchDir dir;
     CVelmora v;
-    EXPECT_EQ(v.SaveMatrix(dir.Path("never.model").c_str()), T_FILE_ERROR);
+    EXPECT_EQ(v.SaveMatrix((dir / "never.model").c_str()), T_FILE_ERROR);
     EXPECT_EQ(messages.texts(), Texts{"LDA is not ready!"});
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("never.model")));
+    EXPECT_FALSE(std::filesystem::exists((dir / "never.model")));
 }
 
 TEST(Train, ResultCodesOfBadArgumentsAndFiles)
@@ -126,44 +112,15 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     EXPECT_EQ(v.Train(nullptr, kWidth, kHeight, 10, fresh.counts.data(), good.c_str()), T_BAD_ARGUMENT);
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 10, nullptr, good.c_str()), T_BAD_ARGUMENT);
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 10, fresh.counts.data(), ""), T_FILE_ERROR);
-    EXPECT_EQ(Train(v, fresh, dir.Path("missing.bin")), T_FILE_ERROR);
+    EXPECT_EQ(Train(v, fresh, (dir / "missing.bin")), T_FILE_ERROR);
     fresh.counts[4] = 0; // a new class without samples
     EXPECT_EQ(Train(v, fresh, good), T_BAD_ARGUMENT);
     fresh.counts[4] = 1;
 
-    const auto bytes = SampleFile(stored);
-    // A stored class record of count 0 adds no sample: Ns then disagrees with
-    // the records, even with trailing bytes that would hold the missing sample.
-    SampleSet zero = stored;
-    zero.counts[5] = 0;
-    auto zeroFile = SampleFile(zero, kWidth, kHeight, 200);
-    zeroFile.resize(zeroFile.size() + kLength);
-    const struct {
-        const char* name;
-        std::vector<unsigned char> file;
-        enumTError code;
-    } files[] = {
-        {"short", {1, 0, 0, 0, 2, 0}, T_SAMPLE_FILE_ERROR},
-        {"width", SampleFile(stored, kWidth + 1), T_BAD_ARGUMENT},
-        {"height", SampleFile(stored, kWidth, 1), T_BAD_ARGUMENT},
-        {"fewer", SampleFile(MakeSamples(199, 1, 3)), T_BAD_ARGUMENT}, // 199 + 10 classes; 210 are needed
-        {"ns", SampleFile(stored, kWidth, kHeight, 201), T_SAMPLE_FILE_ERROR}, // counts one short of Ns
-        {"cut", {bytes.begin(), bytes.end() - 7}, T_SAMPLE_FILE_ERROR},         // ends inside a sample
-        {"huge", SampleFile(stored, kWidth, kHeight, 2000000000), T_SAMPLE_FILE_ERROR},
-        {"negns", SampleFile(stored, kWidth, kHeight, -5), T_SAMPLE_FILE_ERROR},
-        {"hugenf", SampleFile(stored, kWidth, kHeight, 200, 900000000), T_SAMPLE_FILE_ERROR},
-        {"zero", zeroFile, T_SAMPLE_FILE_ERROR},
-    };
-    for (const auto& f : files)
-        EXPECT_EQ(Train(v, fresh, dir.Write(f.name, f.file)), f.code) << f.name;
-    // A negative class count, with enough new classes to pass the class check.
-    std::vector<int> manyNew(300, 1);
-    std::vector<unsigned char*> manyImages(300, images[0]);
-    EXPECT_EQ(v.Train(manyImages.data(), kWidth, kHeight, 300, manyNew.data(),
-                      dir.Write("negnf", SampleFile(stored, kWidth, kHeight, 200, -3)).c_str()),
-              T_SAMPLE_FILE_ERROR);
-    // No samples at all: 210 empty stored classes and Ns = 0.
-    SampleSet empty;
+    // Hostile sample files (cut, counts that disagree or overflow, sizes that
+    // differ from the call) are refused as the train_file fuzz harness
+    // predicts, in its replay with the suite.
+    SampleSet empty; // no samples at all: 210 empty stored classes and Ns = 0
     empty.counts.assign(210, 0);
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 0, nullptr, dir.Write("empty", SampleFile(empty)).c_str()),
               T_NO_SAMPLES);
@@ -203,7 +160,7 @@ TEST(Train, TooFewSamplesForThePCAComponentsOrTheSavedDiscriminants)
     ASSERT_EQ(Train(v, fresh414, dir.Write("414.bin", SampleFile(MakeSamples(205, 1, 8, 204)))), T_OK);
     EXPECT_EQ(g_subspaceModel.m_pLDA->m_nValidEigenNum, 204); // 414 - 210
     messages.clear();
-    EXPECT_EQ(v.SaveMatrix(dir.Path("414.model").c_str()), T_FILE_ERROR);
+    EXPECT_EQ(v.SaveMatrix((dir / "414.model").c_str()), T_FILE_ERROR);
     EXPECT_EQ(messages.texts(), Texts{"nNum > m_pLDA->m_nValidEigenNum"});
 }
 
@@ -229,7 +186,7 @@ TEST(Train, TrainsSavesAndReloads)
     EXPECT_EQ(model.m_pLDA->m_nFeatureVecDim, 298);
     EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 209); // min(210 - 1, 298, 420 - 210)
 
-    const std::string path = dir.Path("ok.model");
+    const std::string path = (dir / "ok.model");
     ASSERT_EQ(v.SaveMatrix(path.c_str()), T_OK);
     const int64_t D = kLength, K = 300, L = 205, E = 298;
     const int64_t P = 12 + 17 * D + 8 * K + 8 * K * D;
@@ -247,32 +204,4 @@ TEST(Train, TrainsSavesAndReloads)
     const auto b = project(loaded, 3), c = project(loaded, 2), other = project(loaded, 8);
     EXPECT_EQ(project(model, 3), b);
     EXPECT_GT(VectorCosine(b.data(), c.data(), 200), VectorCosine(b.data(), other.data(), 200));
-}
-
-TEST(Train, ModelFromGaborSizedSamplesServesInitializeAndCreateTemplate)
-{
-    // 210 classes of two samples of 7840 values: what a model for templates needs.
-    constexpr int kW = 112, kH = 70;
-    ScratchDir dir;
-    CVelmora v;
-    SampleSet fresh = MakeSamples(5, 2, 22, 0, kW * kH);
-    ASSERT_EQ(Train(v, fresh, dir.Write("gabor.bin", SampleFile(MakeSamples(205, 2, 21, 0, kW * kH), kW, kH)), kW, kH),
-              T_OK);
-    const std::string path = dir.Path("gabor.model");
-    ASSERT_EQ(v.SaveMatrix(path.c_str()), T_OK);
-    EXPECT_EQ(std::filesystem::file_size(path), 19444448u); // D 7840, K 300, E 298, L 205
-
-    CVelmora user;
-    ASSERT_TRUE(user.Initialize(path.c_str(), nullptr));
-    std::vector<unsigned char> face(64 * 64), a(1608), b(1608);
-    for (size_t i = 0; i < face.size(); ++i)
-        face[i] = static_cast<unsigned char>(60 + (i * 7 + i / 64 * 13) % 120);
-    std::vector<unsigned char> faceCopy = face;
-    int lengthA = 0, lengthB = 0;
-    ASSERT_EQ(user.CreateTemplate(face.data(), 64, 64, a.data(), lengthA), CT_OK);
-    ASSERT_EQ(user.CreateTemplate(faceCopy.data(), 64, 64, b.data(), lengthB), CT_OK);
-    EXPECT_EQ(lengthA, 1608);
-    EXPECT_EQ(ReadInt32LE(a.data()), 1);
-    EXPECT_EQ(ReadInt32LE(a.data() + 4), 200);
-    EXPECT_NEAR(user.CompareTemplate(a.data(), b.data(), 1), 1.0, 1e-12);
 }

@@ -2,10 +2,12 @@
 // Shared pieces of the fuzz programs: quiet message handling, scratch files in
 // memory-backed storage, and a check that turns a broken invariant into a crash
 // the fuzzer reports.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <unistd.h>
@@ -74,5 +76,18 @@ public:
 private:
     std::string m_path;
 };
+
+// Saves what was loaded through save(path) and checks that the file is no longer
+// than the input (readers ignore what follows) and agrees with its first
+// `compared` bytes.
+template <class Save>
+void CheckWrittenBack(Save save, const uint8_t* data, size_t size, size_t compared = SIZE_MAX)
+{
+    ScratchFile saved("saved");
+    VELMORA_FUZZ_CHECK(save(saved.Path()));
+    const std::string bytes = saved.Read();
+    VELMORA_FUZZ_CHECK(bytes.size() <= size);
+    VELMORA_FUZZ_CHECK(std::memcmp(bytes.data(), data, std::min(compared, bytes.size())) == 0);
+}
 
 } // namespace velmora_fuzz

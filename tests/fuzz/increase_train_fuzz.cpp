@@ -20,6 +20,7 @@
 #include "lda/IncrementalData.h"
 #include "pca/SubspaceModel.h"
 #include "recognizer/ModuleState.h"
+#include "support/HandModel.h"
 
 using velmora_fuzz::ScratchFile;
 
@@ -30,47 +31,6 @@ constexpr int kComponents = 6; // K of the model the library runs with
 constexpr int kFacePixels = 64 * 64;
 constexpr int kFaces = 3;      // at most: two classes, the first with two faces
 constexpr size_t kMaxInput = 64 * 1024;
-
-// A PCA whose components are standardised features spread over the Gabor
-// vector, and an LDA of the same dimension, saved by the library's writer.
-bool WriteModel(const std::string& path)
-{
-    CSubspaceModel model;
-    model.m_pPCA = std::make_unique<CPCA>();
-    model.m_pLDA = std::make_unique<CLDA>();
-    CPCA& pca = *model.m_pPCA;
-    pca.m_nTrainSampNum = 50;
-    pca.m_nFeatureVecDim = kFeatureDim;
-    pca.m_nMaxValidEigenVecNum = kComponents;
-    if (!pca.AllocLoadMemory())
-        return false;
-    for (int j = 0; j < kFeatureDim; ++j) {
-        pca.m_pbyMeanVec[j] = 0;
-        pca.m_plfMeanVec[j] = 0.0;
-        pca.m_plfStdDevVec[j] = 1.0;
-    }
-    for (int i = 0; i < kComponents; ++i) {
-        pca.m_plfEigenVals[i] = 10.0 - i;
-        for (int j = 0; j < kFeatureDim; ++j)
-            pca.m_pplfEigenVecs[i][j] = j == 1307 * i + 11 ? 1.0 : 0.0;
-    }
-    CLDA& lda = *model.m_pLDA;
-    lda.m_nFeatureVecDim = kComponents;
-    lda.m_nValidEigenNum = kComponents;
-    lda.m_nClassNum = 7;
-    if (!lda.AllocMemory())
-        return false;
-    for (int i = 0; i < kComponents; ++i) {
-        lda.m_plfEigenVals[i] = 1.0;
-        lda.m_plfMeanVec[i] = 0.0;
-        for (int j = 0; j < kComponents; ++j)
-            lda.m_pplfEigenVecs[i][j] = i == j ? 1.0 : 0.0;
-    }
-    lda.m_bLDAReady = 1;
-    model.m_bPCAReady = model.m_bLDAReady = true;
-    model.m_nPCAEigenUsed = kComponents;
-    return model.SaveModel(path, 0);
-}
 
 // Smooth faces, different per face, made once.
 const std::vector<std::vector<unsigned char>>& Faces()
@@ -89,9 +49,13 @@ const std::vector<std::vector<unsigned char>>& Faces()
 bool Initialise()
 {
     static const bool ready = [] {
+        // PCA components are features spread over the Gabor vector, the LDA the identity.
+        const std::string bytes =
+            velmora_test::BasisModel(kFeatureDim, kComponents, 0, kComponents, [](int i) { return 1307 * i + 11; })
+                .Bytes();
         ScratchFile model("increase-base-model");
-        CVelmora velmora;
-        return WriteModel(model.Path()) && velmora.Initialize(model.Path().c_str(), nullptr);
+        return model.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) &&
+               CVelmora().Initialize(model.Path().c_str(), nullptr);
     }();
     return ready;
 }

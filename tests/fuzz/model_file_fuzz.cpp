@@ -2,7 +2,6 @@
 // ReadPCAFile. Whatever loads must be usable as a whole: the projection runs
 // over every loaded array, and saving the model again must give back exactly the
 // bytes that were read.
-#include <cstring>
 #include <vector>
 
 #include "FuzzSupport.h"
@@ -48,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CSubspaceModel model;
     if (model.LoadModel(file.Path(), 0)) {
         ExerciseModel(model, true);
-        ScratchFile saved("model-saved");
-        VELMORA_FUZZ_CHECK(model.SaveModel(saved.Path(), 0));
-        const std::string bytes = saved.Read();
-        VELMORA_FUZZ_CHECK(bytes.size() <= size && std::memcmp(bytes.data(), data, bytes.size()) == 0);
+        velmora_fuzz::CheckWrittenBack([&](const std::string& path) { return model.SaveModel(path, 0); }, data, size);
     } else {
-        ExerciseModel(model, false); // a failed load may keep a usable PCA stage
+        // A failed load keeps no LDA, and the PCA stage exactly when its block was whole.
+        VELMORA_FUZZ_CHECK(!model.m_bLDAReady && !model.m_pLDA->m_bLDAReady && model.m_pLDA->m_pplfEigenVecs == nullptr);
+        VELMORA_FUZZ_CHECK(model.m_bPCAReady == CPCA().ReadPCAFile(file.Path(), 0));
+        ExerciseModel(model, false);
     }
     // Keeping fewer LDA vectors, then reloading into the same objects.
     if (model.LoadModel(file.Path(), 1))

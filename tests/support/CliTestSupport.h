@@ -1,10 +1,5 @@
 #pragma once
-// Helpers for tests of the velmora tool's commands: a scratch folder per test,
-// running a command line in process, and template buffers from plain vectors.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
+// Runs the velmora tool's command lines in process.
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,28 +10,9 @@
 #include "ExitCodes.h"
 #include "Json.h"
 #include "TemplateFile.h"
-#include "common/ByteOrder.h"
+#include "support/HandModel.h"
 
 namespace velmora_test {
-
-class ToolTempDir {
-public:
-    ToolTempDir()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = std::filesystem::temp_directory_path() /
-                 ("velmora_tool_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
-                  std::to_string(::getpid()));
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
-    }
-    ~ToolTempDir() { std::filesystem::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 struct ToolRun {
     int code;
@@ -63,6 +39,28 @@ inline ::testing::AssertionResult Has(const std::string& text, const std::string
     return ::testing::AssertionFailure() << "'" << part << "' not in: " << text;
 }
 
+// The run ended with this exit code and, on failure, said why in an error text holding the words.
+inline ::testing::AssertionResult Exits(const ToolRun& r, int code, const std::string& words = "")
+{
+    if (r.code == code && r.err.find(words) != std::string::npos && (code == 0 || !r.err.empty()))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "exit code " << r.code << ", error text: " << r.err;
+}
+
+// The action throws a CliError with this exit code and a message holding the part.
+template <class Action>
+::testing::AssertionResult Fails(Action action, int code, const std::string& part = "")
+{
+    try {
+        action();
+    } catch (const velmora_cli::CliError& e) {
+        if (e.code() == code && std::string(e.what()).find(part) != std::string::npos)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "exit code " << e.code() << ": " << e.what();
+    }
+    return ::testing::AssertionFailure() << "no error";
+}
+
 // A command line that must end with `code`.
 inline ToolRun Tool(const std::vector<std::string>& args, int code = velmora_cli::kExitOk)
 {
@@ -76,33 +74,6 @@ inline velmora_cli::JsonValue ToolJson(std::vector<std::string> args, int code =
 {
     args.push_back("--json");
     return velmora_cli::JsonValue::Parse(Tool(args, code).out);
-}
-
-inline velmora_cli::TemplateBuffer TemplateOf(const std::vector<std::vector<double>>& vectors)
-{
-    velmora_cli::TemplateBuffer t(8 + 8 * vectors.size() * vectors.at(0).size());
-    WriteInt32LE(t.data(), static_cast<int32_t>(vectors.size()));
-    WriteInt32LE(t.data() + 4, static_cast<int32_t>(vectors[0].size()));
-    size_t offset = 8;
-    for (const auto& v : vectors)
-        for (double x : v) {
-            WriteDoubleLE(t.data() + offset, x);
-            offset += 8;
-        }
-    return t;
-}
-
-inline void WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string ReadFileBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace velmora_test

@@ -1,11 +1,13 @@
 #pragma once
-// Subspace model files built byte by byte, independently of the library's
-// writer (counts are written as given, so inconsistent files can be made).
+// Subspace model files and templates built byte by byte, independently of the
+// library's writers (counts are written as given, so inconsistent files can be made).
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/ByteOrder.h"
 #include "support/ScratchDir.h"
 
 namespace velmora_test {
@@ -81,6 +83,19 @@ HandModel BasisModel(int d, int k, int s, int l, Pick pick)
 inline HandModel BasisModel(int d, int k, int s, int l)
 {
     return BasisModel(d, k, s, l, [](int i) { return i; });
+}
+
+// A template: count and length (those of the vectors unless given), then the values.
+inline Bytes TemplateOf(const std::vector<std::vector<double>>& vectors, int32_t count = INT32_MIN,
+                        int32_t length = INT32_MIN)
+{
+    const size_t n = vectors.empty() ? 0 : vectors[0].size();
+    Bytes t(8 + 8 * vectors.size() * n);
+    WriteInt32LE(t.data(), count != INT32_MIN ? count : static_cast<int32_t>(vectors.size()));
+    WriteInt32LE(t.data() + 4, length != INT32_MIN ? length : static_cast<int32_t>(n));
+    for (size_t i = 0; i < vectors.size() * n; ++i)
+        WriteDoubleLE(t.data() + 8 + 8 * i, vectors[i / n][i % n]);
+    return t;
 }
 
 } // namespace velmora_test

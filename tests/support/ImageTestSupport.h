@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,25 +11,6 @@
 #include "support/ScratchDir.h"
 
 namespace velmora_test {
-
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes ReadBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes ToBytes(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // The stored-layout byte that MakeImage puts at (row, column); row 0 is the bottom row.
 inline unsigned char StoredValue(int row, int column)

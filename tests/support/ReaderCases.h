@@ -8,8 +8,7 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <fstream>
+#include <algorithm>
 
 #include <velmora/Velmora.h>
 
@@ -24,8 +23,6 @@
 #include "support/ScratchDir.h"
 
 namespace velmora_test {
-
-using FileBytes = std::vector<unsigned char>;
 
 // A reader takes a path and reports whether it loaded.
 using Reader = std::function<bool(const std::string& path)>;
@@ -57,12 +54,10 @@ inline bool LoadImageFile(const std::string& path)
 }
 
 // The first n bytes of a file (fewer when it is shorter).
-inline std::vector<unsigned char> FileHead(const std::string& path, size_t n)
+inline Bytes FileHead(const std::string& path, size_t n)
 {
-    std::vector<unsigned char> head(n);
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(n));
-    head.resize(static_cast<size_t>(in.gcount()));
+    Bytes head = ReadBytes(path);
+    head.resize(std::min(n, head.size()));
     return head;
 }
 
@@ -90,18 +85,13 @@ inline bool IncreaseTrainLDAFromFile(const std::string& path)
     return lda.IncreaseTrainLDA(nullptr, 0, nullptr, d, path.c_str());
 }
 
-inline FileBytes ToFileBytes(const std::string& s)
-{
-    return FileBytes(s.begin(), s.end());
-}
-
-inline void PutInt32(FileBytes& bytes, size_t offset, int32_t value)
+inline void PutInt32(Bytes& bytes, size_t offset, int32_t value)
 {
     WriteInt32LE(bytes.data() + offset, value);
 }
 
 // The bytes with a 32-bit (or, size 2, 16-bit) field at offset replaced.
-inline FileBytes With(FileBytes bytes, size_t offset, int32_t value, int size = 4)
+inline Bytes With(Bytes bytes, size_t offset, int32_t value, int size = 4)
 {
     if (size == 2)
         WriteUInt16LE(bytes.data() + offset, static_cast<uint16_t>(value));
@@ -111,9 +101,9 @@ inline FileBytes With(FileBytes bytes, size_t offset, int32_t value, int size = 
 }
 
 // Model file of D features, K PCA vectors, S = 2 skipped and L LDA vectors.
-inline FileBytes ModelFileBytes(int d, int k, int l)
+inline Bytes ModelFileBytes(int d, int k, int l)
 {
-    return ToFileBytes(BasisModel(d, k, 2, l).Bytes());
+    return ToBytes(BasisModel(d, k, 2, l).Bytes());
 }
 
 // Offsets of the counts inside ModelFileBytes(d, k, l).
@@ -123,9 +113,9 @@ inline size_t ModelLdaCountsOffset(int d, int k)
 }
 
 // Incremental data file of nf classes of dimension d with small made-up values.
-inline FileBytes IncreaseFileBytes(int nf, int d)
+inline Bytes IncreaseFileBytes(int nf, int d)
 {
-    FileBytes bytes(std::begin("QuorvaneIncrease2.4"), std::end("QuorvaneIncrease2.4"));
+    Bytes bytes(std::begin("QuorvaneIncrease2.4"), std::end("QuorvaneIncrease2.4"));
     bytes.resize(28);
     PutInt32(bytes, 20, nf);
     PutInt32(bytes, 24, d);
@@ -149,10 +139,10 @@ inline FileBytes IncreaseFileBytes(int nf, int d)
 
 // Training sample file of a x b byte samples, `classes` classes of perClass
 // samples each, written field by field.
-inline FileBytes SampleFileBytes(int a, int b, int classes, int perClass)
+inline Bytes SampleFileBytes(int a, int b, int classes, int perClass)
 {
     const size_t length = static_cast<size_t>(a) * static_cast<size_t>(b);
-    FileBytes bytes(16);
+    Bytes bytes(16);
     PutInt32(bytes, 0, a);
     PutInt32(bytes, 4, b);
     PutInt32(bytes, 8, classes * perClass);
@@ -167,12 +157,12 @@ inline FileBytes SampleFileBytes(int a, int b, int classes, int perClass)
 }
 
 // Bottom-up 8-bit BMP with a 256-entry grey table, or 24-bit without a table.
-inline FileBytes BmpBytes(int width, int height, int bits)
+inline Bytes BmpBytes(int width, int height, int bits)
 {
     const int colors = bits == 8 ? 256 : 0;
     const int stride = ((width * bits + 31) / 32) * 4;
     const size_t pixelsAt = 54 + 4 * static_cast<size_t>(colors);
-    FileBytes bytes(pixelsAt + static_cast<size_t>(stride) * height, 0);
+    Bytes bytes(pixelsAt + static_cast<size_t>(stride) * height, 0);
     bytes[0] = 'B';
     bytes[1] = 'M';
     PutInt32(bytes, 2, static_cast<int32_t>(bytes.size()));
@@ -190,29 +180,29 @@ inline FileBytes BmpBytes(int width, int height, int bits)
 }
 
 // Binary PGM with the four header lines the reader expects.
-inline FileBytes PgmBytes(int width, int height, size_t pixels)
+inline Bytes PgmBytes(int width, int height, size_t pixels)
 {
     const std::string header = "P5\n# made by hand\n" + std::to_string(width) + " " +
                                std::to_string(height) + "\n255\n";
-    FileBytes bytes = ToFileBytes(header);
+    Bytes bytes = ToBytes(header);
     for (size_t i = 0; i < pixels; ++i)
         bytes.push_back(static_cast<unsigned char>(i * 13));
     return bytes;
 }
 
 // img: 16-bit width and height, then the pixel bytes.
-inline FileBytes ImgBytes(int width, int height, size_t pixels)
+inline Bytes ImgBytes(int width, int height, size_t pixels)
 {
-    FileBytes bytes(4 + pixels, 0x5a);
+    Bytes bytes(4 + pixels, 0x5a);
     WriteUInt16LE(bytes.data(), static_cast<uint16_t>(width));
     WriteUInt16LE(bytes.data() + 2, static_cast<uint16_t>(height));
     return bytes;
 }
 
 // dat / raw: a 32-byte header and the 512 x 342 frame.
-inline FileBytes RawBytes()
+inline Bytes RawBytes()
 {
-    FileBytes bytes(32 + 512 * 342);
+    Bytes bytes(32 + 512 * 342);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i * 3);
     return bytes;

@@ -1,7 +1,8 @@
 #pragma once
-// A scratch folder for test files, removed with its contents at the end of its
-// scope. Memory-backed /dev/shm when there is one: some suites write thousands
-// of files. The process id and a serial number keep parallel runs apart.
+// Whole files in and out, and a scratch folder removed with its contents at the
+// end of its scope: in memory-backed /dev/shm when there is one, since some
+// suites write thousands of files; the process id and a serial number keep
+// parallel runs apart.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,35 @@
 #include <unistd.h>
 
 namespace velmora_test {
+
+using Bytes = std::vector<unsigned char>;
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline Bytes ReadBytes(const std::string& path)
+{
+    const std::string s = ReadFile(path);
+    return Bytes(s.begin(), s.end());
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline void WriteFile(const std::string& path, const Bytes& bytes)
+{
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+inline Bytes ToBytes(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
 
 class ScratchDir {
 public:
@@ -31,32 +61,21 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    std::filesystem::path operator/(const std::string& name) const { return m_dir / name; }
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+    std::string operator/(const std::string& name) const { return (m_dir / name).string(); }
+    const std::filesystem::path& path() const { return m_dir; }
 
     // Writes the bytes to the named file (replacing it) and returns its path.
     std::string Write(const std::string& name, const std::string& bytes) const
     {
-        return Put(name, bytes.data(), bytes.size());
+        WriteFile(*this / name, bytes);
+        return *this / name;
     }
-    std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) const
+    std::string Write(const std::string& name, const Bytes& bytes) const
     {
-        return Put(name, reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return Write(name, std::string(bytes.begin(), bytes.end()));
     }
 
 private:
-    std::string Put(const std::string& name, const char* data, size_t size) const
-    {
-        const std::string path = Path(name);
-        std::ofstream(path, std::ios::binary | std::ios::trunc).write(data, static_cast<std::streamsize>(size));
-        return path;
-    }
-
     std::filesystem::path m_dir;
     static inline int s_serial = 0;
 };
