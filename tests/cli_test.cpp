@@ -394,7 +394,8 @@ TEST(CliCut, NormalisedDisplayAndBatchFaces)
     EXPECT_EQ(std::make_pair(display.width, display.height), std::make_pair(46, 56));
 
     const auto cut = [&](const std::vector<std::string>& extra) { return RunWith({"cut", dir / "face.png", "-o"}, extra); };
-    EXPECT_TRUE(Exits(cut({dir / "x.png", "--eyes", "30,44,32,44"}), kExitUsage)); // eyes 2 pixels apart
+    for (const char* eyes : {"30,44,32,44", "2147483647,0,-2147483644,0"}) // 2 apart; -4294967291 apart, 5 in 32 bits
+        EXPECT_TRUE(Exits(cut({dir / "x.png", "--eyes", eyes}), kExitUsage)) << eyes;
     EXPECT_TRUE(Exits(cut({dir / "x.png", "--eyes", "30,44"}), kExitUsage));
     EXPECT_TRUE(Exits(cut({dir / "x.png", "--eyes", kSynthEyes, "--display", "0"}), kExitUsage));
     EXPECT_TRUE(Exits(cut({dir / "no/folder/x.png", "--eyes", kSynthEyes}), kExitInput));

@@ -1,6 +1,7 @@
 #include "Recognizer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -17,7 +18,8 @@ CPoint Right(const EyePair& e) { return CPoint(e.rightX, e.rightY); }
 
 void RequireEyesApart(const EyePair& eyes)
 {
-    if (eyes.rightX - eyes.leftX < 3)
+    // In 64 bits: eyes at opposite ends of the int range must not wrap into a pass.
+    if (static_cast<int64_t>(eyes.rightX) - eyes.leftX < 3)
         throw CliError(kExitUsage, "the right eye must lie at least 3 pixels right of the left eye");
 }
 } // namespace
