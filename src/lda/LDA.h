@@ -42,6 +42,12 @@ public:
     // An empty path trains on the batch alone (TrainLDA).
     bool IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampNum, int nDim,
                           const char* szIncreaseFile);
+    // Its two steps: the file's classes then the batch's into the running
+    // statistics and unnormalised scatters (the batch holds nBatchTotal samples);
+    // then the mean, normalised scatters and discriminant vectors from them.
+    bool AccumulateIncreaseStatistics(double** pplfSamps, int nClassNum, int* pnClassSampNum, int nDim,
+                                      const char* szIncreaseFile, int64_t nBatchTotal);
+    bool SolveIncreaseSubspace(int nDim);
     bool ReadIncreaseHeader(const char* path, int* pnClassNum, int* pnDim);
     bool ReadIncreaseData(const char* path, double* plfSum, double** pplfClassMeans,
                           double* plfScatter, int nClassNum, int* pnClassSampNum, int nDim);

@@ -44,6 +44,21 @@ struct WorkArrays {
     }
 };
 
+// Sample count of the new batch, or -1 when its counts cannot describe real rows
+// (the batch is read through them).
+int64_t BatchTotal(double** pplfSamps, int nClassNum, const int* pnClassSampNum)
+{
+    if (nClassNum > 0 && (pplfSamps == nullptr || pnClassSampNum == nullptr))
+        return -1;
+    int64_t total = 0;
+    for (int i = 0; i < nClassNum; ++i) {
+        if (pnClassSampNum[i] < 1)
+            return -1;
+        total += pnClassSampNum[i];
+    }
+    return total;
+}
+
 } // namespace
 
 bool CLDA::ReadIncreaseHeader(const char* path, int* pnClassNum, int* pnDim)
@@ -67,19 +82,21 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     m_bLDAReady = false;
     FreeMemory();
     m_nFeatureVecDim = nDim;
-
-    // The new batch is read through its counts, so they must describe real rows.
     if (nClassNum < 0)
         nClassNum = 0;
-    int64_t total = 0;
-    if (nClassNum > 0 && (pplfSamps == nullptr || pnClassSampNum == nullptr))
+    const int64_t batchTotal = BatchTotal(pplfSamps, nClassNum, pnClassSampNum);
+    if (batchTotal < 0 ||
+        !AccumulateIncreaseStatistics(pplfSamps, nClassNum, pnClassSampNum, nDim, szIncreaseFile, batchTotal))
         return false;
-    for (int i = 0; i < nClassNum; ++i) {
-        if (pnClassSampNum[i] < 1)
-            return false;
-        total += pnClassSampNum[i];
-    }
+    if (!SolveIncreaseSubspace(nDim))
+        return false;
+    m_bLDAReady = true;
+    return true;
+}
 
+bool CLDA::AccumulateIncreaseStatistics(double** pplfSamps, int nClassNum, int* pnClassSampNum, int nDim,
+                                        const char* szIncreaseFile, int64_t nBatchTotal)
+{
     int nStoredNum = 0;
     int nFileDim = 0;
     if (!ReadIncreaseHeader(szIncreaseFile, &nStoredNum, &nFileDim) || nFileDim != nDim ||
@@ -105,6 +122,7 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     if (!ReadIncreaseData(szIncreaseFile, work.sum, work.means, work.mat, nStoredNum, work.counts,
                           nDim))
         return false;
+    int64_t total = nBatchTotal;
     for (int i = 0; i < nStoredNum; ++i) {
         if (work.counts[i] < 0)
             return false;
@@ -136,11 +154,15 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     } catch (const std::exception&) {
         return false;
     }
+    return true;
+}
 
+bool CLDA::SolveIncreaseSubspace(int nDim)
+{
+    const int64_t d = nDim;
     const int n = m_nTotalSampNum;
     for (int64_t i = 0; i < d * d; ++i)
         m_plfSw[i] /= n;
-    work.ReleaseMeans();
 
     m_plfMeanVec = NewArray<double>(d).release();
     if (m_plfMeanVec == nullptr)
@@ -177,10 +199,7 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     delete[] m_plfSw;
     m_plfSb = nullptr;
     m_plfSw = nullptr;
-    if (!ok)
-        return false;
-    m_bLDAReady = true;
-    return true;
+    return ok;
 }
 
 void CLDA::AccumulateClasses(double** pplfMeans, int nClassNum, const int* pnCounts, int nDim,
