@@ -11,7 +11,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(build-essential cmake pkg-config libgtest-dev libbenchmark-dev
-          libopencv-dev opencv-data opencv-doc libcli11-dev liblapack-dev libsqlite3-dev
+          libopencv-dev opencv-data opencv-doc libcli11-dev nlohmann-json3-dev liblapack-dev libsqlite3-dev
           libdlib-dev libdlib-data
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest)
 missing=()

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "ExitCodes.h"
-#include "Json.h"
 #include "Metrics.h"
 #include "ModelFiles.h"
 #include "PairsFile.h"
@@ -61,8 +60,8 @@ TEST(EvaluateSampleFile, SamplesWritesNamesAndFacesBesideTheSamples)
     ScratchDir dir;
     WriteSyntheticSet(dir.path() / "set", 0, 3, 2);
     fs::remove(dir.path() / "set" / SyntheticName(1) / "2.png");
-    const JsonValue doc = ToolJson({"samples", dir / "set", "-o", dir / "s.samples", "--eyes", kSynthEyes});
-    EXPECT_EQ(doc.Find("names")->AsString(), dir / "s.samples.names");
+    const Json doc = ToolJson({"samples", dir / "set", "-o", dir / "s.samples", "--eyes", kSynthEyes});
+    EXPECT_EQ(doc.at("names"), dir / "s.samples.names");
     EXPECT_EQ(ReadNameLines(dir / "s.samples.names"), (std::vector<std::string>{"person1000", "person1001", "person1002"}));
     const SampleSet faces = ReadSampleFile(dir / "s.samples.faces");
     EXPECT_EQ(std::make_pair(faces.sizeA, faces.sizeB), std::make_pair(64, 64));
@@ -194,17 +193,17 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path)
 TEST_F(EvaluateSynthetic, OrlProtocolRanksEveryProbe)
 {
     ScratchDir dir;
-    const JsonValue doc = ToolJson({"evaluate", "orl", Path("people"), "--model", Path("m.model"), "--enroll", "1-2",
-                                   "--probe", "3", "--eyes", kSynthEyes, "--csv", dir / "orl.csv"});
-    EXPECT_EQ(doc.Find("people")->AsNumber(), kPeople);
-    EXPECT_EQ(doc.Find("probes")->AsNumber(), kPeople);
+    const Json doc = ToolJson({"evaluate", "orl", Path("people"), "--model", Path("m.model"), "--enroll", "1-2",
+                               "--probe", "3", "--eyes", kSynthEyes, "--csv", dir / "orl.csv"});
+    EXPECT_EQ(doc.at("people"), kPeople);
+    EXPECT_EQ(doc.at("probes"), kPeople);
     // The model was trained on these people: nearly every probe is found.
-    EXPECT_GE(doc.Find("rank1_rate")->AsNumber(), 0.95);
+    EXPECT_GE(doc.at("rank1_rate").get<double>(), 0.95);
     const auto rows = ReadCsv(dir / "orl.csv");
     ASSERT_EQ(rows.size(), static_cast<size_t>(kPeople + 1));
     EXPECT_EQ(rows[0], (std::vector<std::string>{"probe", "expected", "answer", "score", "correct"}));
     const long correct = std::count_if(rows.begin() + 1, rows.end(), [](const auto& row) { return row.at(4) == "1"; });
-    EXPECT_EQ(correct, static_cast<long>(doc.Find("rank1_correct")->AsNumber()));
+    EXPECT_EQ(correct, doc.at("rank1_correct"));
 
     // No face is found in synthetic photos: probes count as wrong, unless fallback eyes stand in.
     WriteSyntheticSet(dir.path() / "few", 0, 10, 2);
@@ -212,16 +211,16 @@ TEST_F(EvaluateSynthetic, OrlProtocolRanksEveryProbe)
         eyes.insert(eyes.begin(), {"evaluate", "orl", dir / "few", "--model", Path("m.model"), "--enroll", "1", "--probe", "2"});
         return ToolJson(eyes);
     };
-    const JsonValue found = few({"--eyes", kSynthEyes}), none = few({}), fallback = few({"--fallback-eyes", kSynthEyes});
-    EXPECT_EQ(found.Find("probes_without_face")->AsNumber(), 0);
+    const Json found = few({"--eyes", kSynthEyes}), none = few({}), fallback = few({"--fallback-eyes", kSynthEyes});
+    EXPECT_EQ(found.at("probes_without_face"), 0);
     // (The detector may take a blob pattern for a face now and then.)
-    const double missed = none.Find("probes_without_face")->AsNumber();
+    const double missed = none.at("probes_without_face").get<double>();
     EXPECT_GE(missed, 8);
-    EXPECT_GE(none.Find("enrolment_photos_without_face")->AsNumber(), 8);
-    EXPECT_LE(none.Find("rank1_correct")->AsNumber(), 10 - missed);
-    EXPECT_EQ(fallback.Find("probes_without_face")->AsNumber(), missed);
-    EXPECT_GE(fallback.Find("rank1_correct")->AsNumber(), 8);
-    EXPECT_GE(found.Find("rank1_correct")->AsNumber(), 9);
+    EXPECT_GE(none.at("enrolment_photos_without_face").get<double>(), 8);
+    EXPECT_LE(none.at("rank1_correct").get<double>(), 10 - missed);
+    EXPECT_EQ(fallback.at("probes_without_face"), missed);
+    EXPECT_GE(fallback.at("rank1_correct").get<double>(), 8);
+    EXPECT_GE(found.at("rank1_correct").get<double>(), 9);
 
     // Photo numbers that select nothing, and a bad list.
     Tool({"evaluate", "orl", Path("people"), "--model", Path("m.model"), "--probe", "7"}, kExitInput);
@@ -231,11 +230,10 @@ TEST_F(EvaluateSynthetic, OrlProtocolRanksEveryProbe)
 TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
 {
     ScratchDir dir;
-    JsonValue doc =
-        ToolJson(Lfw({"--model", Path("m.model"), "--csv", dir / "s.csv", "--roc", dir / "roc.svg"}));
-    const auto& folds = doc.Find("folds")->AsArray();
+    Json doc = ToolJson(Lfw({"--model", Path("m.model"), "--csv", dir / "s.csv", "--roc", dir / "roc.svg"}));
+    const auto& folds = doc.at("folds");
     ASSERT_EQ(folds.size(), 2u);
-    EXPECT_EQ(folds[0].Find("pairs")->AsNumber(), 12);
+    EXPECT_EQ(folds[0].at("pairs"), 12);
 
     // Recompute from the CSV: fold 1's threshold is the most accurate one on fold 2's scores.
     const auto rows = ReadCsv(dir / "s.csv");
@@ -245,14 +243,14 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     for (size_t i = 1; i < rows.size(); ++i)
         (rows[i][0] == "1" ? fold1 : fold2).push_back({std::stod(rows[i][3]), rows[i][2] == "1"});
     ASSERT_EQ(fold1.size(), 12u);
-    EXPECT_NEAR(folds[0].Find("threshold")->AsNumber(), BestAccuracyThreshold(fold2), 1e-8);
-    EXPECT_NEAR(folds[1].Find("threshold")->AsNumber(), BestAccuracyThreshold(fold1), 1e-8);
-    EXPECT_NEAR(folds[0].Find("accuracy")->AsNumber(), AccuracyAt(fold1, BestAccuracyThreshold(fold2)), 1e-6);
-    EXPECT_NEAR(folds[0].Find("eer")->AsNumber(), EqualErrorRate(fold1).rate, 1e-12);
-    const MeanAndError mean = MeanWithStandardError({folds[0].Find("accuracy")->AsNumber(), folds[1].Find("accuracy")->AsNumber()});
-    const JsonValue& accuracy = *doc.Find("summary")->Find("accuracy");
-    EXPECT_NEAR(accuracy.Find("mean")->AsNumber(), mean.mean, 1e-12);
-    EXPECT_NEAR(accuracy.Find("standard_error")->AsNumber(), mean.standardError, 1e-12);
+    EXPECT_NEAR(folds[0].at("threshold").get<double>(), BestAccuracyThreshold(fold2), 1e-8);
+    EXPECT_NEAR(folds[1].at("threshold").get<double>(), BestAccuracyThreshold(fold1), 1e-8);
+    EXPECT_NEAR(folds[0].at("accuracy").get<double>(), AccuracyAt(fold1, BestAccuracyThreshold(fold2)), 1e-6);
+    EXPECT_NEAR(folds[0].at("eer").get<double>(), EqualErrorRate(fold1).rate, 1e-12);
+    const MeanAndError mean = MeanWithStandardError({folds[0].at("accuracy").get<double>(), folds[1].at("accuracy").get<double>()});
+    const Json& accuracy = doc.at("summary").at("accuracy");
+    EXPECT_NEAR(accuracy.at("mean").get<double>(), mean.mean, 1e-12);
+    EXPECT_NEAR(accuracy.at("standard_error").get<double>(), mean.standardError, 1e-12);
     // The people were trained on: same and different pairs are told apart.
     EXPECT_GE(mean.mean, 0.9);
     const std::string svg = ReadFile(dir / "roc.svg");
@@ -262,12 +260,12 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     // One fold: its own equal-error threshold, written beside the model by --calibrate.
     fs::copy_file(Path("m.model"), dir / "c.model");
     doc = ToolJson(Lfw({"--model", dir / "c.model", "--folds", "2", "--calibrate"}));
-    ASSERT_EQ(doc.Find("folds")->AsArray().size(), 1u);
-    const JsonValue& only = doc.Find("folds")->AsArray()[0];
-    EXPECT_EQ(only.Find("fold")->AsNumber(), 2);
-    EXPECT_EQ(only.Find("threshold")->AsNumber(), only.Find("eer_threshold")->AsNumber());
-    EXPECT_NEAR(only.Find("eer_threshold")->AsNumber(), EqualErrorRate(fold2).threshold, 1e-8);
-    EXPECT_EQ(ReadCalibration(dir / "c.model").value().threshold, only.Find("eer_threshold")->AsNumber());
+    ASSERT_EQ(doc.at("folds").size(), 1u);
+    const Json& only = doc.at("folds")[0];
+    EXPECT_EQ(only.at("fold"), 2);
+    EXPECT_EQ(only.at("threshold"), only.at("eer_threshold"));
+    EXPECT_NEAR(only.at("eer_threshold").get<double>(), EqualErrorRate(fold2).threshold, 1e-8);
+    EXPECT_EQ(ReadCalibration(dir / "c.model").value().threshold, only.at("eer_threshold").get<double>());
 
     // Argument and file errors.
     Tool(Lfw({"--model", Path("m.model"), "--folds", "3"}), kExitUsage);
@@ -282,15 +280,15 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
 TEST_F(EvaluateSynthetic, LfwProtocolTrainsAModelPerFoldWithoutItsPeople)
 {
     for (const char* recipe : {"train", "refit"}) {
-        const JsonValue doc = ToolJson(Lfw({"--train-samples", Path("s.samples"), "--recipe", recipe}));
-        for (const JsonValue& fold : doc.Find("folds")->AsArray()) {
+        const Json doc = ToolJson(Lfw({"--train-samples", Path("s.samples"), "--recipe", recipe}));
+        for (const Json& fold : doc.at("folds")) {
             // Each fold's 12 people are left out of its training.
-            EXPECT_EQ(fold.Find("train_people")->AsNumber(), kPeople - 12);
-            EXPECT_EQ(fold.Find("train_faces")->AsNumber(), (kPeople - 12) * kPhotos);
-            EXPECT_EQ(fold.Find("pairs_without_template")->AsNumber(), 0);
+            EXPECT_EQ(fold.at("train_people"), kPeople - 12);
+            EXPECT_EQ(fold.at("train_faces"), (kPeople - 12) * kPhotos);
+            EXPECT_EQ(fold.at("pairs_without_template"), 0);
         }
         // New people: synthetic faces still come apart well.
-        EXPECT_GE(doc.Find("summary")->Find("accuracy")->Find("mean")->AsNumber(), 0.75) << recipe;
+        EXPECT_GE(doc.at("summary").at("accuracy").at("mean").get<double>(), 0.75) << recipe;
     }
     // No recipe runs without the names or with names that do not match the classes; the
     // refit recipe starts from faces and cannot run without the .faces file either.

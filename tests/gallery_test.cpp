@@ -11,7 +11,6 @@
 #include "ExitCodes.h"
 #include "Gallery.h"
 #include "Identification.h"
-#include "Json.h"
 #include "ModelIdentity.h"
 #include "PhotoSelection.h"
 #include "support/CliTestSupport.h"
@@ -27,9 +26,9 @@ namespace {
 const ModelIdentity kModel{"m.model", 1234, "fnv1a64:0000000000000001"};
 
 // The first result's answer: a name, or null for "unknown".
-JsonValue Answer(const JsonValue& identified)
+Json Answer(const Json& identified)
 {
-    return *identified.Find("results")->AsArray().at(0).Find("answer");
+    return identified.at("results").at(0).at("answer");
 }
 
 void RunSql(const std::string& path, const std::string& sql)
@@ -271,35 +270,34 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
         rest.insert(rest.begin(), {command, "--gallery", g, "--model", dir / model});
         return rest;
     };
-    JsonValue doc = ToolJson(with("enroll", "a.model", {"Ann", tpl("ann1.tpl", {{1, 0, 0}}), tpl("ann2.tpl", {{1, 0.2, 0}})}));
-    EXPECT_EQ(doc.Find("people")->AsArray()[0].Find("vectors")->AsNumber(), 2);
+    Json doc = ToolJson(with("enroll", "a.model", {"Ann", tpl("ann1.tpl", {{1, 0, 0}}), tpl("ann2.tpl", {{1, 0.2, 0}})}));
+    EXPECT_EQ(doc.at("people").at(0).at("vectors"), 2);
     // The model's identity: its size and the FNV-1a 64 hash of "model A" (by Python).
-    EXPECT_EQ(doc.Find("model")->Find("size")->AsNumber(), 7);
-    EXPECT_EQ(doc.Find("model")->Find("hash")->AsString(), "fnv1a64:6cc27ccdcd4b709d");
+    EXPECT_EQ(doc.at("model"), (Json{{"name", "a.model"}, {"size", 7}, {"hash", "fnv1a64:6cc27ccdcd4b709d"}}));
     EXPECT_TRUE(Has(Tool(with("enrol", "a.model", {"Bob", tpl("bob.tpl", {{0, 1, 0}})})).out, "enrolled Bob: 1 vector"));
 
     // A probe near Ann; Bob second with cosine 0.
     doc = ToolJson(with("identify", "a.model", {tpl("p.tpl", {{1, 0.1, 0}}), "--top", "2", "--threshold", "0.9"}));
-    EXPECT_EQ(Answer(doc).AsString(), "Ann");
-    const auto& candidates = doc.Find("results")->AsArray().at(0).Find("candidates")->AsArray();
+    EXPECT_EQ(Answer(doc), "Ann");
+    const Json& candidates = doc.at("results").at(0).at("candidates");
     ASSERT_EQ(candidates.size(), 2u);
-    EXPECT_NEAR(candidates[1].Find("score")->AsNumber(), 0.5 + 0.5 * 0.1 / std::sqrt(1.01), 1e-12);
+    EXPECT_NEAR(candidates[1].at("score").get<double>(), 0.5 + 0.5 * 0.1 / std::sqrt(1.01), 1e-12);
     // Someone unlike everybody: unknown below the threshold, in text too.
     EXPECT_TRUE(Has(Tool(with("identify", "a.model", {tpl("q.tpl", {{0, 0, 1}}), "--threshold", "0.6"})).out,
                     "unknown (best Ann 0.5000 is below 0.6000)"));
     // The calibration beside the model is the default threshold.
     WriteFile(dir / "a.model.json", "{\"threshold\": 0.999}");
-    EXPECT_TRUE(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl"}))).IsNull());
+    EXPECT_TRUE(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl"}))).is_null());
 
     // Another model is refused.
     EXPECT_TRUE(Has(Tool(with("identify", "b.model", {dir / "p.tpl"}), kExitGallery).err,
                     "was built with the model a.model"));
 
     doc = ToolJson({"gallery", "list", "--gallery", g});
-    const auto& people = doc.Find("people")->AsArray();
+    const Json& people = doc.at("people");
     ASSERT_EQ(people.size(), 2u);
-    EXPECT_EQ(people[0].Find("name")->AsString(), "Ann");
-    EXPECT_EQ(people[0].Find("vectors")->AsNumber(), 2);
+    EXPECT_EQ(people[0].at("name"), "Ann");
+    EXPECT_EQ(people[0].at("vectors"), 2);
 
     EXPECT_TRUE(Has(Tool({"gallery", "remove", "--gallery", g, "Nobody"}, kExitNotEnrolled).err,
                     "Nobody is not in the gallery"));
@@ -342,22 +340,22 @@ TEST(GalleryCommands, FoldersOfPhotosWithATrainedModel)
 
     // 12 new people with 4 photos; the eyes are given, as for a pre-aligned set.
     WriteSyntheticSet(dir.path() / "people", 500, 12, 4);
-    JsonValue doc = ToolJson(with("enroll", {"--folders", dir / "people", "--images", "1-2", "--eyes", kSynthEyes}));
-    ASSERT_EQ(doc.Find("people")->AsArray().size(), 12u);
-    EXPECT_EQ(doc.Find("people")->AsArray()[0].Find("vectors")->AsNumber(), 4); // each photo and its mirror image
+    Json doc = ToolJson(with("enroll", {"--folders", dir / "people", "--images", "1-2", "--eyes", kSynthEyes}));
+    ASSERT_EQ(doc.at("people").size(), 12u);
+    EXPECT_EQ(doc.at("people")[0].at("vectors"), 4); // each photo and its mirror image
     doc = ToolJson(with("identify", {"--folders", dir / "people", "--images", "3-4", "--eyes", kSynthEyes}));
-    EXPECT_EQ(doc.Find("summary")->Find("probes")->AsNumber(), 24);
-    EXPECT_GE(doc.Find("summary")->Find("rank1_correct")->AsNumber(), 22);
-    EXPECT_TRUE(doc.Find("threshold")->IsNull()); // no calibration: every probe gets its best match
+    EXPECT_EQ(doc.at("summary").at("probes"), 24);
+    EXPECT_GE(doc.at("summary").at("rank1_correct").get<int>(), 22);
+    EXPECT_TRUE(doc.at("threshold").is_null()); // no calibration: every probe gets its best match
     // A stranger's photo against a strict threshold is unknown.
     WriteSyntheticSet(dir.path() / "stranger", 900, 1, 1);
     const std::string stranger = dir / "stranger/person1900/1.png";
-    EXPECT_TRUE(Answer(ToolJson(with("identify", {stranger, "--eyes", kSynthEyes, "--threshold", "0.999"}))).IsNull());
+    EXPECT_TRUE(Answer(ToolJson(with("identify", {stranger, "--eyes", kSynthEyes, "--threshold", "0.999"}))).is_null());
 
     // Without given eyes a blank photo has no face: reported, exit code 4; enrol skips it.
     SaveGreyImage(dir / "blank.png", {kSynthWidth, kSynthHeight, std::vector<unsigned char>(kSynthWidth * kSynthHeight, 128)});
     doc = ToolJson(with("identify", {dir / "blank.png"}), kExitNoFace);
-    EXPECT_FALSE(doc.Find("results")->AsArray()[0].Find("face_found")->AsBool());
+    EXPECT_EQ(doc.at("results").at(0).at("face_found"), false);
     EXPECT_TRUE(Has(Tool(with("enroll", {"Ann", dir / "blank.png"}), kExitNoFace).err, "nobody was enrolled"));
     Tool({"template", stranger, "-o", dir / "s.tpl", "--eyes", kSynthEyes, "--model", dir / "m.model"});
     // Done, but a photo was skipped.

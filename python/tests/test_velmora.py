@@ -68,7 +68,7 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     ta.save(tmp_path / "py.tpl")
     assert tool("compare", tmp_path / "py.tpl", tmp_path / "a.tpl")["score"] == pytest.approx(1.0)
 
-    # The same score as the tool's, to the last digit it prints (17 significant).
+    # The same score as the tool's, exactly: it prints each double so that it reads back unchanged.
     theirs = tool("compare", a_path, b_path)
     tb = model.template(b)
     assert model.compare(a, b) == theirs["score"] == velmora.compare(ta, tb)

@@ -70,10 +70,10 @@ inline ToolRun Tool(const std::vector<std::string>& args, int code = velmora_cli
 }
 
 // Its --json output, parsed.
-inline velmora_cli::JsonValue ToolJson(std::vector<std::string> args, int code = velmora_cli::kExitOk)
+inline velmora_cli::Json ToolJson(std::vector<std::string> args, int code = velmora_cli::kExitOk)
 {
     args.push_back("--json");
-    return velmora_cli::JsonValue::Parse(Tool(args, code).out);
+    return velmora_cli::Json::parse(Tool(args, code).out);
 }
 
 } // namespace velmora_test

@@ -79,18 +79,12 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
     const bool same = judged && score >= calibration->threshold;
 
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("a").String(options.a);
-        w.Key("b").String(options.b);
-        w.Key("mode").String(CompareModeName(options.mode));
-        w.Key("score").Number(score);
+        Json doc = {{"a", options.a}, {"b", options.b}, {"mode", CompareModeName(options.mode)}, {"score", score}};
         if (judged) {
-            w.Key("threshold").Number(calibration->threshold);
-            w.Key("same_person").Bool(same);
+            doc["threshold"] = calibration->threshold;
+            doc["same_person"] = same;
         }
-        w.EndObject();
-        context.out << '\n';
+        PrintJson(context.out, doc);
     } else {
         char line[64];
         std::snprintf(line, sizeof line, "%.6f", score);

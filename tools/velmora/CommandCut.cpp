@@ -5,7 +5,7 @@
 #include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
-#include "JsonParts.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
 
@@ -93,34 +93,27 @@ int RunCut(const CutOptions& options, const CommandContext& context)
         missing += r.output.empty() ? 1 : 0;
 
     if (context.json) {
-        JsonWriter w(context.out);
-        const auto writeOne = [&](const std::string& image, const CutResult& r) {
-            w.Key("image").String(image);
-            if (r.output.empty()) {
-                w.Key("output").Null();
-                return;
-            }
-            w.Key("output").String(r.output);
-            w.Key("kind").String(kind);
-            w.Key("width").Integer(r.width);
-            w.Key("height").Integer(r.height);
-            w.Key("eyes_given").Bool(r.eyesGiven);
-            WriteEyes(w, r.eyes);
+        const auto one = [&](const std::string& image, const CutResult& r) {
+            Json face = {{"image", image}, {"output", nullptr}};
+            if (r.output.empty())
+                return face;
+            face["output"] = r.output;
+            face["kind"] = kind;
+            face["width"] = r.width;
+            face["height"] = r.height;
+            face["eyes_given"] = r.eyesGiven;
+            SetEyes(face, r.eyes);
+            return face;
         };
-        w.BeginObject();
+        Json doc;
         if (batch) {
-            w.Key("faces").BeginArray();
-            for (size_t i = 0; i < count; ++i) {
-                w.BeginObject();
-                writeOne(options.images[i], results[i]);
-                w.EndObject();
-            }
-            w.EndArray();
+            doc["faces"] = Json::array();
+            for (size_t i = 0; i < count; ++i)
+                doc["faces"].push_back(one(options.images[i], results[i]));
         } else {
-            writeOne(options.images[0], results[0]);
+            doc = one(options.images[0], results[0]);
         }
-        w.EndObject();
-        context.out << '\n';
+        PrintJson(context.out, doc);
     } else {
         for (size_t i = 0; i < count; ++i) {
             const CutResult& r = results[i];

@@ -3,7 +3,7 @@
 #include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
-#include "JsonParts.h"
+#include "Json.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
 
@@ -39,26 +39,18 @@ int RunDetect(const DetectOptions& options, const CommandContext& context)
         everyImageHasAFace = everyImageHasAFace && !f.faces.empty();
 
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject().Key("images").BeginArray();
+        Json images = Json::array();
         for (size_t i = 0; i < results.size(); ++i) {
-            w.BeginObject();
-            w.Key("path").String(options.images[i]);
-            w.Key("width").Integer(results[i].image.width);
-            w.Key("height").Integer(results[i].image.height);
-            w.Key("faces").BeginArray();
-            for (const EyePair& eyes : results[i].faces) {
-                w.BeginObject();
-                WriteEyes(w, eyes);
-                w.EndObject();
-            }
-            w.EndArray().EndObject();
+            Json faces = Json::array();
+            for (const EyePair& eyes : results[i].faces)
+                SetEyes(faces.emplace_back(Json::object()), eyes);
+            images.push_back({{"path", options.images[i]}, {"width", results[i].image.width},
+                              {"height", results[i].image.height}, {"faces", faces}});
         }
-        w.EndArray();
+        Json doc = {{"images", images}};
         if (!options.draw.empty())
-            w.Key("drawn").String(options.draw);
-        w.EndObject();
-        context.out << '\n';
+            doc["drawn"] = options.draw;
+        PrintJson(context.out, doc);
     } else {
         for (size_t i = 0; i < results.size(); ++i) {
             const size_t n = results[i].faces.size();

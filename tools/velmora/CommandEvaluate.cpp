@@ -203,9 +203,9 @@ long AdaptToEnrolled(Recognizer& recognizer, FaceTemplates& templates, const std
     return static_cast<long>(pointers.size());
 }
 
-void WriteMeanAndError(JsonWriter& w, const char* key, const MeanAndError& m)
+Json MeanAndErrorJson(const MeanAndError& m)
 {
-    w.Key(key).BeginObject().Key("mean").Number(m.mean).Key("standard_error").Number(m.standardError).EndObject();
+    return {{"mean", m.mean}, {"standard_error", m.standardError}};
 }
 
 } // namespace
@@ -293,29 +293,23 @@ void WriteOrlCsv(const OrlRun& run, const std::string& path)
 
 void ReportOrlJson(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
 {
-    JsonWriter w(context.out);
-    w.BeginObject();
-    w.Key("protocol").String("orl");
-    w.Key("model").String(run.modelPath);
-    w.Key("mode").String(CompareModeName(options.mode));
-    w.Key("mirror").Bool(context.mirrorTemplates);
+    Json doc = {{"protocol", "orl"}, {"model", run.modelPath}, {"mode", CompareModeName(options.mode)},
+                {"mirror", context.mirrorTemplates}};
     if (options.adapt)
-        w.Key("adapted_on").BeginObject().Key("statistics").String(run.statsPath).Key("faces").Integer(run.adaptFaces)
-            .EndObject();
-    w.Key("enrolled_photos").String(options.enrolNumbers);
-    w.Key("probe_photos").String(options.probeNumbers);
-    w.Key("people").Integer(static_cast<int64_t>(run.people));
-    w.Key("probes").Integer(static_cast<int64_t>(run.probes.size()));
-    w.Key("rank1_correct").Integer(run.correct);
-    w.Key("rank1_rate").Number(run.rank1);
-    w.Key("enrolment_photos_without_face").Integer(run.enrolWithoutFace);
-    w.Key("probes_without_face").Integer(run.probesWithoutFace);
-    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
-    w.Key("seconds").Number(run.seconds);
+        doc["adapted_on"] = {{"statistics", run.statsPath}, {"faces", run.adaptFaces}};
+    doc["enrolled_photos"] = options.enrolNumbers;
+    doc["probe_photos"] = options.probeNumbers;
+    doc["people"] = run.people;
+    doc["probes"] = run.probes.size();
+    doc["rank1_correct"] = run.correct;
+    doc["rank1_rate"] = run.rank1;
+    doc["enrolment_photos_without_face"] = run.enrolWithoutFace;
+    doc["probes_without_face"] = run.probesWithoutFace;
+    doc["seconds_per_photo"] = run.secondsPerPhoto;
+    doc["seconds"] = run.seconds;
     if (!options.csv.empty())
-        w.Key("csv").String(options.csv);
-    w.EndObject();
-    context.out << '\n';
+        doc["csv"] = options.csv;
+    PrintJson(context.out, doc);
 }
 
 void ReportOrlText(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
@@ -597,78 +591,69 @@ void WriteLfwRoc(const LfwRun& run, const EvaluateLfwOptions& options)
 void WriteLfwCalibration(const LfwRun& run, const EvaluateLfwOptions& options)
 {
     std::ofstream out = OpenOutput(CalibrationPathFor(run.modelPath), "calibration file");
-    JsonWriter w(out);
-    w.BeginObject();
-    w.Key("threshold").Number(run.summary.pooledEer.threshold);
-    w.Key("equal_error_rate").Number(run.summary.pooledEer.rate);
-    w.Key("pairs").Integer(static_cast<int64_t>(run.summary.pooled.size()));
-    w.Key("pairs_file").String(std::filesystem::path(options.pairs).filename().string());
-    w.Key("folds").String(options.folds.empty() ? "all" : options.folds);
-    w.Key("mode").String(CompareModeName(options.mode));
-    w.EndObject();
-    out << '\n';
+    PrintJson(out, {{"threshold", run.summary.pooledEer.threshold},
+                    {"equal_error_rate", run.summary.pooledEer.rate},
+                    {"pairs", run.summary.pooled.size()},
+                    {"pairs_file", std::filesystem::path(options.pairs).filename().string()},
+                    {"folds", options.folds.empty() ? "all" : options.folds},
+                    {"mode", CompareModeName(options.mode)}});
     if (!out)
         throw CliError(kExitInput, "cannot write the calibration file " + CalibrationPathFor(run.modelPath));
 }
 
-void WriteLfwFoldJson(JsonWriter& w, const LfwRun& run, const LfwFoldResult& r)
+Json LfwFoldJson(const LfwRun& run, const LfwFoldResult& r)
 {
-    w.BeginObject();
-    w.Key("fold").Integer(r.fold);
-    w.Key("pairs").Integer(static_cast<int64_t>(r.scores.size()));
-    w.Key("accuracy").Number(r.accuracy);
-    w.Key("threshold").Number(r.threshold);
-    w.Key("eer").Number(r.eer.rate);
-    w.Key("eer_threshold").Number(r.eer.threshold);
-    w.Key("tar_at_far_1e-2").Number(r.tar2);
-    w.Key("tar_at_far_1e-3").Number(r.tar3);
-    w.Key("pairs_without_template").Integer(r.pairsWithoutTemplate);
-    if (run.perFoldTraining)
-        w.Key("train_people").Integer(r.trained.people).Key("train_faces").Integer(r.trained.samples)
-            .Key("train_seconds").Number(r.trained.seconds);
+    Json fold = {{"fold", r.fold},
+                 {"pairs", r.scores.size()},
+                 {"accuracy", r.accuracy},
+                 {"threshold", r.threshold},
+                 {"eer", r.eer.rate},
+                 {"eer_threshold", r.eer.threshold},
+                 {"tar_at_far_1e-2", r.tar2},
+                 {"tar_at_far_1e-3", r.tar3},
+                 {"pairs_without_template", r.pairsWithoutTemplate}};
+    if (run.perFoldTraining) {
+        fold["train_people"] = r.trained.people;
+        fold["train_faces"] = r.trained.samples;
+        fold["train_seconds"] = r.trained.seconds;
+    }
     if (run.recipe == TrainRecipe::Refit)
-        w.Key("refit_dimensions").Integer(r.trained.refitDimensions);
-    w.EndObject();
+        fold["refit_dimensions"] = r.trained.refitDimensions;
+    return fold;
 }
 
 void ReportLfwJson(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)
 {
     const LfwSummary& summary = run.summary;
-    JsonWriter w(out);
-    w.BeginObject();
-    w.Key("protocol").String("lfw");
+    Json doc = {{"protocol", "lfw"}};
     if (run.perFoldTraining) {
-        w.Key("train_samples").String(options.trainSamples);
-        w.Key("recipe").String(options.recipe);
+        doc["train_samples"] = options.trainSamples;
+        doc["recipe"] = options.recipe;
     } else {
-        w.Key("model").String(run.modelPath);
+        doc["model"] = run.modelPath;
     }
-    w.Key("mode").String(CompareModeName(options.mode));
-    w.Key("threshold_from").String(summary.ownThreshold ? "the fold's own equal-error threshold (one fold only)"
-                                                        : "best accuracy on the other folds");
-    w.Key("folds").BeginArray();
+    doc["mode"] = CompareModeName(options.mode);
+    doc["threshold_from"] = summary.ownThreshold ? "the fold's own equal-error threshold (one fold only)"
+                                                 : "best accuracy on the other folds";
+    doc["folds"] = Json::array();
     for (const LfwFoldResult& r : run.results)
-        WriteLfwFoldJson(w, run, r);
-    w.EndArray();
-    w.Key("summary").BeginObject();
-    WriteMeanAndError(w, "accuracy", summary.accuracy);
-    WriteMeanAndError(w, "eer", summary.eer);
-    WriteMeanAndError(w, "tar_at_far_1e-2", summary.tar2);
-    WriteMeanAndError(w, "tar_at_far_1e-3", summary.tar3);
-    w.Key("pooled_eer").Number(summary.pooledEer.rate);
-    w.Key("pooled_eer_threshold").Number(summary.pooledEer.threshold);
-    w.Key("photos_without_face").Integer(run.withoutFace);
-    w.Key("seconds_per_photo").Number(run.secondsPerPhoto);
-    w.EndObject();
+        doc["folds"].push_back(LfwFoldJson(run, r));
+    doc["summary"] = {{"accuracy", MeanAndErrorJson(summary.accuracy)},
+                      {"eer", MeanAndErrorJson(summary.eer)},
+                      {"tar_at_far_1e-2", MeanAndErrorJson(summary.tar2)},
+                      {"tar_at_far_1e-3", MeanAndErrorJson(summary.tar3)},
+                      {"pooled_eer", summary.pooledEer.rate},
+                      {"pooled_eer_threshold", summary.pooledEer.threshold},
+                      {"photos_without_face", run.withoutFace},
+                      {"seconds_per_photo", run.secondsPerPhoto}};
     if (!options.csv.empty())
-        w.Key("csv").String(options.csv);
+        doc["csv"] = options.csv;
     if (!options.roc.empty())
-        w.Key("roc").String(options.roc);
+        doc["roc"] = options.roc;
     if (options.calibrate)
-        w.Key("calibration").String(CalibrationPathFor(run.modelPath));
-    w.Key("seconds").Number(run.seconds);
-    w.EndObject();
-    out << '\n';
+        doc["calibration"] = CalibrationPathFor(run.modelPath);
+    doc["seconds"] = run.seconds;
+    PrintJson(out, doc);
 }
 
 void ReportLfwText(const LfwRun& run, const EvaluateLfwOptions& options, std::ostream& out)

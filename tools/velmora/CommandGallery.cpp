@@ -116,11 +116,9 @@ long CountPhotos(const std::vector<PhotoGroup>& groups)
     return n;
 }
 
-void WriteModel(JsonWriter& w, const char* key, const ModelIdentity& model)
+Json ModelJson(const ModelIdentity& model)
 {
-    w.Key(key).BeginObject();
-    w.Key("name").String(model.name).Key("size").Integer(model.size).Key("hash").String(model.hash);
-    w.EndObject();
+    return {{"name", model.name}, {"size", model.size}, {"hash", model.hash}};
 }
 
 std::string FormatScore(double score)
@@ -173,24 +171,13 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     const std::vector<EnrolResult> results = gallery.Enrol(entries, model);
 
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("gallery").String(options.gallery);
-        WriteModel(w, "model", model);
-        w.Key("people").BeginArray();
+        Json people = Json::array();
         for (const EnrolResult& r : results)
-            w.BeginObject()
-                .Key("name").String(r.name)
-                .Key("added").Integer(r.added)
-                .Key("vectors").Integer(r.vectors)
-                .Key("new").Bool(r.isNew)
-                .EndObject();
-        w.EndArray();
-        w.Key("without_face").BeginArray();
-        for (const std::string& photo : withoutFace)
-            w.String(photo);
-        w.EndArray().EndObject();
-        context.out << '\n';
+            people.push_back({{"name", r.name}, {"added", r.added}, {"vectors", r.vectors}, {"new", r.isNew}});
+        PrintJson(context.out, {{"gallery", options.gallery},
+                                {"model", ModelJson(model)},
+                                {"people", people},
+                                {"without_face", withoutFace}});
     } else {
         int32_t added = 0;
         for (const EnrolResult& r : results) {
@@ -285,44 +272,32 @@ void CountOutcomes(IdentifyRun& run)
 
 void ReportIdentifyJson(const IdentifyRun& run, const IdentifyOptions& options, std::ostream& out)
 {
-    JsonWriter w(out);
-    w.BeginObject();
-    w.Key("gallery").String(options.gallery);
-    WriteModel(w, "model", run.model);
-    w.Key("mode").String(CompareModeName(options.mode));
-    w.Key("people").Integer(static_cast<int64_t>(run.people));
-    if (run.threshold)
-        w.Key("threshold").Number(*run.threshold);
-    else
-        w.Key("threshold").Null();
-    w.Key("results").BeginArray();
+    Json results = Json::array();
     for (const IdentifyOutcome& o : run.outcomes) {
-        w.BeginObject().Key("image").String(o.photo);
+        Json result = {{"image", o.photo}};
         if (run.truthKnown)
-            w.Key("expected").String(o.expected);
-        w.Key("face_found").Bool(o.face);
-        if (o.answer)
-            w.Key("answer").String(*o.answer);
-        else
-            w.Key("answer").Null();
-        w.Key("candidates").BeginArray();
+            result["expected"] = o.expected;
+        result["face_found"] = o.face;
+        result["answer"] = o.answer ? Json(*o.answer) : Json();
+        result["candidates"] = Json::array();
         for (size_t i = 0; i < o.ranked.size() && i < run.shown; ++i)
-            w.BeginObject().Key("name").String(o.ranked[i].name).Key("score").Number(o.ranked[i].score).EndObject();
-        w.EndArray().EndObject();
+            result["candidates"].push_back({{"name", o.ranked[i].name}, {"score", o.ranked[i].score}});
+        results.push_back(result);
     }
-    w.EndArray();
-    w.Key("summary").BeginObject();
-    w.Key("probes").Integer(static_cast<int64_t>(run.outcomes.size()));
-    w.Key("unknown").Integer(run.unknown);
-    w.Key("without_face").Integer(run.withoutFace);
+    Json summary = {{"probes", run.outcomes.size()}, {"unknown", run.unknown}, {"without_face", run.withoutFace}};
     if (run.truthKnown) {
-        w.Key("rank1_correct").Integer(run.topCorrect);
-        w.Key("answered_correct").Integer(run.answeredCorrect);
-        w.Key("rank1_rate").Number(run.outcomes.empty() ? 0.0
-                                                        : static_cast<double>(run.topCorrect) / run.outcomes.size());
+        summary["rank1_correct"] = run.topCorrect;
+        summary["answered_correct"] = run.answeredCorrect;
+        summary["rank1_rate"] =
+            run.outcomes.empty() ? 0.0 : static_cast<double>(run.topCorrect) / run.outcomes.size();
     }
-    w.EndObject().EndObject();
-    out << '\n';
+    PrintJson(out, {{"gallery", options.gallery},
+                    {"model", ModelJson(run.model)},
+                    {"mode", CompareModeName(options.mode)},
+                    {"people", run.people},
+                    {"threshold", run.threshold ? Json(*run.threshold) : Json()},
+                    {"results", results},
+                    {"summary", summary}});
 }
 
 void ReportIdentifyOutcomeText(const IdentifyRun& run, const IdentifyOutcome& o, std::ostream& out)
@@ -402,19 +377,11 @@ int RunGalleryList(const std::string& galleryPath, const CommandContext& context
     const std::optional<ModelIdentity> model = gallery.Model();
     const std::vector<GalleryPerson> people = gallery.People(false);
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("gallery").String(galleryPath);
-        if (model)
-            WriteModel(w, "model", *model);
-        else
-            w.Key("model").Null();
-        w.Key("people").BeginArray();
+        Json list = Json::array();
         for (const GalleryPerson& p : people)
-            w.BeginObject().Key("name").String(p.name).Key("vectors").Integer(p.vectors).Key("updated").String(
-                p.updated).EndObject();
-        w.EndArray().EndObject();
-        context.out << '\n';
+            list.push_back({{"name", p.name}, {"vectors", p.vectors}, {"updated", p.updated}});
+        PrintJson(context.out,
+                  {{"gallery", galleryPath}, {"model", model ? ModelJson(*model) : Json()}, {"people", list}});
     } else {
         context.out << galleryPath << ": " << people.size() << (people.size() == 1 ? " person" : " people");
         if (model)
@@ -433,12 +400,7 @@ int RunGalleryRemove(const std::string& galleryPath, const std::vector<std::stri
     Gallery gallery(galleryPath, Gallery::Access::Write);
     gallery.Remove(names);
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject().Key("gallery").String(galleryPath).Key("removed").BeginArray();
-        for (const std::string& n : names)
-            w.String(n);
-        w.EndArray().EndObject();
-        context.out << '\n';
+        PrintJson(context.out, {{"gallery", galleryPath}, {"removed", names}});
     } else {
         for (const std::string& n : names)
             context.out << "removed " << n << '\n';

@@ -96,22 +96,18 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
 
     const double clampedShare = values > 0 ? static_cast<double>(clamped) / static_cast<double>(values) : 0.0;
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("output").String(options.output);
-        w.Key("names").String(NamesPathFor(options.output));
-        w.Key("faces").String(FacesPathFor(options.output));
-        w.Key("people").Integer(writer.classCount());
-        w.Key("samples").Integer(writer.sampleCount());
-        w.Key("sample_length").Integer(Recognizer::kFeatureLength);
-        w.Key("images").Integer(totalImages);
-        w.Key("images_without_face").Integer(withoutFace);
-        w.Key("images_unreadable").Integer(unreadable);
-        w.Key("people_left_out").Integer(peopleTooFew);
-        w.Key("clamped_values").Integer(clamped);
-        w.Key("clamped_share").Number(clampedShare);
-        w.EndObject();
-        context.out << '\n';
+        PrintJson(context.out, {{"output", options.output},
+                                {"names", NamesPathFor(options.output)},
+                                {"faces", FacesPathFor(options.output)},
+                                {"people", writer.classCount()},
+                                {"samples", writer.sampleCount()},
+                                {"sample_length", Recognizer::kFeatureLength},
+                                {"images", totalImages},
+                                {"images_without_face", withoutFace},
+                                {"images_unreadable", unreadable},
+                                {"people_left_out", peopleTooFew},
+                                {"clamped_values", clamped},
+                                {"clamped_share", clampedShare}});
     } else {
         char share[32];
         std::snprintf(share, sizeof share, "%.4f%%", 100.0 * clampedShare);

@@ -3,7 +3,7 @@
 #include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
-#include "JsonParts.h"
+#include "Json.h"
 #include "ModelFiles.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
@@ -38,21 +38,15 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
     const int32_t vectors = ReadInt32LE(joined.data());
     const int32_t dimension = ReadInt32LE(joined.data() + 4);
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("output").String(options.output);
-        w.Key("model").String(model);
-        w.Key("vectors").Integer(vectors);
-        w.Key("dimension").Integer(dimension);
-        w.Key("bytes").Integer(static_cast<int64_t>(joined.size()));
-        w.Key("images").BeginArray();
-        for (size_t i = 0; i < options.images.size(); ++i) {
-            w.BeginObject().Key("path").String(options.images[i]);
-            WriteEyes(w, eyesUsed[i]);
-            w.EndObject();
-        }
-        w.EndArray().EndObject();
-        context.out << '\n';
+        Json images = Json::array();
+        for (size_t i = 0; i < options.images.size(); ++i)
+            SetEyes(images.emplace_back(Json{{"path", options.images[i]}}), eyesUsed[i]);
+        PrintJson(context.out, {{"output", options.output},
+                                {"model", model},
+                                {"vectors", vectors},
+                                {"dimension", dimension},
+                                {"bytes", joined.size()},
+                                {"images", images}});
     } else {
         context.out << "wrote template " << options.output << " (" << vectors << (vectors == 1 ? " vector" : " vectors")
                     << " of " << dimension << " values, " << joined.size() << " bytes)\n";

@@ -80,20 +80,17 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
     }
 
     if (context.json) {
-        JsonWriter w(context.out);
-        w.BeginObject();
-        w.Key("output").String(options.output);
-        w.Key("recipe").String(refit ? "refit" : "train");
-        w.Key("samples").Integer(trained.samples);
-        w.Key("people").Integer(trained.people);
-        w.Key("seconds").Number(trained.seconds);
+        Json doc = {{"output", options.output},
+                    {"recipe", refit ? "refit" : "train"},
+                    {"samples", trained.samples},
+                    {"people", trained.people},
+                    {"seconds", trained.seconds}};
         if (refit) {
-            w.Key("refit_dimension").Integer(trained.refitDimensions);
-            w.Key("refit_people").Integer(trained.refitPeople);
-            w.Key("refit_faces").Integer(trained.refitFaces);
+            doc["refit_dimension"] = trained.refitDimensions;
+            doc["refit_people"] = trained.refitPeople;
+            doc["refit_faces"] = trained.refitFaces;
         }
-        w.EndObject();
-        context.out << '\n';
+        PrintJson(context.out, doc);
     } else {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f", trained.seconds);

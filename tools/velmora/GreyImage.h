@@ -22,6 +22,13 @@ struct EyePair {
     int rightY = 0;
 };
 
+// "left eye (x, y), right eye (x, y)" for the tool's text reports.
+inline std::string EyesText(const EyePair& eyes)
+{
+    return "left eye (" + std::to_string(eyes.leftX) + ", " + std::to_string(eyes.leftY) + "), right eye (" +
+           std::to_string(eyes.rightX) + ", " + std::to_string(eyes.rightY) + ")";
+}
+
 // Throws CliError (kExitInput) naming the file when it is missing or not an image.
 GreyImage LoadGreyImage(const std::string& path);
 // The same for programs that skip such files: false, image untouched.

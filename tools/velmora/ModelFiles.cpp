@@ -78,18 +78,21 @@ std::optional<Calibration> ReadCalibration(const std::string& modelPath)
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
+    const auto fail = [&](const std::string& why) {
+        return CliError(kExitModel, "cannot read the calibration file " + path + ": " + why);
+    };
+    Json doc;
     try {
-        const JsonValue doc = JsonValue::Parse(text.str());
-        const JsonValue* threshold = doc.Find("threshold");
-        if (threshold == nullptr)
-            throw std::runtime_error("no \"threshold\" entry");
-        Calibration c;
-        c.threshold = threshold->AsNumber();
-        c.source = path;
-        return c;
-    } catch (const std::runtime_error& e) {
-        throw CliError(kExitModel, "cannot read the calibration file " + path + ": " + e.what());
+        doc = Json::parse(text.str());
+    } catch (const Json::exception& e) { // a syntax fault, or a number beyond double's range
+        throw fail(e.what());
     }
+    const auto threshold = doc.find("threshold");
+    if (threshold == doc.end())
+        throw fail("no \"threshold\" entry");
+    if (!threshold->is_number())
+        throw fail("\"threshold\" is not a number");
+    return Calibration{threshold->get<double>(), path};
 }
 
 } // namespace velmora_cli

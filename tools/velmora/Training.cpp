@@ -92,18 +92,14 @@ IncrementalSetup PrepareIncremental(Recognizer& recognizer, const std::string& m
 void WriteIncrementalJson(std::ostream& out, const std::string& output, const IncrementalSetup& setup,
                           const SampleSet& faces, long imagesWithoutFace, double seconds)
 {
-    JsonWriter w(out);
-    w.BeginObject();
-    w.Key("output").String(output);
-    w.Key("model").String(setup.modelPath);
-    w.Key("people").Integer(ClassCount(faces));
-    w.Key("faces").Integer(faces.sampleCount());
-    w.Key("earlier_people").Integer(setup.earlierClasses);
-    w.Key("dimension").Integer(setup.dim);
-    w.Key("images_without_face").Integer(imagesWithoutFace);
-    w.Key("seconds").Number(seconds);
-    w.EndObject();
-    out << '\n';
+    PrintJson(out, {{"output", output},
+                    {"model", setup.modelPath},
+                    {"people", ClassCount(faces)},
+                    {"faces", faces.sampleCount()},
+                    {"earlier_people", setup.earlierClasses},
+                    {"dimension", setup.dim},
+                    {"images_without_face", imagesWithoutFace},
+                    {"seconds", seconds}});
 }
 
 } // namespace velmora_cli
