@@ -50,76 +50,47 @@ CPoint Image(int column, int row)
     return CPoint(kBoxX + column, kBoxY + row);
 }
 
-TEST(LocateEye, SingleRegionWithoutEyebrowIsChosenWhateverItsScore)
+// Dark regions (level 10) on a grey patch, some ringed by a bright
+// checkerboard (strong edges); after closing and opening a block shrinks by one
+// pixel on every side and its centre stays.
+TEST(LocateEye, PicksTheRegionThatPassesBrowPositionShapeAndEdgeTests)
 {
-    Scene s;
-    s.Fill(25, 33, 20, 29, 10); // 90 pixels: exactly the darkest share
-    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    // After closing and opening the block shrinks by one pixel on every side;
-    // its centre stays.
-    EXPECT_EQ(At(eye), At(Image((21 + 28) / 2, (26 + 32) / 2)));
-}
-
-TEST(LocateEye, EyebrowWithOneOtherRegionPicksTheOtherRegion)
-{
-    Scene s;
-    s.Fill(5, 6, 10, 29, 10);   // brow: 20 wide, bottom row 6
-    s.Fill(25, 29, 15, 24, 10); // eye: 50 pixels
-    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(At(eye), At(Image((15 + 24) / 2, (25 + 29) / 2)));
-}
-
-TEST(LocateEye, WithAnEyebrowRegionsAboveRow12AreNotChosenByScore)
-{
-    Scene s;
-    s.Fill(2, 3, 5, 24, 10);    // brow, 40 pixels
-    s.Fill(4, 8, 34, 37, 10);   // a dark spot high in the patch, 20 pixels
-    s.Fill(26, 28, 30, 39, 10); // the eye, 30 pixels
-    // Strong texture round the high spot so it would win on score.
-    for (int r = 0; r < 14; ++r)
-        for (int c = 30; c < 46; ++c)
-            if ((r < 4 || r > 8 || c < 34 || c > 37) && (r + c) % 2 == 0)
-                s.Fill(r, r, c, c, 255);
-    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(At(eye), At(Image((30 + 39) / 2, (26 + 28) / 2)));
-}
-
-TEST(LocateEye, WithoutEyebrowTheStrongestEdgesWin)
-{
-    Scene s;
-    s.Fill(30, 34, 6, 15, 10);  // plain surroundings
-    s.Fill(30, 34, 30, 39, 10); // ringed by a bright checkerboard
-    for (int r = 24; r <= 40; ++r)
-        for (int c = 26; c <= 43; ++c)
-            if ((r < 30 || r > 34 || c < 30 || c > 39) && (r + c) % 2 == 0)
-                s.Fill(r, r, c, c, 255);
-    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(At(eye), At(Image((31 + 38) / 2, (31 + 33) / 2)));
-}
-
-TEST(LocateEye, TallThinRegionsFailTheShapeTest)
-{
-    Scene s;
-    s.Fill(14, 36, 10, 11, 10); // 2 x 23: height over width far above 1.75
-    s.Fill(14, 36, 30, 31, 10);
-    const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-    EXPECT_EQ(At(eye), At(CPoint(-1, -1)));
-}
-
-// Below the brow rows a region three times as wide as it is high (by extents)
-// is too flat to be an eye, whatever its edges; one column narrower it wins.
-TEST(LocateEye, FlatRegionsFailTheShapeTestAtThreeToOne)
-{
-    for (const int right : {38, 37}) {
+    struct Box {
+        int top, bottom, left, right;
+    };
+    const struct {
+        const char* scene;
+        std::vector<Box> dark;
+        Box checker; // a checkerboard over the box leaves the dark pixels dark (empty: none)
+        int x, y;    // the eye in patch coordinates, or none (-1)
+    } cases[] = {
+        // 90 pixels, exactly the darkest share: chosen whatever its score.
+        {"one region, no brow", {{25, 33, 20, 29}}, {0, -1, 0, -1}, (21 + 28) / 2, (26 + 32) / 2},
+        // A brow (20 wide, bottom row 6) and one other region: the other one.
+        {"brow and eye", {{5, 6, 10, 29}, {25, 29, 15, 24}}, {0, -1, 0, -1}, (15 + 24) / 2, (25 + 29) / 2},
+        // With a brow, a dark spot above row 12 is not chosen by its (strong) score.
+        {"brow, textured spot high up, eye", {{2, 3, 5, 24}, {4, 8, 34, 37}, {26, 28, 30, 39}}, {0, 13, 30, 45},
+         (30 + 39) / 2, (26 + 28) / 2},
+        // Without a brow the strongest edges win.
+        {"plain region, ringed region", {{30, 34, 6, 15}, {30, 34, 30, 39}}, {24, 40, 26, 43}, (31 + 38) / 2,
+         (31 + 33) / 2},
+        // 2 x 23: height over width far above 1.75.
+        {"tall thin regions", {{14, 36, 10, 11}, {14, 36, 30, 31}}, {0, -1, 0, -1}, -1, -1},
+        // Below the brow rows a region three times as wide as high (by extents)
+        // is too flat, whatever its edges; one column narrower it wins.
+        {"ringed 4 x 12", {{30, 34, 4, 9}, {30, 34, 26, 38}}, {24, 40, 22, 42}, (5 + 8) / 2, (31 + 33) / 2},
+        {"ringed 4 x 11", {{30, 34, 4, 9}, {30, 34, 26, 37}}, {24, 40, 22, 42}, (27 + 36) / 2, (31 + 33) / 2},
+    };
+    for (const auto& c : cases) {
         Scene s;
-        s.Fill(30, 34, 4, 9, 10);      // plain surroundings
-        s.Fill(30, 34, 26, right, 10); // extents 4 by 12 or 11, ringed by a checkerboard
-        for (int r = 24; r <= 40; ++r)
-            for (int c = 22; c <= 42; ++c)
-                if ((r < 30 || r > 34 || c < 26 || c > right) && (r + c) % 2 == 0)
-                    s.Fill(r, r, c, c, 255);
-        const CPoint eye = Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48));
-        EXPECT_EQ(eye.x, right == 38 ? Image((5 + 8) / 2, 0).x : Image((27 + right - 1) / 2, 0).x) << right;
+        for (const Box& b : c.dark)
+            s.Fill(b.top, b.bottom, b.left, b.right, 10);
+        for (int r = c.checker.top; r <= c.checker.bottom; ++r)
+            for (int col = c.checker.left; col <= c.checker.right; ++col)
+                if ((r + col) % 2 == 0 && s.pixels[(kBoxY + r) * kSide + kBoxX + col] != 10)
+                    s.Fill(r, r, col, col, 255);
+        const CPoint expected = c.x < 0 ? CPoint(-1, -1) : Image(c.x, c.y);
+        EXPECT_EQ(At(Locate(s, BoxRecord(kBoxX, kBoxY, 48, 48))), At(expected)) << c.scene;
     }
 }
 
