@@ -5,6 +5,7 @@
 #include "gabor/GaborBank.h"
 #include "gabor/Transform.h"
 #include "support/FaceData.h"
+#include "support/NaiveVsFast.h"
 #include "support/TestData.h"
 
 namespace {
@@ -23,11 +24,7 @@ const double kAngles[8] = {0.0, 0.39269908169872414, 0.7853981633974483, 1.17809
 Face RandomFace(unsigned seed)
 {
     std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> level(0, 255);
-    Face face(32 * 32);
-    for (auto& p : face)
-        p = static_cast<unsigned char>(level(rng));
-    return face;
+    return velmora_test::RandomBytes(32 * 32, rng);
 }
 
 // One default bank for the whole file: building it costs 40 transforms.

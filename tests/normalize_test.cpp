@@ -4,15 +4,12 @@
 #include "normalize/FaceNormalizer.h"
 #include "support/NaiveVsFast.h"
 
+using velmora_test::RandomBytes;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 const int kTarget[4] = {17, 13, 45, 13};
-
-Bytes RandomImage(int w, int h, std::mt19937& rng)
-{
-    return velmora_test::RandomBytes(static_cast<size_t>(w) * h, rng);
-}
 
 // The whole-image form of the two cutting operations: rotate every pixel,
 // crop with CropRect, resample with ResampleFace.
@@ -69,7 +66,7 @@ TEST(FaceNormalizerRotation, LevelEyesKeepTheImageRoundEyesTowardZeroAndShiftThe
 {
     std::mt19937 rng(2);
     const int w = 100, h = 90;
-    const auto img = RandomImage(w, h, rng);
+    const auto img = RandomBytes(static_cast<size_t>(w) * h, rng);
     Bytes rotated(img.size()), out(64 * 64);
     const int eyes[4] = {17, 13, 46, 13};
     int64_t re[4];
@@ -128,7 +125,7 @@ TEST(FaceNormalizerCut, DisplayFaceStartsAtTheBorderOrIsRefusedOutsideTheImage)
 {
     std::mt19937 rng(3);
     const int w = 200, h = 200;
-    const auto img = RandomImage(w, h, rng);
+    const auto img = RandomBytes(static_cast<size_t>(w) * h, rng);
     // Rotated eyes (11, 11) and (40, 11), d' = 29: left and top clamp to 0,
     // right = trunc(3.0666.. x 29) = 88, bottom = trunc(3.7333.. x 29) = 108.
     const int eyes[4] = {10, 10, 40, 10};
@@ -153,7 +150,7 @@ TEST(FaceNormalizerCut, SampledRotationMatchesTheWholeImageRotation)
     int displayCuts = 0;
     for (int trial = 0; trial < 400; ++trial) {
         const int w = size(rng), h = size(rng);
-        const auto img = RandomImage(w, h, rng);
+        const auto img = RandomBytes(static_cast<size_t>(w) * h, rng);
         // Eyes mostly around the image, some far outside it.
         const int spread = trial % 5 == 0 ? 2000 : 160;
         std::uniform_int_distribution<int> coord(-spread / 4, spread);

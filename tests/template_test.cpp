@@ -11,6 +11,7 @@
 #include "recognizer/PhotometricSteps.h"
 #include "support/HandModel.h"
 #include "support/MessageCapture.h"
+#include "support/NaiveVsFast.h"
 
 using velmora_test::HandModel;
 using velmora_test::ScratchDir;
@@ -212,36 +213,24 @@ TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
 TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
 {
     std::mt19937 rng(11);
-    std::normal_distribution<double> normal;
-    HandModel m;
-    m.d = kFeatureDim, m.k = 40, m.s = 2, m.e = 38, m.l = 200;
-    for (int j = 0; j < m.d; ++j) {
-        m.mean.push_back(300.0 * normal(rng));
-        m.stdDev.push_back(j % 5 == 0 ? 0.0 : 100.0 + 90.0 * normal(rng));
-    }
-    auto rows = [&](int count, int size) {
-        std::vector<std::vector<double>> r(static_cast<size_t>(count), std::vector<double>(static_cast<size_t>(size)));
-        for (auto& row : r)
-            for (double& v : row)
-                v = normal(rng);
-        return r;
-    };
-    m.eigenVecs = rows(m.k, m.d);
-    m.ldaVecs = rows(m.l, m.e);
-    m.eigenVals.assign(static_cast<size_t>(m.k), 1.0);
-    m.ldaEigenVals.assign(static_cast<size_t>(m.l), 1.0);
-    m.ldaMean.assign(static_cast<size_t>(m.e), 0.0);
+    HandModel m = velmora_test::BasisModel(kFeatureDim, 40, 2, 200);
+    m.mean = velmora_test::RandomValues(m.mean.size(), rng, -300, 300);
+    m.stdDev = velmora_test::RandomValues(m.stdDev.size(), rng, 10, 200); // divisions that round
+    for (size_t j = 0; j < m.stdDev.size(); j += 5)
+        m.stdDev[j] = 0.0; // the value passed through raw
+    for (auto& row : m.eigenVecs)
+        row = velmora_test::RandomValues(row.size(), rng);
+    for (auto& row : m.ldaVecs)
+        row = velmora_test::RandomValues(row.size(), rng);
     ScratchDir dir;
     CVelmora velmora;
     ASSERT_TRUE(velmora.Initialize(dir.Write("dense.bin", m.Bytes()).c_str(), nullptr));
 
-    std::uniform_int_distribution<int> grey(0, 255);
     for (const int count : {1, 7, 13, 40}) {
         velmora.m_bPreprocessNormFace = count == 40 ? 0 : 1;
-        std::vector<Bytes> faces(static_cast<size_t>(count), Bytes(4096)), made(faces.size(), Bytes(1608));
+        std::vector<Bytes> faces(static_cast<size_t>(count)), made(faces.size(), Bytes(1608));
         for (Bytes& face : faces)
-            for (unsigned char& p : face)
-                p = static_cast<unsigned char>(grey(rng));
+            face = velmora_test::RandomBytes(4096, rng);
         std::vector<Bytes> expectedFaces = faces, expected = made;
         std::vector<unsigned char*> facePtrs, madePtrs;
         for (size_t i = 0; i < faces.size(); ++i) {
@@ -264,9 +253,7 @@ TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
     }
 
     velmora.m_bPreprocessNormFace = 1; // the face is then left as it is
-    Bytes face(4096), direct(1608), viaFeatures(1608);
-    for (unsigned char& p : face)
-        p = static_cast<unsigned char>(grey(rng));
+    Bytes face = velmora_test::RandomBytes(4096, rng), direct(1608), viaFeatures(1608);
     int length = 0;
     ASSERT_EQ(velmora.CreateTemplate(face.data(), 64, 64, direct.data(), length), CT_OK);
     const std::vector<double> features = velmora::engine::FaceFeatures(face.data());
