@@ -7,6 +7,7 @@
 #include "image/Image.h"
 #include "support/ImageTestSupport.h"
 #include "support/MessageCapture.h"
+#include "support/ReaderCases.h"
 
 using namespace velmora_test;
 using Texts = std::vector<std::string>;
@@ -119,19 +120,15 @@ TEST(ImageFiles, FormatFollowsLowerCasedExtension)
 TEST(ImageFiles, PgmHeaderHasFourLines)
 {
     ScratchDir dir;
-    Bytes file = ToBytes("P5\n# made by hand\n64 64\n255\n");
-    const size_t header = file.size();
-    for (int i = 0; i < 64 * 64 + 9; ++i) // nine bytes too many: ignored
-        file.push_back(static_cast<unsigned char>(i * 13 + i / 64));
-    WriteFile(dir / "f.pgm", file);
+    const Bytes file = PgmBytes(64, 64, 64 * 64 + 9); // nine bytes too many: ignored
+    const Bytes pixels(file.end() - 64 * 64 - 9, file.end() - 9);
     CImage image;
-    ASSERT_EQ(LoadPath(image, dir / "f.pgm"), 1);
+    ASSERT_EQ(LoadPath(image, dir.Write("f.pgm", file)), 1);
     EXPECT_EQ(image.GetWidth(), 64);
     EXPECT_EQ(image.GetHeight(), 64);
     EXPECT_EQ(image.GetBitCount(), 8);
     EXPECT_EQ(image.m_bDIBLayout, 1);
-    EXPECT_EQ(image.m_pBits[63 * 64 + 5], file[header + 5]); // top file row is the last stored row
-    const Bytes pixels(file.begin() + header, file.end() - 9);
+    EXPECT_EQ(image.m_pBits[63 * 64 + 5], pixels[5]); // top file row is the last stored row
     ASSERT_EQ(SavePath(image, dir / "w.pgm"), 1);
     Bytes written = ToBytes("P5\n64 64\n255\n");
     written.insert(written.end(), pixels.begin(), pixels.end());
@@ -146,12 +143,9 @@ TEST(ImageFiles, PgmHeaderHasFourLines)
 TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
 {
     ScratchDir dir;
-    Bytes file(32 + 175104);
-    for (size_t i = 0; i < file.size(); ++i)
-        file[i] = static_cast<unsigned char>(i * 7 % 251);
-    WriteFile(dir / "frame.dat", file);
+    const Bytes file = RawBytes();
     CImage image;
-    ASSERT_EQ(LoadPath(image, dir / "frame.dat"), 1);
+    ASSERT_EQ(LoadPath(image, dir.Write("frame.dat", file)), 1);
     EXPECT_EQ(image.GetWidth(), 512);
     EXPECT_EQ(image.GetHeight(), 342);
     const unsigned char* raster = image.ToRasterLayout();
@@ -159,12 +153,9 @@ TEST(ImageFiles, DatAndRawHoldOneFixedFrame)
     EXPECT_EQ(Bytes(raster, raster + 175104), Bytes(file.begin() + 32, file.end()));
 
     MessageCapture messages;
-    file.resize(175104);
-    WriteFile(dir / "short.raw", file);
-    EXPECT_EQ(LoadPath(image, dir / "short.raw"), 0);
-    file.resize(175120); // longer than a frame but not a header plus a frame
-    WriteFile(dir / "cut.raw", file);
-    EXPECT_EQ(LoadPath(image, dir / "cut.raw"), 0);
+    EXPECT_EQ(LoadPath(image, dir.Write("short.raw", Bytes(file.begin(), file.begin() + 175104))), 0);
+    // Longer than a frame but not a header plus a frame.
+    EXPECT_EQ(LoadPath(image, dir.Write("cut.raw", Bytes(file.begin(), file.begin() + 175120))), 0);
     EXPECT_EQ(messages.texts(), (Texts{"Wrong Data!", "Read error"}));
     EXPECT_EQ(image.GetDIB(), nullptr);
 }
@@ -174,14 +165,9 @@ TEST(ImageFiles, ImgDepthComesFromTheLength)
     ScratchDir dir;
     // width, height, pixel bytes, expected bit count; 7 bytes for 4 x 1 leaves a surplus
     for (const auto& [w, h, bytes, bits] : {std::tuple{5, 3, 15, 8}, {2, 2, 12, 24}, {4, 1, 7, 8}}) {
-        Bytes file(4 + bytes);
-        WriteUInt16LE(file.data(), static_cast<uint16_t>(w));
-        WriteUInt16LE(file.data() + 2, static_cast<uint16_t>(h));
-        for (size_t i = 4; i < file.size(); ++i)
-            file[i] = static_cast<unsigned char>(i * 29);
-        WriteFile(dir / "a.img", file);
+        const Bytes file = ImgBytes(w, h, static_cast<size_t>(bytes));
         CImage image;
-        ASSERT_EQ(LoadPath(image, dir / "a.img"), 1) << bytes;
+        ASSERT_EQ(LoadPath(image, dir.Write("a.img", file)), 1) << bytes;
         EXPECT_EQ(image.GetBitCount(), bits);
         EXPECT_EQ(image.m_bDIBLayout, 1); // taken as they stand, not flipped
         EXPECT_EQ(Bytes(image.m_pBits, image.m_pBits + 4), Bytes(file.begin() + 4, file.begin() + 8));
