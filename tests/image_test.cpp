@@ -31,38 +31,36 @@ TEST(ImageContainer, RowSizesAndColourCounts)
     }
 }
 
-// Converts to raster and back, checking the raster rows against the stored ones.
-static void CheckRoundTrip(int width, int bitCount)
-{
-    const int height = 3;
-    CImage image;
-    MakeImage(image, width, height, bitCount, 0xEE);
-    const int rowBytes = width * bitCount / 8;
-    const int stride = CImage::WidthBytes(width, bitCount);
-    ASSERT_EQ(image.ToRasterLayout(), image.m_pBits);
-    EXPECT_EQ(image.m_bDIBLayout, 0);
-    for (int r = 0; r < height; ++r)
-        for (int c = 0; c < rowBytes; ++c)
-            ASSERT_EQ(image.m_pBits[r * rowBytes + c], StoredValue(height - 1 - r, c)) << r << "," << c;
-    ASSERT_EQ(image.ToDIBLayout(), image.m_pBits);
-    EXPECT_EQ(image.m_bDIBLayout, 1);
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < rowBytes; ++c)
-            ASSERT_EQ(image.m_pBits[r * stride + c], StoredValue(r, c)) << r << "," << c;
-        for (int c = rowBytes; c < stride; ++c) {
-            // Rows that moved get clean padding; the first row keeps the stale
-            // raster byte that lay behind it.
-            const unsigned char expected = r == 0 ? StoredValue(1, c - rowBytes) : 0;
-            EXPECT_EQ(image.m_pBits[r * stride + c], rowBytes == stride ? 0xEE : expected) << r << "," << c;
-        }
-    }
-}
-
+// To raster and back, the raster rows checked against the stored ones: 63-byte
+// raster rows in 64-byte stored rows, word-aligned rows (only flipped), and
+// 15-byte raster rows in 16-byte stored rows.
 TEST(ImageContainer, LayoutConversions)
 {
-    CheckRoundTrip(63, 8);  // 63-byte raster rows, 64-byte stored rows
-    CheckRoundTrip(64, 8);  // word-aligned: only flipped
-    CheckRoundTrip(5, 24);  // 15-byte raster rows, 16-byte stored rows
+    const int height = 3;
+    for (const auto& [width, bitCount] : {std::pair{63, 8}, {64, 8}, {5, 24}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(bitCount));
+        CImage image;
+        MakeImage(image, width, height, bitCount, 0xEE);
+        const int rowBytes = width * bitCount / 8;
+        const int stride = CImage::WidthBytes(width, bitCount);
+        ASSERT_EQ(image.ToRasterLayout(), image.m_pBits);
+        EXPECT_EQ(image.m_bDIBLayout, 0);
+        for (int r = 0; r < height; ++r)
+            for (int c = 0; c < rowBytes; ++c)
+                ASSERT_EQ(image.m_pBits[r * rowBytes + c], StoredValue(height - 1 - r, c)) << r << "," << c;
+        ASSERT_EQ(image.ToDIBLayout(), image.m_pBits);
+        EXPECT_EQ(image.m_bDIBLayout, 1);
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < rowBytes; ++c)
+                ASSERT_EQ(image.m_pBits[r * stride + c], StoredValue(r, c)) << r << "," << c;
+            for (int c = rowBytes; c < stride; ++c) {
+                // Rows that moved get clean padding; the first row keeps the stale
+                // raster byte that lay behind it.
+                const unsigned char expected = r == 0 ? StoredValue(1, c - rowBytes) : 0;
+                EXPECT_EQ(image.m_pBits[r * stride + c], rowBytes == stride ? 0xEE : expected) << r << "," << c;
+            }
+        }
+    }
 }
 
 TEST(ImageContainer, CompressedBitmapIsNotConverted)
