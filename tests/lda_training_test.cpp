@@ -54,34 +54,36 @@ double AbsCosine(const double* a, const std::vector<double>& b)
 
 } // namespace
 
+// Classes of 30 and 20 samples, so that every weight shows.
 TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
 {
-    const int d = 4;
+    const int d = 4, n[2] = {30, 20};
     Samples s = Gaussian({{0, 0, 0, 0}, {1, -2, 0.5, 3}}, 30, 1);
+    s.data.resize(50);
+    s.counts[1] = 20;
     CLDA lda;
     ASSERT_TRUE(lda.TrainLDA(s.Rows(), 2, s.counts.data(), d));
     EXPECT_TRUE(lda.m_bLDAReady);
     ASSERT_EQ(lda.m_nValidEigenNum, 1);
-    EXPECT_EQ(lda.m_nTotalSampNum, 60);
+    EXPECT_EQ(lda.m_nTotalSampNum, 50);
 
     // Independent means and within-class scatter (divided by N).
     std::vector<double> mu[2] = {std::vector<double>(d, 0.0), std::vector<double>(d, 0.0)};
     for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 30; ++i)
+        for (int i = 0; i < n[c]; ++i)
             for (int k = 0; k < d; ++k)
-                mu[c][k] += s.data[c * 30 + i][k] / 30;
+                mu[c][k] += s.data[c * 30 + i][k] / n[c];
     std::vector<double> Sw(d * d, 0.0);
     for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < 30; ++i)
+        for (int i = 0; i < n[c]; ++i)
             for (int r = 0; r < d; ++r)
                 for (int k = 0; k < d; ++k)
-                    Sw[r * d + k] += (s.data[c * 30 + i][r] - mu[c][r]) *
-                                     (s.data[c * 30 + i][k] - mu[c][k]) / 60;
+                    Sw[r * d + k] += (s.data[c * 30 + i][r] - mu[c][r]) * (s.data[c * 30 + i][k] - mu[c][k]) / 50;
     for (int k = 0; k < d * d; ++k)
         EXPECT_NEAR(lda.m_plfSw[k], Sw[k], 1e-12);
     for (int k = 0; k < d; ++k) {
         EXPECT_NEAR(lda.m_pplfMeanVecs[1][k], mu[1][k], 1e-12);
-        EXPECT_NEAR(lda.m_plfMeanVec[k], (mu[0][k] + mu[1][k]) / 2, 1e-12);
+        EXPECT_NEAR(lda.m_plfMeanVec[k], (30 * mu[0][k] + 20 * mu[1][k]) / 50, 1e-12);
     }
     // The Fisher direction v: Sw v is parallel to the mean difference, and the
     // generalised eigenvalue is p1 p2 (dm.v)^2 / v^T Sw v.
@@ -97,7 +99,7 @@ TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
     }
     EXPECT_NEAR(AbsCosine(swv.data(), diff), 1.0, 1e-10);
     EXPECT_NEAR(std::inner_product(v, v + d, v, 0.0), 1.0, 1e-14);
-    EXPECT_NEAR(lda.m_plfEigenVals[0], 0.25 * dv * dv / vswv, 1e-9 * lda.m_plfEigenVals[0]);
+    EXPECT_NEAR(lda.m_plfEigenVals[0], 0.6 * 0.4 * dv * dv / vswv, 1e-9 * lda.m_plfEigenVals[0]);
 }
 
 TEST(LDATraining, CalcEigenWithIdentityWithinScatter)
@@ -214,4 +216,60 @@ TEST(LDATraining, RefusesEmptyClassesAndForgetsTheOldSubspace)
     EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, counts.data(), 2));
     EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, nullptr, 2));
     EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(LDAProjection, ReadinessAndPlainDotProducts)
+{
+    MessageCapture messages;
+    CLDA lda;
+    const double in[2] = {2.0, -1.0};
+    double out[3] = {5.0, 5.0, 5.0};
+    EXPECT_FALSE(lda.Project2SubSpace(in, out, 1));
+    EXPECT_EQ(out[0], 5.0);
+
+    lda.m_nValidEigenNum = 3, lda.m_nFeatureVecDim = 2, lda.m_nClassNum = 1;
+    ASSERT_TRUE(lda.AllocMemory());
+    for (int i = 0; i < 3; ++i) {
+        lda.m_pplfEigenVecs[i][0] = i + 1.0;
+        lda.m_pplfEigenVecs[i][1] = i + 2.0;
+    }
+    lda.m_plfMeanVec[0] = lda.m_plfMeanVec[1] = 1000.0; // not subtracted
+    lda.m_bLDAReady = 1;
+    ASSERT_TRUE(lda.Project2SubSpace(in, out, 2)); // component i needs only vector i
+    EXPECT_EQ(out[0], 0.0);
+    EXPECT_EQ(out[1], 1.0);
+    EXPECT_EQ(out[2], 5.0);
+    EXPECT_TRUE(lda.Project2SubSpace(in, out, 0));
+    EXPECT_EQ(messages.texts(),
+              std::vector<std::string>{"Project2SubSpace error: m_bLDAReady = false"});
+
+    EXPECT_TRUE(lda.FreeMemory());
+    EXPECT_TRUE(lda.FreeMemory());
+    EXPECT_EQ(lda.m_pplfEigenVecs, nullptr);
+    EXPECT_EQ(lda.m_plfSw, nullptr);
+    EXPECT_EQ(lda.m_nValidEigenNum, 3); // counts and flag stay
+    EXPECT_EQ(lda.m_bLDAReady, 1);
+}
+
+TEST(LDAAllocation, FailuresNameTheMemberAndReleaseTheirOwnArrays)
+{
+    MessageCapture messages;
+    struct Case {
+        int k, d, nc;
+        const char* text;
+    };
+    for (const Case c : {Case{0, 4, 2, "AllocMemory error: m_pplfEigenVecs"},
+                         Case{2, 4, 0, "AllocMemory error: m_pplfMeanVecs"},
+                         Case{-3, 4, 5, "AllocMemory error: m_plfEigenVals"},
+                         Case{0, 0, 2, "AllocMemory error: m_pplfEigenVecs"}}) {
+        messages.clear();
+        CLDA lda;
+        lda.m_nValidEigenNum = c.k, lda.m_nFeatureVecDim = c.d, lda.m_nClassNum = c.nc;
+        EXPECT_FALSE(lda.AllocMemory());
+        EXPECT_EQ(messages.texts(), std::vector<std::string>{c.text});
+        EXPECT_EQ(lda.m_plfEigenVals, nullptr);
+        EXPECT_EQ(lda.m_plfMeanVec, nullptr);
+        EXPECT_EQ(lda.m_pplfEigenVecs, nullptr);
+        EXPECT_EQ(lda.m_pplfMeanVecs, nullptr);
+    }
 }
