@@ -7,8 +7,7 @@
 #include "support/HandModel.h"
 #include "support/MessageCapture.h"
 
-using velmora_test::MessageCapture;
-using velmora_test::ScratchDir;
+using namespace velmora_test;
 
 namespace {
 
@@ -133,7 +132,7 @@ TEST(LDAIncremental, FailuresLeaveANotReadyEmptyObject)
     ScratchDir dir;
     Batch a = Batch::Random(3, {4, 4, 4}, 31), b = Batch::Random(3, {4, 5}, 32);
     const std::string good = a.SaveStats(dir, "good.inc");
-    const std::string bytes = velmora_test::ReadFile(good);
+    const std::string bytes = ReadFile(good);
     std::string negative = bytes;
     negative[28 + 24 + 24 + 3] = char(0xff); // first stored count below 0
     const std::pair<std::string, int> cases[] = {
@@ -173,7 +172,7 @@ TEST(IncreaseStatistics, HandComputedStatisticsInTheExactLayout)
     ScratchDir dir;
     const std::string path = (dir / "hand.inc");
     ASSERT_TRUE(st.Save(path.c_str()));
-    const std::string b = velmora_test::ReadFile(path);
+    const std::string b = ReadFile(path);
     const auto* p = reinterpret_cast<const unsigned char*>(b.data());
     ASSERT_EQ(b.size(), IncreaseFileSize(2, 2));
     ASSERT_EQ(b.size(), 28u + 16 + 2 * 20 + 32);
@@ -223,5 +222,5 @@ TEST(IncrementalData, DataReaderInsistsOnItsHeaderAndArrays)
     EXPECT_FALSE(ReadIncreaseFileData(good.c_str(), sum, means, scatter, 2, counts, 1));
     EXPECT_FALSE(ReadIncreaseFileData(good.c_str(), sum, nullptr, scatter, 2, counts, 2));
     // Trailing bytes are ignored.
-    EXPECT_TRUE(CIncreaseStatistics().Load(dir.Write("long.inc", velmora_test::ReadFile(good) + "trailing").c_str()));
+    EXPECT_TRUE(CIncreaseStatistics().Load(dir.Write("long.inc", ReadFile(good) + "trailing").c_str()));
 }

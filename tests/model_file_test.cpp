@@ -7,10 +7,7 @@
 #include "support/HandModel.h"
 #include "support/MessageCapture.h"
 
-using velmora_test::BasisModel;
-using velmora_test::HandModel;
-using velmora_test::MessageCapture;
-using velmora_test::ScratchDir;
+using namespace velmora_test;
 using Texts = std::vector<std::string>;
 
 namespace {
@@ -46,19 +43,19 @@ TEST(ModelFile, HandBuiltFileLoadsProjectsAndSavesBitForBit)
     EXPECT_EQ(pca[4], Standardised(4));
 
     ASSERT_TRUE(model.SaveModel((dir / "all.bin"), 0));
-    EXPECT_EQ(velmora_test::ReadFile((dir / "all.bin")), hand.Bytes());
+    EXPECT_EQ(ReadFile((dir / "all.bin")), hand.Bytes());
     // Only K PCA vectors are written, whatever the PCA holds.
     HandModel k3 = BasisModel(6, 3, 0, 3);
     k3.ldaVecs[2] = hand.ldaVecs[2];
     model.m_nPCAEigenUsed = 3;
     model.m_nPCAEigenSkipped = 0;
     ASSERT_TRUE(model.SaveModel((dir / "k3.bin"), 0));
-    EXPECT_EQ(velmora_test::ReadFile((dir / "k3.bin")), k3.Bytes());
+    EXPECT_EQ(ReadFile((dir / "k3.bin")), k3.Bytes());
     ASSERT_TRUE(model.SaveModel((dir / "two.bin"), 2)); // L = 2, the last row dropped
     k3.l = 2;
     k3.ldaEigenVals.pop_back();
     k3.ldaVecs.pop_back();
-    EXPECT_EQ(velmora_test::ReadFile((dir / "two.bin")), k3.Bytes());
+    EXPECT_EQ(ReadFile((dir / "two.bin")), k3.Bytes());
     EXPECT_TRUE(messages.texts().empty());
 }
 

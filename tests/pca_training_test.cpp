@@ -7,8 +7,7 @@
 #include "support/MessageCapture.h"
 #include "support/RefusedAllocations.h"
 
-using velmora_test::MessageCapture;
-using velmora_test::g_refuseFrom;
+using namespace velmora_test;
 
 namespace {
 

@@ -13,8 +13,7 @@
 #include "support/MessageCapture.h"
 #include "support/NaiveVsFast.h"
 
-using velmora_test::HandModel;
-using velmora_test::ScratchDir;
+using namespace velmora_test;
 using Bytes = std::vector<unsigned char>;
 
 namespace {
@@ -31,7 +30,7 @@ int PickedFeature(int i)
 // exactly feature PickedFeature(i % K).
 HandModel PickingModel(int k, int l, int d = kFeatureDim)
 {
-    HandModel m = velmora_test::BasisModel(d, k, 0, l, [d](int i) { return PickedFeature(i) % d; });
+    HandModel m = BasisModel(d, k, 0, l, [d](int i) { return PickedFeature(i) % d; });
     m.stdDev.assign(static_cast<size_t>(d), 0.0);
     return m;
 }
@@ -69,8 +68,68 @@ protected:
     }
 
     ScratchDir m_dir;
-    velmora_test::MessageCapture m_messages;
+    MessageCapture m_messages;
     CVelmora m_velmora;
+};
+
+constexpr int kTemplateBytes = 1608;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// D = 7840 features, K = 10 unit PCA rows, deviations 1, S = 0, and 200 LDA rows
+// that repeat the 10 unit vectors.
+constexpr int kK = 10;
+constexpr int kL = 200;
+
+std::string SmallModel()
+{
+    HandModel m = BasisModel(kFeatureDim, kK, 0, kL, [](int i) { return 100 + 700 * i; });
+    m.n = 300;
+    m.mean.assign(kFeatureDim, 3.5);
+    m.stdDev.assign(kFeatureDim, 1.0);
+    m.ldaMean.assign(kK, 0.25);
+    return m.Bytes();
+}
+
+// File offsets of the doubles of SmallModel (the values are patched into the
+// bytes, so the mean bytes keep what the clean mean gives).
+constexpr size_t kD = kFeatureDim;
+constexpr size_t kPcaEnd = 12 + 17 * kD + 8 * kK + 8 * kK * kD;
+constexpr size_t MeanAt(size_t j) { return 12 + kD + 8 * j; }
+constexpr size_t DeviationAt(size_t j) { return 12 + 9 * kD + 8 * j; }
+constexpr size_t EigenValueAt(size_t i) { return 12 + 17 * kD + 8 * i; }
+constexpr size_t EigenVectorAt(size_t i, size_t j) { return 12 + 17 * kD + 8 * kK + 8 * (i * kD + j); }
+constexpr size_t LdaEigenValueAt(size_t i) { return kPcaEnd + 12 + 8 * i; }
+constexpr size_t LdaMeanAt(size_t j) { return kPcaEnd + 12 + 8 * kL + 8 * j; }
+constexpr size_t LdaVectorAt(size_t i, size_t j) { return kPcaEnd + 12 + 8 * kL + 8 * kK + 8 * (i * kK + j); }
+
+std::string Patched(std::string bytes, size_t offset, double value)
+{
+    WriteDoubleLE(reinterpret_cast<unsigned char*>(&bytes[offset]), value);
+    return bytes;
+}
+
+enum class Effect {
+    kRefused,   // CT_FAILED for every poison value
+    kUnread,    // the template is the clean one, bit for bit
+    kDeviation, // the component of feature 100 is left as it is (not a number,
+                // minus infinity) or divided down to 0 (infinity)
+};
+
+struct Poison {
+    const char* where;
+    size_t offset;
+    Effect effect;
+};
+
+const Poison kPoisons[] = {
+    {"PCA mean", MeanAt(100), Effect::kRefused},
+    {"PCA deviation", DeviationAt(100), Effect::kDeviation},
+    {"PCA eigenvalue", EigenValueAt(0), Effect::kUnread},
+    {"PCA eigenvector", EigenVectorAt(3, 5000), Effect::kRefused},
+    {"LDA eigenvalue", LdaEigenValueAt(7), Effect::kUnread},
+    {"LDA mean", LdaMeanAt(2), Effect::kUnread},
+    {"LDA eigenvector", LdaVectorAt(150, 4), Effect::kRefused},
 };
 
 } // namespace
@@ -211,15 +270,15 @@ TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
 TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
 {
     std::mt19937 rng(11);
-    HandModel m = velmora_test::BasisModel(kFeatureDim, 40, 2, 200);
-    m.mean = velmora_test::RandomValues(m.mean.size(), rng, -300, 300);
-    m.stdDev = velmora_test::RandomValues(m.stdDev.size(), rng, 10, 200); // divisions that round
+    HandModel m = BasisModel(kFeatureDim, 40, 2, 200);
+    m.mean = RandomValues(m.mean.size(), rng, -300, 300);
+    m.stdDev = RandomValues(m.stdDev.size(), rng, 10, 200); // divisions that round
     for (size_t j = 0; j < m.stdDev.size(); j += 5)
         m.stdDev[j] = 0.0; // the value passed through raw
     for (auto& row : m.eigenVecs)
-        row = velmora_test::RandomValues(row.size(), rng);
+        row = RandomValues(row.size(), rng);
     for (auto& row : m.ldaVecs)
-        row = velmora_test::RandomValues(row.size(), rng);
+        row = RandomValues(row.size(), rng);
     ScratchDir dir;
     CVelmora velmora;
     ASSERT_TRUE(velmora.Initialize(dir.Write("dense.bin", m.Bytes()).c_str(), nullptr));
@@ -228,7 +287,7 @@ TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
         velmora.m_bPreprocessNormFace = count == 40 ? 0 : 1;
         std::vector<Bytes> faces(static_cast<size_t>(count)), made(faces.size(), Bytes(1608));
         for (Bytes& face : faces)
-            face = velmora_test::RandomBytes(4096, rng);
+            face = RandomBytes(4096, rng);
         std::vector<Bytes> expectedFaces = faces, expected = made;
         std::vector<unsigned char*> facePtrs, madePtrs;
         for (size_t i = 0; i < faces.size(); ++i) {
@@ -251,7 +310,7 @@ TEST(TemplateBatch, EqualsOneAtATimeBitForBit)
     }
 
     velmora.m_bPreprocessNormFace = 1; // the face is then left as it is
-    Bytes face = velmora_test::RandomBytes(4096, rng), direct(1608), viaFeatures(1608);
+    Bytes face = RandomBytes(4096, rng), direct(1608), viaFeatures(1608);
     int length = 0;
     ASSERT_EQ(velmora.CreateTemplate(face.data(), 64, 64, direct.data(), length), CT_OK);
     const std::vector<double> features = velmora::engine::FaceFeatures(face.data());
@@ -341,4 +400,75 @@ TEST(RecognizerObject, SizesVersionAndMode)
     EXPECT_EQ(v.GetVelmoraVersion(), 230);
     EXPECT_TRUE(v.SetFindFaceMode(-5));
     EXPECT_EQ(g_findFaceMode, -5);
+}
+
+// Not-a-number and infinity inside the doubles of a model file. The format has
+// no constraint on its values, so every such file loads; what matters is the
+// template. Decision: CreateTemplate returns CT_FAILED whenever the template
+// vector would hold a value that is not finite (a silent not-a-number template
+// would only ever compare as -1). As for any projection failure, the header and
+// length are written first; the vector part of the buffer is left untouched.
+// Values that the projection never reads (eigenvalues, the LDA mean) or that it
+// skips by design (a deviation that is not above 1e-6, which a not-a-number is
+// not) leave the templates valid.
+
+TEST(HostileModelValues, NonFiniteOrOverflowingValuesLoadButNeverMakeATemplate)
+{
+    MessageCapture messages;
+    ScratchDir dir;
+    CVelmora velmora;
+    std::mt19937 rng(5);
+    const std::vector<unsigned char> face = RandomBytes(64 * 64, rng);
+
+    const std::string model = SmallModel();
+    ASSERT_EQ(model.size(), LdaVectorAt(kL, 0));
+    ASSERT_TRUE(velmora.Initialize(dir.Write("clean.bin", model).c_str(), nullptr));
+    std::vector<unsigned char> clean(kTemplateBytes);
+    int length = 0;
+    std::vector<unsigned char> work = face;
+    ASSERT_EQ(velmora.CreateTemplate(work.data(), 64, 64, clean.data(), length), CT_OK);
+
+    for (const Poison& p : kPoisons) {
+        for (const double value : {kNaN, kInf, -kInf}) {
+            const std::string what = std::string(p.where) + " = " + std::to_string(value);
+            const std::string poisoned = Patched(model, p.offset, value);
+            ASSERT_TRUE(velmora.Initialize(dir.Write("poisoned.bin", poisoned).c_str(), nullptr)) << what;
+
+            std::vector<unsigned char> templ(kTemplateBytes, 0xEE);
+            int templLength = -7;
+            work = face;
+            const enumCTError result = velmora.CreateTemplate(work.data(), 64, 64, templ.data(), templLength);
+            if (p.effect == Effect::kRefused) {
+                EXPECT_EQ(result, CT_FAILED) << what;
+                EXPECT_EQ(templLength, kTemplateBytes) << what;
+                EXPECT_EQ(ReadInt32LE(templ.data() + 4), 200) << what;
+                EXPECT_EQ(std::vector<unsigned char>(templ.begin() + 8, templ.end()),
+                          std::vector<unsigned char>(kTemplateBytes - 8, 0xEE))
+                    << what;
+                continue;
+            }
+            ASSERT_EQ(result, CT_OK) << what;
+            if (p.effect == Effect::kUnread) {
+                EXPECT_EQ(templ, clean) << what;
+                continue;
+            }
+            // Template values 0, 10, 20, ... carry PCA component 0, which reads feature
+            // 100; the clean model gave them feature - 3.5.
+            for (int i = 0; i < 200; ++i) {
+                const double got = ReadDoubleLE(templ.data() + 8 + 8 * i);
+                const double was = ReadDoubleLE(clean.data() + 8 + 8 * i);
+                const double expected = i % 10 != 0 ? was : (value > 0 ? 0.0 : was + 3.5);
+                EXPECT_NEAR(got, expected, 1e-12 * std::abs(was)) << what << " value " << i;
+            }
+        }
+    }
+    EXPECT_TRUE(messages.texts().empty());
+
+    // A huge finite value times a Gabor magnitude goes beyond the largest double.
+    const std::string huge = Patched(model, EigenVectorAt(0, 100), 1e308);
+    ASSERT_TRUE(velmora.Initialize(dir.Write("huge.bin", huge).c_str(), nullptr));
+    std::vector<unsigned char> templ(kTemplateBytes, 0xEE);
+    work = face;
+    EXPECT_EQ(velmora.CreateTemplate(work.data(), 64, 64, templ.data(), length), CT_FAILED);
+    EXPECT_EQ(templ[8], 0xEE);
 }
