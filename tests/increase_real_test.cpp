@@ -99,13 +99,8 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
     std::string header(16, '\0'); // an empty sample file: every sample from memory
     WriteInt32LE(reinterpret_cast<unsigned char*>(&header[0]), 7840);
     WriteInt32LE(reinterpret_cast<unsigned char*>(&header[4]), 1);
-    std::vector<unsigned char*> rows, trainTable, learnTable;
-    for (auto& b : trainBytes)
-        rows.push_back(b.data());
-    for (auto& f : trainFaces)
-        trainTable.push_back(f.data());
-    for (auto& f : learn)
-        learnTable.push_back(f.data());
+    auto rows = velmora_test::Pointers(trainBytes), trainTable = velmora_test::Pointers(trainFaces),
+         learnTable = velmora_test::Pointers(learn);
     std::vector<int> threes(215, 3);
     ASSERT_EQ(v.Train(rows.data(), 7840, 1, 215, threes.data(),
                       dir.Write("empty.samples", header).c_str()), T_OK);

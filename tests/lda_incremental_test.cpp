@@ -18,10 +18,8 @@ struct Batch {
     std::vector<int> counts;
     std::vector<double*> table;
     Batch(int d, std::vector<std::vector<double>> r, std::vector<int> c)
-        : dim(d), rows(std::move(r)), counts(std::move(c))
+        : dim(d), rows(std::move(r)), counts(std::move(c)), table(Pointers(rows))
     {
-        for (auto& x : rows)
-            table.push_back(x.data());
     }
     static Batch Random(int d, const std::vector<int>& counts, unsigned seed)
     {

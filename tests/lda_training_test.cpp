@@ -8,20 +8,12 @@ using velmora_test::MessageCapture;
 
 namespace {
 
-// Samples as owned vectors plus the row-pointer view TrainLDA takes.
+// Samples as owned rows, class by class.
 struct Samples {
     std::vector<std::vector<double>> data;
-    std::vector<double*> rows;
     std::vector<int> counts;
-
-    void Add(std::vector<double> x) { data.push_back(std::move(x)); }
-    double** Rows()
-    {
-        rows.clear();
-        for (auto& r : data)
-            rows.push_back(r.data());
-        return rows.data();
-    }
+    double** Rows() { return (table = velmora_test::Pointers(data)).data(); }
+    std::vector<double*> table;
 };
 
 Samples Gaussian(const std::vector<std::vector<double>>& centres, int perClass, unsigned seed)
@@ -34,7 +26,7 @@ Samples Gaussian(const std::vector<std::vector<double>>& centres, int perClass, 
             std::vector<double> x(c);
             for (size_t k = 0; k < x.size(); ++k)
                 x[k] += normal(rng) * (1.0 + 0.5 * k);
-            s.Add(x);
+            s.data.push_back(x);
         }
         s.counts.push_back(perClass);
     }

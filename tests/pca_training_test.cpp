@@ -11,17 +11,7 @@ using namespace velmora_test;
 
 namespace {
 
-struct Rows {
-    std::vector<std::vector<double>> data;
-    std::vector<double*> ptrs;
-    double** Get()
-    {
-        ptrs.clear();
-        for (auto& r : data)
-            ptrs.push_back(r.data());
-        return ptrs.data();
-    }
-};
+using Rows = std::vector<std::vector<double>>;
 
 // n rows of d components with a decaying spectrum; component `constant` (if
 // any) holds the same value in every row.
@@ -36,7 +26,7 @@ Rows MakeRows(int n, int d, unsigned seed, int constant = -1)
             x[k] = 100 + normal(rng) * (1 + 20.0 / (1 + k)) + (k > 0 ? 0.5 * x[k - 1] : 0);
         if (constant >= 0)
             x[constant] = 77.9;
-        r.data.push_back(x);
+        r.push_back(x);
     }
     return r;
 }
@@ -48,9 +38,10 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
     const int n = 50, d = 10;
     Rows rows = MakeRows(n, d, 1, 3);
     const Rows raw = rows;
+    auto table = Pointers(rows);
     CPCA pca;
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(pca.TrainPCA(rows.Get(), n, d));
+    ASSERT_TRUE(pca.TrainPCA(table.data(), n, d));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(pca.m_nMaxValidEigenVecNum, 10);
     EXPECT_EQ(pca.m_plfGramMat, nullptr); // N >= D: covariance path
@@ -60,17 +51,17 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
     for (int k = 0; k < d; ++k) {
         double mean = 0, sq = 0, m2 = 0, v2 = 0;
         for (int s = 0; s < n; ++s) {
-            mean += raw.data[s][k] / n;
-            m2 += rows.data[s][k] / n;
-            v2 += rows.data[s][k] * rows.data[s][k] / (n - 1);
+            mean += raw[s][k] / n;
+            m2 += rows[s][k] / n;
+            v2 += rows[s][k] * rows[s][k] / (n - 1);
         }
         for (int s = 0; s < n; ++s)
-            sq += (raw.data[s][k] - mean) * (raw.data[s][k] - mean);
+            sq += (raw[s][k] - mean) * (raw[s][k] - mean);
         EXPECT_NEAR(pca.m_plfMeanVec[k], mean, 1e-12);
         EXPECT_EQ(pca.m_pbyMeanVec[k], static_cast<unsigned char>(static_cast<int>(mean)));
         if (k == 3) {
             EXPECT_LT(pca.m_plfStdDevVec[k], 1e-6);
-            EXPECT_EQ(rows.data[7][k], 77.9);
+            EXPECT_EQ(rows[7][k], 77.9);
             continue;
         }
         EXPECT_NEAR(pca.m_plfStdDevVec[k], std::sqrt(sq / (n - 1)), 1e-12);
@@ -82,7 +73,7 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
     std::vector<double> cov(d * d, 0.0);
     for (int s = 0; s < n; ++s)
         for (int i = 0; i < d * d; ++i)
-            cov[i] += rows.data[s][i / d] * rows.data[s][i % d] / n;
+            cov[i] += rows[s][i / d] * rows[s][i % d] / n;
     for (int e = 0; e < d; ++e) {
         EXPECT_TRUE(e + 1 == d || pca.m_plfEigenVals[e] >= pca.m_plfEigenVals[e + 1]) << e;
         const double* v = pca.m_pplfEigenVecs[e];
@@ -95,14 +86,14 @@ TEST(PCATraining, StandardisesRowsAndKeepsConstantComponents)
 TEST(PCATraining, GramPathAgreesWithCovariancePath)
 {
     const int n = 40, d = 90;
-    Rows a = MakeRows(n, d, 5);
-    Rows b = a;
+    Rows a = MakeRows(n, d, 5), b = a;
+    auto tableA = Pointers(a), tableB = Pointers(b);
     CPCA gram;
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(gram.TrainPCA(a.Get(), n, d));
+    ASSERT_TRUE(gram.TrainPCA(tableA.data(), n, d));
     // The covariance path on the same rows; it needs D eigenvalue slots.
     CPCA cov;
-    ASSERT_TRUE(cov.SetTrainData(b.Get(), n, d));
+    ASSERT_TRUE(cov.SetTrainData(tableB.data(), n, d));
     delete[] cov.m_plfEigenVals;
     cov.m_plfEigenVals = new double[d];
     cov.CalcMeanStd();
@@ -129,31 +120,32 @@ TEST(ModelTraining, LDAStageChecksAndMessages)
     MessageCapture messages;
     CSubspaceModel model;
     Rows rows = MakeRows(30, 12, 9);
+    auto table = Pointers(rows);
     int counts[3] = {10, 10, 10};
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 4, 1));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, counts, 12, 4, 1));
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"PCA is not ready!"});
 
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(model.TrainPCA(rows.Get(), 30, 12));
+    ASSERT_TRUE(model.TrainPCA(table.data(), 30, 12));
     testing::internal::GetCapturedStdout();
     EXPECT_TRUE(model.m_bPCAReady);
     EXPECT_EQ(model.m_nPCAEigenUsed, 0); // K and S move only with the LDA
     messages.clear();
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 13, 4, 1));
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 13, 1));
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 4, 4));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, counts, 13, 4, 1));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, counts, 12, 13, 1));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, counts, 12, 4, 4));
     EXPECT_EQ(messages.texts(),
               (std::vector<std::string>{"nTrainSampDim > m_nFeatureVecDim",
                                         "nPCAEigenUsed > m_nMaxValidEigenVecNum",
                                         "pplfLDATrainSamps New2DPointer error!"}));
     messages.clear();
     int empty[3] = {10, 0, 20};
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, empty, 12, 4, 1));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, empty, 12, 4, 1));
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
     EXPECT_FALSE(model.m_bLDAReady);
 
     messages.clear();
-    ASSERT_TRUE(model.TrainLDA(rows.Get(), 3, counts, 12, 6, 2));
+    ASSERT_TRUE(model.TrainLDA(table.data(), 3, counts, 12, 6, 2));
     EXPECT_TRUE(messages.texts().empty());
     EXPECT_TRUE(model.m_bLDAReady);
     EXPECT_EQ(model.m_nPCAEigenUsed, 6);
@@ -162,10 +154,10 @@ TEST(ModelTraining, LDAStageChecksAndMessages)
     EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 2);
     // The LDA was trained on components 2..5 of each row's projection.
     std::vector<double> pcs(6);
-    ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows.data[4].data(), pcs.data(), 6));
+    ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows[4].data(), pcs.data(), 6));
     double mean0[4] = {};
     for (int s = 0; s < 10; ++s) {
-        ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows.data[s].data(), pcs.data(), 6));
+        ASSERT_TRUE(model.m_pPCA->Project2SubSpace(rows[s].data(), pcs.data(), 6));
         for (int k = 0; k < 4; ++k)
             mean0[k] += pcs[2 + k];
     }
@@ -175,7 +167,7 @@ TEST(ModelTraining, LDAStageChecksAndMessages)
     // Without memory for the projection no LDA is trained on unprojected rows.
     messages.clear();
     g_refuseFrom = 64 * 12 * sizeof(double); // a block of 64 rows of 12 features
-    EXPECT_FALSE(model.TrainLDA(rows.Get(), 3, counts, 12, 6, 2));
+    EXPECT_FALSE(model.TrainLDA(table.data(), 3, counts, 12, 6, 2));
     g_refuseFrom = 0;
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
     EXPECT_FALSE(model.m_bLDAReady);

@@ -23,13 +23,7 @@ struct SampleSet {
     std::vector<std::vector<unsigned char>> samples;
     std::vector<int> counts;
 
-    std::vector<unsigned char*> Images()
-    {
-        std::vector<unsigned char*> images;
-        for (auto& s : samples)
-            images.push_back(s.data());
-        return images;
-    }
+    std::vector<unsigned char*> Images() { return Pointers(samples); }
 };
 
 SampleSet MakeSamples(int classes, int perClass, unsigned seed, int extraInFirst = 0, int length = kLength)
@@ -105,8 +99,7 @@ struct Faces {
                         noise(gen));
             }
         }
-        for (auto& f : pixels)
-            table.push_back(f.data());
+        table = Pointers(pixels);
     }
     int Classes() const { return static_cast<int>(counts.size()); }
     enumTError Increase(CVelmora& v, int nLDA, const char* pca, const std::string& inc,
