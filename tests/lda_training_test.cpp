@@ -2,7 +2,10 @@
 
 #include "common/RowTable.h"
 #include "lda/LDA.h"
+#include "lda/MatrixOps.h"
+#include "lda/SVD.h"
 #include "support/MessageCapture.h"
+#include "support/NaiveVsFast.h"
 
 using velmora_test::MessageCapture;
 
@@ -42,6 +45,71 @@ double AbsCosine(const double* a, const std::vector<double>& b)
         bb += b[i] * b[i];
     }
     return std::fabs(ab) / std::sqrt(aa * bb);
+}
+
+std::vector<double> Random(int rows, int cols, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    return velmora_test::RandomValues(static_cast<size_t>(rows) * cols, rng, -1.0, 1.0);
+}
+
+// max |U W V^T - A|, and the orthonormality defects of U's and V's columns.
+struct Check {
+    double reconstruction = 0, orthoU = 0, orthoV = 0;
+};
+
+Check Verify(const std::vector<double>& original, const std::vector<double>& U,
+             const std::vector<double>& W, const std::vector<double>& V, int m, int n)
+{
+    Check c;
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < n; ++j) {
+            double s = 0;
+            for (int k = 0; k < n; ++k)
+                s += U[i * n + k] * W[k * n + k] * V[j * n + k];
+            c.reconstruction = std::max(c.reconstruction, std::fabs(s - original[i * n + j]));
+        }
+    for (int p = 0; p < n; ++p)
+        for (int q = 0; q < n; ++q) {
+            double su = 0, sv = 0;
+            for (int i = 0; i < m; ++i)
+                su += U[i * n + p] * U[i * n + q];
+            for (int i = 0; i < n; ++i)
+                sv += V[i * n + p] * V[i * n + q];
+            const double want = p == q ? 1.0 : 0.0;
+            c.orthoV = std::max(c.orthoV, std::fabs(sv - want));
+            // Columns of U belonging to zero singular values are not defined.
+            if (W[p * n + p] > 1e-9 && W[q * n + q] > 1e-9)
+                c.orthoU = std::max(c.orthoU, std::fabs(su - want));
+        }
+    return c;
+}
+
+// Decompose with a chosen tolerance, straight through HouseholderQR.
+bool DecomposeWith(double eps, std::vector<double>& A, int m, int n, std::vector<double>& W,
+                   std::vector<double>& V)
+{
+    CSVD svd;
+    std::vector<double> work = A, u(static_cast<size_t>(m) * m, 0.0), vt(static_cast<size_t>(n) * n);
+    if (!svd.HouseholderQR(work.data(), m, n, u.data(), vt.data(), eps, std::max(m, n)))
+        return false;
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j < n; ++j)
+            A[i * n + j] = u[i * m + j];
+    std::fill(W.begin(), W.end(), 0.0);
+    for (int i = 0; i < n; ++i) {
+        W[i * n + i] = work[i * n + i];
+        for (int j = 0; j < n; ++j)
+            V[i * n + j] = vt[j * n + i];
+    }
+    return true;
+}
+
+// W diagonal, its diagonal not negative and descending.
+void ExpectDiagonalSorted(const std::vector<double>& W, int n)
+{
+    for (int i = 0; i < n * n; ++i)
+        ASSERT_TRUE(i % (n + 1) != 0 ? W[i] == 0.0 : W[i] >= 0.0 && (i + n + 1 >= n * n || W[i] >= W[i + n + 1])) << i;
 }
 
 } // namespace
@@ -264,4 +332,127 @@ TEST(LDAAllocation, FailuresNameTheMemberAndReleaseTheirOwnArrays)
         EXPECT_EQ(lda.m_pplfEigenVecs, nullptr);
         EXPECT_EQ(lda.m_pplfMeanVecs, nullptr);
     }
+}
+
+TEST(MatrixOps, ArithmeticAndRefusals)
+{
+    const double A[] = {1, 2, 3, 4, 5, 6}; // 2 x 3
+    const double B[] = {6, 5, 4, 3, 2, 1};
+    double R[6] = {};
+    ASSERT_TRUE(MatrixAdd(A, B, R, 2, 3));
+    EXPECT_EQ(std::vector<double>(R, R + 6), std::vector<double>(6, 7.0));
+    ASSERT_TRUE(MatrixSub(A, B, R, 2, 3));
+    EXPECT_EQ(std::vector<double>(R, R + 6), (std::vector<double>{-5, -3, -1, 1, 3, 5}));
+    double inPlace[] = {1, 2, 3, 4, 5, 6};
+    ASSERT_TRUE(MatrixScale(inPlace, inPlace, -2.0, 2, 3));
+    ASSERT_TRUE(MatrixAdd(inPlace, A, inPlace, 2, 3));
+    EXPECT_EQ(std::vector<double>(inPlace, inPlace + 6), (std::vector<double>{-1, -2, -3, -4, -5, -6}));
+
+    double T[6], P[4], outer[9], dot = 0;
+    ASSERT_TRUE(MatrixTranspose(A, 2, 3, T)); // 3 x 2
+    EXPECT_EQ(std::vector<double>(T, T + 6), (std::vector<double>{1, 4, 2, 5, 3, 6}));
+    ASSERT_TRUE(MatrixMul(A, 2, 3, T, 3, 2, P)); // A A^T
+    EXPECT_EQ(std::vector<double>(P, P + 4), (std::vector<double>{14, 32, 32, 77}));
+    const double u[] = {1, -2, 3};
+    ASSERT_TRUE(MatrixMul(u, 3, 1, u, 1, 3, outer));
+    EXPECT_EQ(outer[5], -6.0);
+    EXPECT_EQ(outer[8], 9.0);
+    ASSERT_TRUE(MatrixMul(u, 1, 3, u, 3, 1, &dot)); // one row, one column
+    EXPECT_EQ(dot, 14.0);
+
+    double untouched[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_FALSE(MatrixAdd(nullptr, B, untouched, 2, 3));
+    EXPECT_FALSE(MatrixSub(A, B, untouched, 0, 3));
+    EXPECT_FALSE(MatrixScale(A, untouched, 2.0, 2, -1));
+    EXPECT_FALSE(MatrixTranspose(A, 2, 0, untouched));
+    EXPECT_FALSE(MatrixMul(A, 2, 3, B, 2, 3, untouched)); // inner sizes differ
+    EXPECT_FALSE(MatrixMul(A, 2, 3, nullptr, 3, 2, untouched));
+    EXPECT_TRUE(MatrixMul(A, 0, 3, T, 3, 2, untouched)); // empty result
+    EXPECT_EQ(std::vector<double>(untouched, untouched + 6), std::vector<double>(6, 9.0));
+}
+
+TEST(GivensParam, FollowsDrotgSigns)
+{
+    // r takes the sign of the larger of f and g, of g on a tie.
+    const double r8 = std::sqrt(8.0), cases[][5] = {{3, 4, 5, 0.6, 0.8}, {-4, 3, -5, 0.8, -0.6},
+                                                   {2, -2, -r8, -2 / r8, 2 / r8}, {0, 0, 0, 1, 0}};
+    for (const auto& c : cases) {
+        double f = c[0], g = c[1], cs, sn;
+        CSVD::GivensParam(f, g, cs, sn);
+        EXPECT_NEAR(f, c[2], 1e-15) << c[0] << " " << c[1];
+        EXPECT_NEAR(cs, c[3], 1e-15) << c[0] << " " << c[1];
+        EXPECT_NEAR(sn, c[4], 1e-15) << c[0] << " " << c[1];
+    }
+}
+
+TEST(SVDDecompose, RandomTallAndRankDeficientMatrices)
+{
+    CSVD svd;
+    struct Case {
+        int m, n, rank;
+    };
+    for (const Case& k : {Case{1, 1, 1}, Case{2, 1, 1}, Case{5, 5, 5}, Case{9, 4, 4},
+                          Case{30, 30, 30}, Case{40, 17, 17}, Case{12, 12, 5}, Case{25, 10, 3},
+                          Case{60, 60, 59}}) {
+        SCOPED_TRACE(testing::Message() << k.m << "x" << k.n << " rank " << k.rank);
+        std::vector<double> A;
+        if (k.rank == k.n) {
+            A = Random(k.m, k.n, 11u * k.m + k.n);
+        } else {
+            const auto L = Random(k.m, k.rank, 3u * k.m);
+            const auto R = Random(k.rank, k.n, 5u * k.n);
+            A.resize(static_cast<size_t>(k.m) * k.n);
+            ASSERT_TRUE(MatrixMul(L.data(), k.m, k.rank, R.data(), k.rank, k.n, A.data()));
+        }
+        const auto original = A;
+        std::vector<double> W(static_cast<size_t>(k.n) * k.n), V(W.size());
+        // The production tolerance 1e-7 drops superdiagonal elements up to 1e-7
+        // relative, which bounds the reconstruction error accordingly.
+        ASSERT_TRUE(svd.Decompose(A.data(), k.m, k.n, W.data(), V.data()));
+        ExpectDiagonalSorted(W, k.n);
+        Check c = Verify(original, A, W, V, k.m, k.n);
+        EXPECT_LT(c.reconstruction, 1e-6 * W[0]);
+        EXPECT_LT(std::max(c.orthoU, c.orthoV), 1e-12);
+        for (int i = k.rank; i < k.n; ++i)
+            EXPECT_LT(W[i * k.n + i], 1e-6 * W[0]);
+        // With a tight tolerance the same routine is accurate to rounding.
+        A = original;
+        ASSERT_TRUE(DecomposeWith(1e-15, A, k.m, k.n, W, V));
+        ExpectDiagonalSorted(W, k.n);
+        c = Verify(original, A, W, V, k.m, k.n);
+        EXPECT_LT(std::max({c.reconstruction, c.orthoU, c.orthoV}), 1e-12);
+        for (int i = k.rank; i < k.n; ++i)
+            EXPECT_LT(W[i * k.n + i], 1e-12);
+        EXPECT_GT(W[(k.rank - 1) * k.n + k.rank - 1], 1e-6);
+    }
+    // By hand: [[3, 2, 2], [2, 3, -2]]^T has singular values 5 and 3.
+    std::vector<double> A = {3, 2, 2, 3, 2, -2}, W(4), V(4);
+    ASSERT_TRUE(svd.Decompose(A.data(), 3, 2, W.data(), V.data()));
+    EXPECT_NEAR(W[0], 5.0, 1e-14);
+    EXPECT_NEAR(W[3], 3.0, 1e-14);
+}
+
+// Wide matrices, and a not-a-number entry (it never converges: the sweep
+// budget runs out), are refused with A, W and V left as they were.
+TEST(SVDDecompose, RefusalsLeaveTheMatricesAlone)
+{
+    std::vector<double> bad = Random(6, 6, 3);
+    bad[7] = std::nan("");
+    for (const auto& [original, m, n] : {std::tuple{std::vector<double>{1, 2, 3, 4, 5, 6}, 2, 3}, {bad, 6, 6}}) {
+        std::vector<double> A = original, W(n * n, 7.0), V(n * n, 8.0);
+        EXPECT_FALSE(CSVD().Decompose(A.data(), m, n, W.data(), V.data())) << m << "x" << n;
+        EXPECT_TRUE(velmora_test::Same(A, original));
+        EXPECT_EQ(W, std::vector<double>(n * n, 7.0));
+        EXPECT_EQ(V, std::vector<double>(n * n, 8.0));
+    }
+}
+
+// m < n through the routine itself: singular values of a 2 x 4 matrix.
+TEST(SVDHouseholderQR, WideMatrix)
+{
+    std::vector<double> a = {1, 0, 2, 0, 0, 3, 0, 4};
+    std::vector<double> u(4), v(16);
+    ASSERT_TRUE(CSVD().HouseholderQR(a.data(), 2, 4, u.data(), v.data(), 1e-7, 4));
+    EXPECT_NEAR(a[0], 5.0, 1e-13);            // sqrt(9 + 16)
+    EXPECT_NEAR(a[5], std::sqrt(5.0), 1e-13); // sqrt(1 + 4)
 }

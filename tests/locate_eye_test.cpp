@@ -1,7 +1,7 @@
 // The eye localiser: eye selection on synthetic eye patches (the box is 48 x 48
 // inside a 64 x 64 image, so the patch is the box itself and patch positions map
 // one to one); its binarisation, morphology, labelling and edge scores on small
-// hand-made images (its resampling is in normalize_test).
+// hand-made images (its resampling is in face_test).
 #include "support/Common.h"
 
 #include "locate/BinaryImage.h"
