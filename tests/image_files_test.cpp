@@ -4,14 +4,82 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "common/ByteOrder.h"
+#include "common/File.h"
 #include "image/Archive.h"
 #include "image/Image.h"
-#include "support/ImageTestSupport.h"
 #include "support/MessageCapture.h"
 #include "support/ReaderCases.h"
 
 using namespace velmora_test;
 using Texts = std::vector<std::string>;
+
+namespace {
+
+// The stored-layout byte that MakeImage puts at (row, column); row 0 is the bottom row.
+unsigned char StoredValue(int row, int column)
+{
+    return static_cast<unsigned char>(row * 37 + column * 11 + 5);
+}
+
+// An 8-bit image with a grey palette or a 24-bit image without colour table, its
+// padding bytes set to `pad`, in stored layout.
+void MakeImage(CImage& image, int width, int height, int bitCount, unsigned char pad = 0)
+{
+    const int colors = bitCount == 8 ? 256 : 0;
+    const int stride = CImage::WidthBytes(width, bitCount);
+    image.m_dwDIBSize = static_cast<uint32_t>(40 + 4 * colors + stride * height);
+    ASSERT_EQ(image.AllocDIB(false), 1);
+    BITMAPINFOHEADER header{};
+    header.biSize = 40;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = static_cast<uint16_t>(bitCount);
+    image.SetHeader(header);
+    image.m_pBits = image.m_pDIB + 40 + 4 * colors;
+    for (int r = 0; r < height; ++r)
+        for (int c = 0; c < stride; ++c)
+            image.m_pBits[r * stride + c] = c < width * bitCount / 8 ? StoredValue(r, c) : pad;
+    image.SetDIBLayout(1);
+    if (colors != 0)
+        image.CreateGreyPalette();
+}
+
+// Load or Save through a CFile opened on the path, as a host would.
+int LoadPath(CImage& image, const std::filesystem::path& path)
+{
+    CFile file;
+    return file.Open(path.string(), CFile::modeRead) ? image.Load(&file) : -1;
+}
+
+int SavePath(CImage& image, const std::filesystem::path& path)
+{
+    CFile file;
+    return file.Open(path.string(), CFile::modeCreate | CFile::modeWrite) ? image.Save(&file) : -1;
+}
+struct HostileCase {
+    std::string name;
+    Bytes bytes;
+    const char* message; // null: refused without a message
+};
+
+// Each file must be refused with its message, leaving the image loaded before intact.
+void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
+{
+    ScratchDir dir;
+    for (const HostileCase& c : cases) {
+        WriteFile(dir / fileName, c.bytes);
+        MessageCapture messages;
+        CImage image;
+        MakeImage(image, 2, 2, 8);
+        EXPECT_EQ(LoadPath(image, dir / fileName), 0) << c.name;
+        EXPECT_EQ(messages.texts(), c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{})
+            << c.name;
+        EXPECT_EQ(image.GetWidth(), 2) << c.name;
+    }
+}
+
+} // namespace
 
 TEST(ImageFiles, BmpWrittenByUsReadsBack)
 {
@@ -209,31 +277,6 @@ TEST(ImageFiles, WriteFailureIsReported)
         EXPECT_EQ(image.m_bDIBLayout, 1);
     }
 }
-
-namespace {
-struct HostileCase {
-    std::string name;
-    Bytes bytes;
-    const char* message; // null: refused without a message
-};
-
-// Each file must be refused with its message, leaving the image loaded before intact.
-void ExpectRefused(const char* fileName, const std::vector<HostileCase>& cases)
-{
-    ScratchDir dir;
-    for (const HostileCase& c : cases) {
-        WriteFile(dir / fileName, c.bytes);
-        MessageCapture messages;
-        CImage image;
-        MakeImage(image, 2, 2, 8);
-        EXPECT_EQ(LoadPath(image, dir / fileName), 0) << c.name;
-        EXPECT_EQ(messages.texts(), c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{})
-            << c.name;
-        EXPECT_EQ(image.GetWidth(), 2) << c.name;
-    }
-}
-
-} // namespace
 
 TEST(ImageHostile, BmpHeaderValuesAreCheckedBeforeUse)
 {

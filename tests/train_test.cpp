@@ -157,16 +157,6 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     // None of these touched the readiness flag or showed a message.
     EXPECT_TRUE(g_recognizerReady);
     EXPECT_TRUE(messages.texts().empty());
-
-    // A single sample is read and trained on: one PCA component, far short of 300.
-    SampleSet one = empty;
-    one.counts[0] = 1;
-    one.samples = {fresh.samples[0]};
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 0, nullptr, dir.Write("one", SampleFile(one)).c_str()),
-              T_LDA_FAILED);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(messages.texts(), Texts{"nPCAEigenUsed > m_nMaxValidEigenVecNum"});
 }
 
 TEST(Train, TooFewSamplesForThePCAComponentsOrTheSavedDiscriminants)
