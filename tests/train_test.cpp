@@ -80,35 +80,13 @@ enumTError Train(CVelmora& v, SampleSet& fresh, const std::string& file, int wid
     return r;
 }
 
-// Synthetic 64 x 64 faces: a smooth pattern per class plus noise per face.
-struct Faces {
-    std::vector<std::vector<unsigned char>> pixels;
-    std::vector<unsigned char*> table;
-    std::vector<int> counts;
-    Faces(const std::vector<int>& classCounts, unsigned seed) : counts(classCounts)
-    {
-        std::mt19937 gen(seed);
-        std::uniform_real_distribution<double> phase(0.0, 6.28), noise(-12.0, 12.0);
-        for (int n : classCounts) {
-            const double a = phase(gen), b = phase(gen);
-            for (int s = 0; s < n; ++s) {
-                pixels.emplace_back(4096);
-                for (int i = 0; i < 4096; ++i)
-                    pixels.back()[i] = static_cast<unsigned char>(
-                        128 + 60 * std::sin(0.2 * (i % 64) + a) * std::cos(0.15 * (i / 64) + b) +
-                        noise(gen));
-            }
-        }
-        table = Pointers(pixels);
-    }
-    int Classes() const { return static_cast<int>(counts.size()); }
-    enumTError Increase(CVelmora& v, int nLDA, const char* pca, const std::string& inc,
-                        const std::string& out, bool preprocess = false)
-    {
-        return v.IncreaseTrain(table.data(), Classes(), counts.data(), 0, preprocess, nLDA, 0, pca,
-                               inc.c_str(), out.c_str());
-    }
-};
+// IncreaseTrain on the set's 64 x 64 faces.
+enumTError Increase(CVelmora& v, SampleSet& faces, int nLDA, const char* pca, const std::string& inc,
+                    const std::string& out, bool preprocess = false)
+{
+    return v.IncreaseTrain(faces.Images().data(), static_cast<int>(faces.counts.size()), faces.counts.data(), 0,
+                           preprocess, nLDA, 0, pca, inc.c_str(), out.c_str());
+}
 
 // A model whose PCA passes standardised features 0..k-1 through, made the module's.
 void InitializeBasis(CVelmora& v, const ScratchDir& dir, int k)
@@ -230,32 +208,32 @@ TEST(IncreaseTrain, ResultCodesAndMessages)
     MessageCapture messages;
     ScratchDir dir;
     CVelmora v; // clears readiness
-    Faces faces({3, 3}, 1);
+    SampleSet faces = MakeSamples(2, 3, 1, 0, 4096);
     const std::string out = (dir / "out.model");
-    EXPECT_EQ(faces.Increase(v, 4, nullptr, "", out), T_BAD_ARGUMENT); // not initialised
+    EXPECT_EQ(Increase(v, faces, 4, nullptr, "", out), T_BAD_ARGUMENT); // not initialised
     g_subspaceModel.m_nPCAEigenUsed = 0; // as before any model: the PCA loads, no components
     const std::string pca6 = dir.Write("pca6.model", BasisModel(7840, 6, 0, 2).Bytes());
-    EXPECT_EQ(faces.Increase(v, 4, pca6.c_str(), "", out), T_NO_SAMPLES);
-    EXPECT_EQ(faces.Increase(v, 4, (dir / "none").c_str(), "", out), T_BAD_ARGUMENT);
+    EXPECT_EQ(Increase(v, faces, 4, pca6.c_str(), "", out), T_NO_SAMPLES);
+    EXPECT_EQ(Increase(v, faces, 4, (dir / "none").c_str(), "", out), T_BAD_ARGUMENT);
     EXPECT_FALSE(g_subspaceModel.m_bPCAReady);
     EXPECT_TRUE(messages.texts().empty());
 
     InitializeBasis(v, dir, 8);
     int empty[2] = {3, 0};
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 0, empty, 0, false, 4, 0, nullptr, "",
+    EXPECT_EQ(v.IncreaseTrain(faces.Images().data(), 0, empty, 0, false, 4, 0, nullptr, "",
                               out.c_str()), T_NO_SAMPLES);
-    EXPECT_EQ(v.IncreaseTrain(faces.table.data(), 2, empty, 0, false, 4, 0, nullptr, "",
+    EXPECT_EQ(v.IncreaseTrain(faces.Images().data(), 2, empty, 0, false, 4, 0, nullptr, "",
                               out.c_str()), T_BAD_ARGUMENT);
     EXPECT_TRUE(messages.texts().empty());
-    EXPECT_EQ(faces.Increase(v, 9, nullptr, "", out), T_BAD_ARGUMENT); // K + 1
+    EXPECT_EQ(Increase(v, faces, 9, nullptr, "", out), T_BAD_ARGUMENT); // K + 1
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"nPCAEigenUsed > nLDATrainSampDim"});
     EXPECT_FALSE(g_subspaceModel.m_bLDAReady);
     messages.clear();
-    EXPECT_EQ(faces.Increase(v, 5, pca6.c_str(), "", out), T_BAD_ARGUMENT); // 6 vectors, K = 8
+    EXPECT_EQ(Increase(v, faces, 5, pca6.c_str(), "", out), T_BAD_ARGUMENT); // 6 vectors, K = 8
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"nOutDim > m_pPCA->m_nMaxValidEigenVecNum"});
     InitializeBasis(v, dir, 8);
     messages.clear();
-    EXPECT_EQ(faces.Increase(v, 8, nullptr, dir.Write("bad.inc", "QuorvaneIncrease2.3"), out),
+    EXPECT_EQ(Increase(v, faces, 8, nullptr, dir.Write("bad.inc", "QuorvaneIncrease2.3"), out),
               T_BAD_ARGUMENT);
     EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
     EXPECT_FALSE(std::filesystem::exists(out));
@@ -268,15 +246,15 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
     ScratchDir dir;
     CVelmora v;
     InitializeBasis(v, dir, 10);
-    Faces earlier({4, 5, 4}, 3), fresh({5, 4, 4}, 4), all({4, 5, 4, 5, 4, 4}, 3);
-    for (size_t i = 13; i < all.pixels.size(); ++i) // all = earlier followed by fresh
-        all.pixels[i] = fresh.pixels[i - 13];
+    SampleSet earlier = MakeSamples(3, 4, 3, 1, 4096), fresh = MakeSamples(3, 4, 4, 1, 4096), all = earlier;
+    all.samples.insert(all.samples.end(), fresh.samples.begin(), fresh.samples.end());
+    all.counts.insert(all.counts.end(), fresh.counts.begin(), fresh.counts.end());
 
     const std::string inc = (dir / "earlier.inc");
-    ASSERT_EQ(v.SaveIncreaseData(earlier.table.data(), 3, earlier.counts.data(), false, 10,
+    ASSERT_EQ(v.SaveIncreaseData(earlier.Images().data(), 3, earlier.counts.data(), false, 10,
                                  nullptr, inc.c_str()), T_OK);
-    ASSERT_EQ(fresh.Increase(v, 10, nullptr, inc, (dir / "inc.model")), T_OK);
-    ASSERT_EQ(all.Increase(v, 10, nullptr, "", (dir / "all.model")), T_OK);
+    ASSERT_EQ(Increase(v, fresh, 10, nullptr, inc, (dir / "inc.model")), T_OK);
+    ASSERT_EQ(Increase(v, all, 10, nullptr, "", (dir / "all.model")), T_OK);
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
     CSubspaceModel a, b;
     ASSERT_TRUE(a.LoadModel((dir / "inc.model"), 0) && b.LoadModel((dir / "all.model"), 0));
@@ -292,21 +270,21 @@ TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
     }
     // Extending the file with the new faces; a base of another dimension is refused.
     const std::string both = (dir / "both.inc");
-    ASSERT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 10,
+    ASSERT_EQ(v.SaveIncreaseData(fresh.Images().data(), 3, fresh.counts.data(), false, 10,
                                  inc.c_str(), both.c_str()), T_OK);
     CIncreaseStatistics st;
     ASSERT_TRUE(st.Load(both.c_str()));
     EXPECT_EQ(st.GetTotalSampNum(), 26);
-    EXPECT_EQ(v.SaveIncreaseData(fresh.table.data(), 3, fresh.counts.data(), false, 9,
+    EXPECT_EQ(v.SaveIncreaseData(fresh.Images().data(), 3, fresh.counts.data(), false, 9,
                                  inc.c_str(), both.c_str()), T_BAD_ARGUMENT);
     EXPECT_TRUE(messages.texts().empty());
 
     // Preprocessing changes the caller's faces only when asked.
-    const auto before = fresh.pixels;
-    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", (dir / "p.model")), T_OK);
-    EXPECT_EQ(fresh.pixels, before);
-    ASSERT_EQ(fresh.Increase(v, 6, nullptr, "", (dir / "p.model"), true), T_OK);
-    EXPECT_NE(fresh.pixels, before);
+    const auto before = fresh.samples;
+    ASSERT_EQ(Increase(v, fresh, 6, nullptr, "", (dir / "p.model")), T_OK);
+    EXPECT_EQ(fresh.samples, before);
+    ASSERT_EQ(Increase(v, fresh, 6, nullptr, "", (dir / "p.model"), true), T_OK);
+    EXPECT_NE(fresh.samples, before);
 }
 
 TEST(ModelIncrease, SkippedComponentsAndPCAReadiness)
