@@ -1,40 +1,19 @@
 #include "support/Common.h"
 
+#include "common/ByteOrder.h"
 #include "common/RowTable.h"
+#include "lda/IncreaseStatistics.h"
+#include "lda/IncrementalData.h"
 #include "lda/LDA.h"
 #include "lda/MatrixOps.h"
 #include "lda/SVD.h"
+#include "support/HandModel.h"
 #include "support/MessageCapture.h"
 #include "support/NaiveVsFast.h"
 
-using velmora_test::MessageCapture;
+using namespace velmora_test;
 
 namespace {
-
-// Samples as owned rows, class by class.
-struct Samples {
-    std::vector<std::vector<double>> data;
-    std::vector<int> counts;
-    double** Rows() { return (table = velmora_test::Pointers(data)).data(); }
-    std::vector<double*> table;
-};
-
-Samples Gaussian(const std::vector<std::vector<double>>& centres, int perClass, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> normal;
-    Samples s;
-    for (const auto& c : centres) {
-        for (int i = 0; i < perClass; ++i) {
-            std::vector<double> x(c);
-            for (size_t k = 0; k < x.size(); ++k)
-                x[k] += normal(rng) * (1.0 + 0.5 * k);
-            s.data.push_back(x);
-        }
-        s.counts.push_back(perClass);
-    }
-    return s;
-}
 
 double AbsCosine(const double* a, const std::vector<double>& b)
 {
@@ -50,7 +29,7 @@ double AbsCosine(const double* a, const std::vector<double>& b)
 std::vector<double> Random(int rows, int cols, unsigned seed)
 {
     std::mt19937 rng(seed);
-    return velmora_test::RandomValues(static_cast<size_t>(rows) * cols, rng, -1.0, 1.0);
+    return RandomValues(static_cast<size_t>(rows) * cols, rng, -1.0, 1.0);
 }
 
 // max |U W V^T - A|, and the orthonormality defects of U's and V's columns.
@@ -112,17 +91,89 @@ void ExpectDiagonalSorted(const std::vector<double>& W, int n)
         ASSERT_TRUE(i % (n + 1) != 0 ? W[i] == 0.0 : W[i] >= 0.0 && (i + n + 1 >= n * n || W[i] >= W[i + n + 1])) << i;
 }
 
+// Samples grouped by class: random class centres, spread growing with the component.
+struct Batch {
+    int dim;
+    std::vector<std::vector<double>> rows;
+    std::vector<int> counts;
+    std::vector<double*> table;
+    Batch(int d, std::vector<std::vector<double>> r, std::vector<int> c)
+        : dim(d), rows(std::move(r)), counts(std::move(c)), table(Pointers(rows))
+    {
+    }
+    static Batch Random(int d, const std::vector<int>& counts, unsigned seed)
+    {
+        std::mt19937 gen(seed);
+        std::normal_distribution<double> g(0.0, 1.0);
+        std::vector<std::vector<double>> rows;
+        for (int n : counts) {
+            std::vector<double> centre(d);
+            for (double& c : centre)
+                c = 4.0 * g(gen);
+            for (int s = 0; s < n; ++s) {
+                rows.push_back(centre);
+                for (int j = 0; j < d; ++j)
+                    rows.back()[j] += g(gen) * (1.0 + 0.3 * j);
+            }
+        }
+        return Batch(d, rows, counts);
+    }
+    Batch operator+(const Batch& o) const
+    {
+        auto r = rows;
+        r.insert(r.end(), o.rows.begin(), o.rows.end());
+        auto c = counts;
+        c.insert(c.end(), o.counts.begin(), o.counts.end());
+        return Batch(dim, r, c);
+    }
+    int Classes() const { return static_cast<int>(counts.size()); }
+    bool Train(CLDA& lda) { return lda.TrainLDA(table.data(), Classes(), counts.data(), dim); }
+    bool Increase(CLDA& lda, const std::string& path)
+    {
+        return lda.IncreaseTrainLDA(table.data(), Classes(), counts.data(), dim, path.c_str());
+    }
+    std::string SaveStats(const ScratchDir& dir, const std::string& name)
+    {
+        CIncreaseStatistics st;
+        EXPECT_TRUE(st.Reset(dim));
+        EXPECT_TRUE(st.AddClasses(table.data(), Classes(), counts.data(), dim));
+        EXPECT_TRUE(st.Save((dir / name).c_str()));
+        return (dir / name);
+    }
+};
+
+// Same eigenvalues (relative tol) and vectors up to sign, same overall mean.
+void ExpectSameSubspace(const CLDA& a, const CLDA& b, double tol)
+{
+    ASSERT_TRUE(a.m_bLDAReady && b.m_bLDAReady);
+    ASSERT_EQ(a.m_nValidEigenNum, b.m_nValidEigenNum);
+    const int d = a.m_nFeatureVecDim;
+    for (int i = 0; i < a.m_nValidEigenNum; ++i) {
+        EXPECT_NEAR(a.m_plfEigenVals[i], b.m_plfEigenVals[i], tol * std::fabs(b.m_plfEigenVals[i]));
+        const double sign = a.m_pplfEigenVecs[i][0] * b.m_pplfEigenVecs[i][0] < 0 ? -1.0 : 1.0;
+        for (int j = 0; j < d; ++j)
+            EXPECT_NEAR(a.m_pplfEigenVecs[i][j], sign * b.m_pplfEigenVecs[i][j], tol) << i << "," << j;
+    }
+    for (int j = 0; j < d; ++j)
+        EXPECT_NEAR(a.m_plfMeanVec[j], b.m_plfMeanVec[j], tol * (1 + std::fabs(b.m_plfMeanVec[j])));
+}
+
+// Two classes in two dimensions, worked by hand:
+// class 0: (1,2) (3,4)        mean (2,3)  scatter [[2,2],[2,2]]
+// class 1: (0,0) (2,0) (4,3)  mean (2,1)  scatter [[8,6],[6,6]]
+const double kSamples[5][2] = {{1, 2}, {3, 4}, {0, 0}, {2, 0}, {4, 3}};
+const double* const kRows[5] = {kSamples[0], kSamples[1], kSamples[2], kSamples[3], kSamples[4]};
+const int kCounts[2] = {2, 3};
+
 } // namespace
 
 // Classes of 30 and 20 samples, so that every weight shows.
 TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
 {
     const int d = 4, n[2] = {30, 20};
-    Samples s = Gaussian({{0, 0, 0, 0}, {1, -2, 0.5, 3}}, 30, 1);
-    s.data.resize(50);
-    s.counts[1] = 20;
+    Batch s = Batch::Random(d, {n[0], n[1]}, 1);
     CLDA lda;
-    ASSERT_TRUE(lda.TrainLDA(s.Rows(), 2, s.counts.data(), d));
+    ASSERT_TRUE(s.Train(lda));
     EXPECT_TRUE(lda.m_bLDAReady);
     ASSERT_EQ(lda.m_nValidEigenNum, 1);
     EXPECT_EQ(lda.m_nTotalSampNum, 50);
@@ -132,13 +183,13 @@ TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < n[c]; ++i)
             for (int k = 0; k < d; ++k)
-                mu[c][k] += s.data[c * 30 + i][k] / n[c];
+                mu[c][k] += s.rows[c * 30 + i][k] / n[c];
     std::vector<double> Sw(d * d, 0.0);
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < n[c]; ++i)
             for (int r = 0; r < d; ++r)
                 for (int k = 0; k < d; ++k)
-                    Sw[r * d + k] += (s.data[c * 30 + i][r] - mu[c][r]) * (s.data[c * 30 + i][k] - mu[c][k]) / 50;
+                    Sw[r * d + k] += (s.rows[c * 30 + i][r] - mu[c][r]) * (s.rows[c * 30 + i][k] - mu[c][k]) / 50;
     for (int k = 0; k < d * d; ++k)
         EXPECT_NEAR(lda.m_plfSw[k], Sw[k], 1e-12);
     for (int k = 0; k < d; ++k) {
@@ -146,7 +197,8 @@ TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
         EXPECT_NEAR(lda.m_plfMeanVec[k], (30 * mu[0][k] + 20 * mu[1][k]) / 50, 1e-12);
     }
     // The Fisher direction v: Sw v is parallel to the mean difference, and the
-    // generalised eigenvalue is p1 p2 (dm.v)^2 / v^T Sw v.
+    // generalised eigenvalue is p1 p2 (dm.v)^2 / v^T Sw v (to the SVD's relative
+    // tolerance of 1e-7).
     std::vector<double> diff(d), swv(d, 0.0);
     double dv = 0, vswv = 0;
     const double* v = lda.m_pplfEigenVecs[0];
@@ -159,7 +211,7 @@ TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
     }
     EXPECT_NEAR(AbsCosine(swv.data(), diff), 1.0, 1e-10);
     EXPECT_NEAR(std::inner_product(v, v + d, v, 0.0), 1.0, 1e-14);
-    EXPECT_NEAR(lda.m_plfEigenVals[0], 0.6 * 0.4 * dv * dv / vswv, 1e-9 * lda.m_plfEigenVals[0]);
+    EXPECT_NEAR(lda.m_plfEigenVals[0], 0.6 * 0.4 * dv * dv / vswv, 1e-7 * lda.m_plfEigenVals[0]);
 }
 
 TEST(LDATraining, CalcEigenWithIdentityWithinScatter)
@@ -239,13 +291,10 @@ TEST(LDATraining, NumberOfVectorsAndItsMessages)
                           Case{4, 1, 10, 0}, Case{1, 10, 5, 0}, Case{3, 4, 0, 0}}) {
         SCOPED_TRACE(testing::Message() << c.classes << " classes x " << c.perClass << ", d "
                                         << c.dim);
-        std::vector<std::vector<double>> centres;
-        for (int i = 0; i < c.classes; ++i)
-            centres.push_back(std::vector<double>(c.dim, 3.0 * i));
-        Samples s = Gaussian(centres, c.perClass, 7);
+        Batch s = Batch::Random(c.dim, std::vector<int>(c.classes, c.perClass), 7);
         CLDA lda;
         messages.clear();
-        const bool ok = lda.TrainLDA(s.Rows(), c.classes, s.counts.data(), c.dim);
+        const bool ok = s.Train(lda);
         EXPECT_EQ(lda.m_nValidEigenNum, c.wantK);
         if (c.wantK > 0) {
             EXPECT_TRUE(ok);
@@ -264,17 +313,17 @@ TEST(LDATraining, NumberOfVectorsAndItsMessages)
 TEST(LDATraining, RefusesEmptyClassesAndForgetsTheOldSubspace)
 {
     MessageCapture messages;
-    Samples s = Gaussian({{0, 0}, {4, 1}, {-3, 2}}, 5, 3);
+    Batch s = Batch::Random(2, {5, 5, 5}, 3);
     CLDA lda;
-    ASSERT_TRUE(lda.TrainLDA(s.Rows(), 3, s.counts.data(), 2));
+    ASSERT_TRUE(s.Train(lda));
     ASSERT_TRUE(lda.m_bLDAReady);
     std::vector<int> counts = {5, 0, 10}; // an empty class
-    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, counts.data(), 2));
+    EXPECT_FALSE(lda.TrainLDA(s.table.data(), 3, counts.data(), 2));
     EXPECT_FALSE(lda.m_bLDAReady);
     EXPECT_EQ(lda.m_pplfEigenVecs, nullptr);
     counts = {5, -1, 11};
-    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, counts.data(), 2));
-    EXPECT_FALSE(lda.TrainLDA(s.Rows(), 3, nullptr, 2));
+    EXPECT_FALSE(lda.TrainLDA(s.table.data(), 3, counts.data(), 2));
+    EXPECT_FALSE(lda.TrainLDA(s.table.data(), 3, nullptr, 2));
     EXPECT_TRUE(messages.texts().empty());
 }
 
@@ -441,7 +490,7 @@ TEST(SVDDecompose, RefusalsLeaveTheMatricesAlone)
     for (const auto& [original, m, n] : {std::tuple{std::vector<double>{1, 2, 3, 4, 5, 6}, 2, 3}, {bad, 6, 6}}) {
         std::vector<double> A = original, W(n * n, 7.0), V(n * n, 8.0);
         EXPECT_FALSE(CSVD().Decompose(A.data(), m, n, W.data(), V.data())) << m << "x" << n;
-        EXPECT_TRUE(velmora_test::Same(A, original));
+        EXPECT_TRUE(Same(A, original));
         EXPECT_EQ(W, std::vector<double>(n * n, 7.0));
         EXPECT_EQ(V, std::vector<double>(n * n, 8.0));
     }
@@ -455,4 +504,140 @@ TEST(SVDHouseholderQR, WideMatrix)
     ASSERT_TRUE(CSVD().HouseholderQR(a.data(), 2, 4, u.data(), v.data(), 1e-7, 4));
     EXPECT_NEAR(a[0], 5.0, 1e-13);            // sqrt(9 + 16)
     EXPECT_NEAR(a[5], std::sqrt(5.0), 1e-13); // sqrt(1 + 4)
+}
+
+TEST(LDAIncremental, FileStatisticsPlusBatchEqualBatchTraining)
+{
+    MessageCapture messages;
+    ScratchDir dir;
+    Batch a = Batch::Random(6, {5, 7, 4, 6}, 11), b = Batch::Random(6, {6, 5, 8}, 12);
+    Batch all = a + b;
+    CLDA inc, batch;
+    ASSERT_TRUE(b.Increase(inc, a.SaveStats(dir, "a.inc")));
+    ASSERT_TRUE(all.Train(batch));
+    EXPECT_EQ(inc.m_nValidEigenNum, 6); // min(7 - 1, d, 41 - 7)
+    ExpectSameSubspace(inc, batch, 1e-8);
+    // Running statistics hold every class, stored ones first; no scatter is kept.
+    EXPECT_EQ(inc.m_nTotalSampNum, 41);
+    EXPECT_EQ(inc.m_vecClassSampNum, (std::vector<int32_t>{5, 7, 4, 6, 6, 5, 8}));
+    EXPECT_NEAR(inc.m_vecClassMeans[6][2], batch.m_pplfMeanVecs[6][2], 1e-12);
+    EXPECT_TRUE(inc.m_plfSb == nullptr && inc.m_plfSw == nullptr && inc.m_pplfMeanVecs == nullptr);
+
+    // Empty path: exactly TrainLDA, scatter and class means kept.
+    CLDA viaEmpty, batchB;
+    ASSERT_TRUE(b.Increase(viaEmpty, ""));
+    ASSERT_TRUE(b.Train(batchB));
+    ExpectSameSubspace(viaEmpty, batchB, 0.0);
+    ASSERT_TRUE(viaEmpty.m_plfSw != nullptr && viaEmpty.m_pplfMeanVecs != nullptr);
+    // Nf = 0 with zero sums: the batch alone.
+    CIncreaseStatistics zero;
+    ASSERT_TRUE(zero.Reset(6) && zero.Save((dir / "zero.inc").c_str()));
+    CLDA viaZero;
+    ASSERT_TRUE(b.Increase(viaZero, (dir / "zero.inc")));
+    ExpectSameSubspace(viaZero, batchB, 1e-8);
+    // A batch with no classes: the file alone.
+    CLDA fileOnly, batchA;
+    ASSERT_TRUE(fileOnly.IncreaseTrainLDA(nullptr, 0, nullptr, 6, (dir / "a.inc").c_str()));
+    ASSERT_TRUE(a.Train(batchA));
+    ExpectSameSubspace(fileOnly, batchA, 1e-8);
+    EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(LDAIncremental, FailuresLeaveANotReadyEmptyObject)
+{
+    MessageCapture messages;
+    ScratchDir dir;
+    Batch a = Batch::Random(3, {4, 4, 4}, 31), b = Batch::Random(3, {4, 5}, 32);
+    const std::string good = a.SaveStats(dir, "good.inc");
+    const std::string bytes = ReadFile(good);
+    std::string negative = bytes;
+    negative[28 + 24 + 24 + 3] = char(0xff); // first stored count below 0
+    const std::pair<std::string, int> cases[] = {
+        {(dir / "absent.inc"), 3}, {good, 4}, // missing; dimension differs from the call
+        {dir.Write("cut1.inc", bytes.substr(0, 27)), 3},
+        {dir.Write("cut2.inc", bytes.substr(0, bytes.size() - 1)), 3},
+        {dir.Write("magic.inc", "QuorvaneIncrease2.5" + bytes.substr(19)), 3},
+        {dir.Write("neg.inc", negative), 3}};
+    CLDA lda;
+    for (const auto& [path, dim] : cases) {
+        ASSERT_TRUE(b.Increase(lda, good));
+        EXPECT_FALSE(lda.IncreaseTrainLDA(b.table.data(), 2, b.counts.data(), dim, path.c_str()));
+        EXPECT_FALSE(lda.m_bLDAReady) << path;
+        EXPECT_TRUE(lda.m_pplfEigenVecs == nullptr && lda.m_plfEigenVals == nullptr) << path;
+    }
+    const int noSamples[2] = {4, 0};
+    EXPECT_FALSE(lda.IncreaseTrainLDA(b.table.data(), 2, const_cast<int*>(noSamples), 3, good.c_str()));
+    EXPECT_TRUE(messages.texts().empty());
+
+    // One stored and one new class of one sample each: N - Nc = 0, k = 0.
+    Batch one(3, {{1, 2, 3}}, {1}), other(3, {{3, 2, 1}}, {1});
+    EXPECT_FALSE(other.Increase(lda, one.SaveStats(dir, "one.inc")));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"AllocMemory error: m_pplfEigenVecs"});
+    EXPECT_TRUE(!lda.m_bLDAReady && lda.m_plfMeanVec == nullptr);
+}
+
+TEST(IncreaseStatistics, HandComputedStatisticsInTheExactLayout)
+{
+    CIncreaseStatistics st;
+    ASSERT_TRUE(st.AddClasses(kRows, 1, kCounts, 2)); // batches append classes
+    ASSERT_TRUE(st.AddClasses(kRows + 2, 1, kCounts + 1, 2));
+    EXPECT_EQ(st.GetTotalSampNum(), 5);
+    EXPECT_EQ(st.GetSampSum(), (std::vector<double>{10, 9}));
+    EXPECT_EQ(st.GetClassMean(1), (std::vector<double>{2, 1}));
+    EXPECT_EQ(st.GetScatter(), (std::vector<double>{10, 8, 8, 8}));
+
+    ScratchDir dir;
+    const std::string path = (dir / "hand.inc");
+    ASSERT_TRUE(st.Save(path.c_str()));
+    const std::string b = ReadFile(path);
+    const auto* p = reinterpret_cast<const unsigned char*>(b.data());
+    ASSERT_EQ(b.size(), IncreaseFileSize(2, 2));
+    ASSERT_EQ(b.size(), 28u + 16 + 2 * 20 + 32);
+    EXPECT_EQ(std::memcmp(p, "QuorvaneIncrease2.4", 20), 0); // the zero byte included
+    EXPECT_EQ(ReadInt32LE(p + 20), 2);
+    EXPECT_EQ(ReadInt32LE(p + 24), 2);
+    EXPECT_EQ(ReadDoubleLE(p + 28), 10.0);      // a sum, not a mean
+    EXPECT_EQ(ReadDoubleLE(p + 52), 3.0);       // class 0 mean[1]
+    EXPECT_EQ(ReadInt32LE(p + 60), 2);          // class 0 count
+    EXPECT_EQ(ReadInt32LE(p + 80), 3);          // class 1 count
+    EXPECT_EQ(ReadDoubleLE(p + 84), 10.0);      // S[0][0], not divided
+    EXPECT_EQ(ReadDoubleLE(p + 108), 8.0);      // S[1][1]
+
+    CIncreaseStatistics back;
+    ASSERT_TRUE(back.Load(path.c_str()));
+    EXPECT_EQ(back.GetSampSum(), st.GetSampSum());
+    EXPECT_EQ(back.GetClassMean(0), st.GetClassMean(0));
+    EXPECT_EQ(back.GetClassSampNum(1), 3);
+    EXPECT_EQ(back.GetScatter(), st.GetScatter());
+
+    // Refused batches leave the statistics as they were.
+    const int empty[2] = {2, 0};
+    const double* holes[2] = {kSamples[0], nullptr};
+    EXPECT_FALSE(st.AddClasses(kRows, 2, empty, 2));
+    EXPECT_FALSE(st.AddClasses(kRows, 1, kCounts, 3));
+    EXPECT_FALSE(st.AddClasses(holes, 1, kCounts, 2));
+    EXPECT_FALSE(CIncreaseStatistics().AddClasses(kRows, 1, kCounts, kIncreaseMaxDim + 1));
+    EXPECT_EQ(st.GetClassNum(), 2);
+    EXPECT_FALSE(CIncreaseStatistics().Save(path.c_str())); // no dimension yet
+}
+
+// Cut files, other magic bytes, dimensions outside 1..1024, counts the file
+// cannot hold and the layout of a negative Nf are checked by the increase_file
+// fuzz harness in its replay with the suite.
+TEST(IncrementalData, DataReaderInsistsOnItsHeaderAndArrays)
+{
+    ScratchDir dir;
+    CIncreaseStatistics st;
+    ASSERT_TRUE(st.AddClasses(kRows, 2, kCounts, 2));
+    const std::string good = dir / "good.inc";
+    ASSERT_TRUE(st.Save(good.c_str()));
+    double sum[2], m0[2], m1[2], scatter[4];
+    double* means[2] = {m0, m1};
+    int counts[2];
+    EXPECT_TRUE(ReadIncreaseFileData(good.c_str(), sum, means, scatter, 2, counts, 2));
+    EXPECT_FALSE(ReadIncreaseFileData(good.c_str(), sum, means, scatter, 1, counts, 2));
+    EXPECT_FALSE(ReadIncreaseFileData(good.c_str(), sum, means, scatter, 2, counts, 1));
+    EXPECT_FALSE(ReadIncreaseFileData(good.c_str(), sum, nullptr, scatter, 2, counts, 2));
+    // Trailing bytes are ignored.
+    EXPECT_TRUE(CIncreaseStatistics().Load(dir.Write("long.inc", ReadFile(good) + "trailing").c_str()));
 }
