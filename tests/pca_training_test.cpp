@@ -407,19 +407,16 @@ TEST(PCAProjection, StandardisesOnlyAboveThresholdAndProjects)
 
 TEST(PCAProjection, BlockedRowsMatchVectorDotBitForBit)
 {
-    std::mt19937_64 rng(7);
-    std::uniform_real_distribution<double> u(-1e3, 1e3);
+    std::mt19937 rng(7);
     const int d = 1001;
-    std::vector<std::vector<double>> rows(37, std::vector<double>(d));
+    std::vector<std::vector<double>> rows(37);
     std::vector<const double*> ptrs;
     for (auto& r : rows) {
-        for (double& x : r)
-            x = u(rng);
+        r = RandomValues(d, rng, -1e3, 1e3);
         ptrs.push_back(r.data());
     }
-    std::vector<double> v(d), out(38, 99.0);
-    for (double& x : v)
-        x = u(rng);
+    const std::vector<double> v = RandomValues(d, rng, -1e3, 1e3);
+    std::vector<double> out(38, 99.0);
     for (int n : {1, 8, 9, 37}) { // below, at and across the block size
         DotRows(v.data(), ptrs.data(), n, d, out.data());
         for (int i = 0; i < n; ++i)
