@@ -118,14 +118,6 @@ struct Batch {
         }
         return Batch(d, rows, counts);
     }
-    Batch operator+(const Batch& o) const
-    {
-        auto r = rows;
-        r.insert(r.end(), o.rows.begin(), o.rows.end());
-        auto c = counts;
-        c.insert(c.end(), o.counts.begin(), o.counts.end());
-        return Batch(dim, r, c);
-    }
     int Classes() const { return static_cast<int>(counts.size()); }
     bool Train(CLDA& lda) { return lda.TrainLDA(table.data(), Classes(), counts.data(), dim); }
     bool Increase(CLDA& lda, const std::string& path)
@@ -511,7 +503,10 @@ TEST(LDAIncremental, FileStatisticsPlusBatchEqualBatchTraining)
     MessageCapture messages;
     ScratchDir dir;
     Batch a = Batch::Random(6, {5, 7, 4, 6}, 11), b = Batch::Random(6, {6, 5, 8}, 12);
-    Batch all = a + b;
+    Batch all = a;
+    all.rows.insert(all.rows.end(), b.rows.begin(), b.rows.end());
+    all.counts.insert(all.counts.end(), b.counts.begin(), b.counts.end());
+    all.table = Pointers(all.rows);
     CLDA inc, batch;
     ASSERT_TRUE(b.Increase(inc, a.SaveStats(dir, "a.inc")));
     ASSERT_TRUE(all.Train(batch));
