@@ -35,22 +35,13 @@ HandModel PickingModel(int k, int l, int d = kFeatureDim)
     return m;
 }
 
-// A 200 x 180 image holding a 64 x 64 synthetic face at twice its size, so that
-// its eyes (17, 13) and (45, 13) lie near (70, 60) and (126, 60).
-Bytes SyntheticImage(Bytes* face64 = nullptr)
+// A random 200 x 180 image and, when asked, a random 64 x 64 face.
+Bytes RandomImage(Bytes* face64 = nullptr)
 {
-    Bytes face(4096), image(200 * 180, 40);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const bool eye = (x % 28 - 17) * (x % 28 - 17) + (y - 13) * (y - 13) < 12;
-            face[y * 64 + x] = eye ? 25 : static_cast<unsigned char>(90 + (x * 7 + y * 13) % 23 + x);
-        }
-    for (int y = 34; y < 162; ++y)
-        for (int x = 36; x < 164; ++x)
-            image[y * 200 + x] = face[(y - 34) / 2 * 64 + (x - 36) / 2];
+    std::mt19937 rng(3);
     if (face64 != nullptr)
-        *face64 = face;
-    return image;
+        *face64 = RandomBytes(4096, rng);
+    return RandomBytes(200 * 180, rng);
 }
 
 class TemplateTest : public ::testing::Test {
@@ -137,7 +128,7 @@ const Poison kPoisons[] = {
 TEST_F(TemplateTest, TemplateHoldsTheFeaturesTheModelPicks)
 {
     Bytes face, templ;
-    SyntheticImage(&face);
+    RandomImage(&face);
     const Bytes original = face;
     // The features, step by step on the module objects, for comparison.
     std::vector<double> values(face.begin(), face.end());
@@ -164,7 +155,7 @@ TEST_F(TemplateTest, TemplateHoldsTheFeaturesTheModelPicks)
 
 TEST_F(TemplateTest, ImageOverloadEqualsGetNormFaceThenFaceOverload)
 {
-    Bytes image = SyntheticImage();
+    Bytes image = RandomImage();
     const Bytes imageCopy = image;
     for (int setting = 0; setting < 4; ++setting) {
         m_velmora.m_bPreprocessNormFace = setting & 1;
@@ -186,7 +177,7 @@ TEST_F(TemplateTest, ImageOverloadEqualsGetNormFaceThenFaceOverload)
 TEST_F(TemplateTest, RawFaceIsNormalisedInPlace)
 {
     Bytes raw, prepared, expected, templ;
-    SyntheticImage(&raw);
+    RandomImage(&raw);
     prepared = raw;
     ApplyPhotometricSteps(prepared.data());
     ASSERT_EQ(Make(prepared.data(), expected), 1608);
@@ -199,7 +190,7 @@ TEST_F(TemplateTest, RawFaceIsNormalisedInPlace)
 TEST_F(TemplateTest, ResultCodes)
 {
     Bytes face, templ(1608, 0xCD);
-    Bytes image = SyntheticImage(&face);
+    Bytes image = RandomImage(&face);
     int length = -1;
     auto fromImage = [&](unsigned char* img, int width, CPoint right, unsigned char* t, int* len) {
         return m_velmora.CreateTemplate(img, width, 180, CPoint(70, 60), right, t, len);
@@ -233,7 +224,7 @@ TEST_F(TemplateTest, ResultCodes)
 TEST_F(TemplateTest, InitializeMaskBankSettingsAndFailedReloads)
 {
     Bytes face, templ;
-    SyntheticImage(&face);
+    RandomImage(&face);
     g_facePreprocessor.SetMask(2);
     EXPECT_FALSE(m_velmora.Initialize((m_dir / "missing.bin").c_str(), "x"));
     EXPECT_TRUE(g_recognizerReady); // left as it was
