@@ -15,6 +15,15 @@ using namespace velmora_test;
 
 namespace {
 
+// Sizes an LDA as training does before it allocates.
+bool Allocate(CLDA& lda, int k, int d, int classes)
+{
+    lda.m_nValidEigenNum = k;
+    lda.m_nFeatureVecDim = d;
+    lda.m_nClassNum = classes;
+    return lda.AllocMemory();
+}
+
 double AbsCosine(const double* a, const std::vector<double>& b)
 {
     double ab = 0, aa = 0, bb = 0;
@@ -210,10 +219,7 @@ TEST(LDATraining, CalcEigenWithIdentityWithinScatter)
 {
     const int d = 3;
     CLDA lda;
-    lda.m_nFeatureVecDim = d;
-    lda.m_nValidEigenNum = 3;
-    lda.m_nClassNum = 1;
-    ASSERT_TRUE(lda.AllocMemory());
+    ASSERT_TRUE(Allocate(lda, 3, d, 1));
     // Sb = Q diag(6, 3, 1) Q^T with known orthonormal columns q.
     const double r3 = std::sqrt(3.0), r2 = std::sqrt(2.0), r6 = std::sqrt(6.0);
     const std::vector<std::vector<double>> q = {
@@ -240,10 +246,7 @@ TEST(LDATraining, CalcEigenMessages)
 {
     MessageCapture messages;
     CLDA lda;
-    lda.m_nFeatureVecDim = 1;
-    lda.m_nValidEigenNum = 1;
-    lda.m_nClassNum = 1;
-    ASSERT_TRUE(lda.AllocMemory());
+    ASSERT_TRUE(Allocate(lda, 1, 1, 1));
     lda.m_plfSb[0] = 1.0;
     lda.m_plfSw[0] = std::nan(""); // "converges" at once to a not-a-number value
     lda.m_plfEigenVals[0] = 7.0;
@@ -252,10 +255,7 @@ TEST(LDATraining, CalcEigenMessages)
     EXPECT_EQ(lda.m_plfEigenVals[0], 7.0);
 
     CLDA two;
-    two.m_nFeatureVecDim = 3;
-    two.m_nValidEigenNum = 1;
-    two.m_nClassNum = 1;
-    ASSERT_TRUE(two.AllocMemory());
+    ASSERT_TRUE(Allocate(two, 1, 3, 1));
     for (int k = 0; k < 9; ++k) {
         two.m_plfSw[k] = std::nan("");
         two.m_plfSb[k] = 1.0;
@@ -328,8 +328,7 @@ TEST(LDAProjection, ReadinessAndPlainDotProducts)
     EXPECT_FALSE(lda.Project2SubSpace(in, out, 1));
     EXPECT_EQ(out[0], 5.0);
 
-    lda.m_nValidEigenNum = 3, lda.m_nFeatureVecDim = 2, lda.m_nClassNum = 1;
-    ASSERT_TRUE(lda.AllocMemory());
+    ASSERT_TRUE(Allocate(lda, 3, 2, 1));
     for (int i = 0; i < 3; ++i) {
         lda.m_pplfEigenVecs[i][0] = i + 1.0;
         lda.m_pplfEigenVecs[i][1] = i + 2.0;
@@ -365,8 +364,7 @@ TEST(LDAAllocation, FailuresNameTheMemberAndReleaseTheirOwnArrays)
                          Case{0, 0, 2, "AllocMemory error: m_pplfEigenVecs"}}) {
         messages.clear();
         CLDA lda;
-        lda.m_nValidEigenNum = c.k, lda.m_nFeatureVecDim = c.d, lda.m_nClassNum = c.nc;
-        EXPECT_FALSE(lda.AllocMemory());
+        EXPECT_FALSE(Allocate(lda, c.k, c.d, c.nc));
         EXPECT_EQ(messages.texts(), std::vector<std::string>{c.text});
         EXPECT_EQ(lda.m_plfEigenVals, nullptr);
         EXPECT_EQ(lda.m_plfMeanVec, nullptr);

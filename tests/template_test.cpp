@@ -75,10 +75,8 @@ constexpr int kL = 200;
 std::string SmallModel()
 {
     HandModel m = BasisModel(kFeatureDim, kK, 0, kL, [](int i) { return 100 + 700 * i; });
-    m.n = 300;
     m.mean.assign(kFeatureDim, 3.5);
     m.stdDev.assign(kFeatureDim, 1.0);
-    m.ldaMean.assign(kK, 0.25);
     return m.Bytes();
 }
 
