@@ -46,8 +46,6 @@ TEST(Detector, BadArgumentsAndBlankImagesFindNothing)
         EXPECT_EQ(count, 0);
     }
     EXPECT_EQ(detector.RunFaceDetector(&px, 1, 1, records, nullptr), 0);
-    int count = 0;
-    EXPECT_EQ(detector.RunFaceDetector(&px, 1, 1, records, &count), 0);
 
     CVelmora v;
     CRect face;

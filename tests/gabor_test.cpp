@@ -168,9 +168,8 @@ TEST(CGaborBank, SmallerBanksLeaveTheUpperSlotsEmptyAndOversizedOnesAreRefused)
                     std::all_of(bank.KernelIm(n), bank.KernelIm(n) + kSide * kSide, zero))
             << n;
 
-    EXPECT_EQ(bank.BuildKernels(1, 9, kSigma, kSigma, kPi, kFreqStep), 0);
-    EXPECT_EQ(bank.BuildKernels(6, 7, kSigma, kSigma, kPi, kFreqStep), 0);
-    EXPECT_EQ(bank.BuildKernels(-2000000000, -2000000000, kSigma, kSigma, kPi, kFreqStep), 0);
+    for (const auto& [scales, orientations] : {std::pair{1, 9}, {6, 7}, {-2000000000, -2000000000}})
+        EXPECT_EQ(bank.BuildKernels(scales, orientations, kSigma, kSigma, kPi, kFreqStep), 0) << scales;
     EXPECT_EQ(bank.ScaleCount(), 2); // a refused build keeps the bank as it was
     EXPECT_EQ(bank.OrientationCount(), 3);
 

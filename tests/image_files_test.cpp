@@ -174,15 +174,14 @@ TEST(ImageFiles, FormatFollowsLowerCasedExtension)
         EXPECT_EQ(ReadBytes(dir / name)[0], 'B') << name;
     }
 
-    WriteFile(dir / "b.PGM", ToBytes("P5\n#\n2 1\n255\nAB"));
+    const std::string twoByOne = "P5\n#\n2 1\n255\nAB";
     CImage loaded;
-    EXPECT_EQ(LoadPath(loaded, dir / "b.PGM"), 1);
+    EXPECT_EQ(LoadPath(loaded, dir.Write("b.PGM", twoByOne)), 1);
     // Loading looks at the whole path: a dotted folder hides the extension and the
     // file is taken for a bitmap.
     std::filesystem::create_directories(dir / "d.x");
-    WriteFile(dir / "d.x/c.pgm", ToBytes("P5\n#\n2 1\n255\nAB"));
     MessageCapture messages;
-    EXPECT_EQ(LoadPath(loaded, dir / "d.x/c.pgm"), 0);
+    EXPECT_EQ(LoadPath(loaded, dir.Write("d.x/c.pgm", twoByOne)), 0);
     EXPECT_TRUE(messages.texts().empty());
 }
 
