@@ -13,11 +13,6 @@
 
 namespace {
 
-std::vector<unsigned char> Blank(int w, int h, unsigned char v = 128)
-{
-    return std::vector<unsigned char>(static_cast<size_t>(w) * h, v);
-}
-
 // Records the detector's messages while it lives.
 struct Messages {
     Messages()
@@ -28,13 +23,6 @@ struct Messages {
     ~Messages() { TarvikSetMessageSink(nullptr); }
     static inline std::vector<std::string> texts;
 };
-
-using XY = std::pair<int, int>;
-
-XY At(const CPoint& p)
-{
-    return {p.x, p.y};
-}
 
 } // namespace
 
@@ -58,21 +46,18 @@ TEST(Detector, BadArgumentsAndBlankImagesFindNothing)
         EXPECT_EQ(count, 0);
     }
     EXPECT_EQ(detector.RunFaceDetector(&px, 1, 1, records, nullptr), 0);
-    int count = 0;
-    EXPECT_EQ(detector.RunFaceDetector(&px, 1, 1, records, &count), 0);
 
     CVelmora v;
     CRect face;
     CPoint first, second;
     for (const auto& [w, h, level] : {std::tuple{1, 1, 0}, {2, 3, 255}, {384, 286, 0}, {384, 286, 255}, {4000, 3000, 0}}) {
-        auto black = Blank(w, h, static_cast<unsigned char>(level));
+        std::vector<unsigned char> black(static_cast<size_t>(w) * h, static_cast<unsigned char>(level));
         EXPECT_EQ(v.FindOneFace(black.data(), w, h, face, first, second), FF_NO_FACE) << w << "x" << h;
         int n = 3;
         CPoint a[3] = {{3, 3}, {3, 3}, {3, 3}}, b[3] = {{4, 4}, {4, 4}, {4, 4}};
         EXPECT_EQ(v.FindFaces(black.data(), w, h, a, b, n), FF_NO_FACE);
         EXPECT_EQ(n, 0);
-        EXPECT_EQ(At(a[0]), XY(3, 3)); // the caller's arrays are left alone
-        EXPECT_EQ(At(b[2]), XY(4, 4));
+        EXPECT_TRUE(a[0].x == 3 && a[0].y == 3 && b[2].x == 4 && b[2].y == 4); // the caller's arrays are left alone
     }
     EXPECT_EQ(v.FindOneFace(nullptr, 0, 0, face, first, second), FF_NO_FACE);
 }
@@ -82,7 +67,7 @@ TEST(Detector, MissingCascadeIsReportedOnceAndFindsNoFace)
     velmora_test::EnvVar cascades("VELMORA_CASCADE_DIR", "/nonexistent/velmora-cascades");
     Messages messages;
     CAdaboostFaceDetect detector;
-    auto img = Blank(100, 100);
+    std::vector<unsigned char> img(100 * 100, 128);
     FACE_LOCATION records[10];
     for (int i = 0; i < 3; ++i) {
         int count = 0;
@@ -112,7 +97,7 @@ TEST(Detector, MissingOrDamagedLandmarkModelFallsBackToTheCascades)
         FACE_LOCATION records[10];
         for (int i = 0; i < 2; ++i) {
             int count = 0;
-            auto img = Blank(100, 100);
+            std::vector<unsigned char> img(100 * 100, 128);
             EXPECT_EQ(detector.RunFaceDetector(img.data(), 100, 100, records, &count), 0);
             count = 0;
             if (haveFace) {

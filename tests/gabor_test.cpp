@@ -5,6 +5,7 @@
 #include "gabor/GaborBank.h"
 #include "gabor/Transform.h"
 #include "support/FaceData.h"
+#include "support/NaiveVsFast.h"
 #include "support/TestData.h"
 
 namespace {
@@ -23,11 +24,7 @@ const double kAngles[8] = {0.0, 0.39269908169872414, 0.7853981633974483, 1.17809
 Face RandomFace(unsigned seed)
 {
     std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> level(0, 255);
-    Face face(32 * 32);
-    for (auto& p : face)
-        p = static_cast<unsigned char>(level(rng));
-    return face;
+    return velmora_test::RandomBytes(32 * 32, rng);
 }
 
 // One default bank for the whole file: building it costs 40 transforms.
@@ -171,9 +168,8 @@ TEST(CGaborBank, SmallerBanksLeaveTheUpperSlotsEmptyAndOversizedOnesAreRefused)
                     std::all_of(bank.KernelIm(n), bank.KernelIm(n) + kSide * kSide, zero))
             << n;
 
-    EXPECT_EQ(bank.BuildKernels(1, 9, kSigma, kSigma, kPi, kFreqStep), 0);
-    EXPECT_EQ(bank.BuildKernels(6, 7, kSigma, kSigma, kPi, kFreqStep), 0);
-    EXPECT_EQ(bank.BuildKernels(-2000000000, -2000000000, kSigma, kSigma, kPi, kFreqStep), 0);
+    for (const auto& [scales, orientations] : {std::pair{1, 9}, {6, 7}, {-2000000000, -2000000000}})
+        EXPECT_EQ(bank.BuildKernels(scales, orientations, kSigma, kSigma, kPi, kFreqStep), 0) << scales;
     EXPECT_EQ(bank.ScaleCount(), 2); // a refused build keeps the bank as it was
     EXPECT_EQ(bank.OrientationCount(), 3);
 

@@ -9,11 +9,10 @@
 #include <velmora/Velmora.h>
 
 #include "common/ByteOrder.h"
-#include "gabor/GaborBank.h"
 #include "pca/SubspaceModel.h"
-#include "preprocess/FacePreprocessor.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
-#include "support/HandModel.h"
+#include "support/ScratchDir.h"
 #include "support/TestData.h"
 
 namespace {
@@ -33,18 +32,12 @@ Face Cut(const CVelmora& v, const std::string& name, int i)
     return face;
 }
 
-// Train's sample: the template feature path, rounded and clamped to bytes.
+// Train's sample: the template features, rounded and clamped to bytes.
 Face SampleBytes(const Face& face)
 {
-    std::vector<double> values(face.begin(), face.end());
-    g_facePreprocessor.CompactMasked(values.data());
-    unsigned char odd[1024], even[1024];
-    g_facePreprocessor.SplitRows(values.data(), odd, even);
-    g_gaborBank.LoadFace(odd);
-    std::vector<double> f(CGaborBank::kFeatureCapacity);
-    g_gaborBank.CopyFeatures(f.data(), g_gaborBank.ExtractFeatures());
-    Face bytes(7840);
-    for (int j = 0; j < 7840; ++j)
+    const std::vector<double> f = velmora::engine::FaceFeatures(face.data());
+    Face bytes(f.size());
+    for (size_t j = 0; j < f.size(); ++j)
         bytes[j] = static_cast<unsigned char>(std::clamp(std::trunc(f[j] + 0.5), 0.0, 255.0));
     return bytes;
 }
@@ -80,8 +73,7 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
     VELMORA_REQUIRE_DATA("lfw");
     velmora_test::ScratchDir dir;
     CVelmora v;
-    g_facePreprocessor.SetMask(3); // what Initialize sets up, to make Train's samples
-    g_gaborBank.BuildKernels(5, 8, 2 * 3.141592653, 2 * 3.141592653, 3.141592653, 1.41421);
+    ASSERT_TRUE(velmora::engine::PrepareWithoutModel(v)); // as Initialize, to make Train's samples
 
     // New people: the first 30 with five images or more (1-3 to learn, 4-5 to
     // compare). Trained people: 215 others with three or more, three images each.
@@ -107,13 +99,8 @@ TEST(IncreaseTrainRealFaces, NewPeopleAreSeparated)
     std::string header(16, '\0'); // an empty sample file: every sample from memory
     WriteInt32LE(reinterpret_cast<unsigned char*>(&header[0]), 7840);
     WriteInt32LE(reinterpret_cast<unsigned char*>(&header[4]), 1);
-    std::vector<unsigned char*> rows, trainTable, learnTable;
-    for (auto& b : trainBytes)
-        rows.push_back(b.data());
-    for (auto& f : trainFaces)
-        trainTable.push_back(f.data());
-    for (auto& f : learn)
-        learnTable.push_back(f.data());
+    auto rows = velmora_test::Pointers(trainBytes), trainTable = velmora_test::Pointers(trainFaces),
+         learnTable = velmora_test::Pointers(learn);
     std::vector<int> threes(215, 3);
     ASSERT_EQ(v.Train(rows.data(), 7840, 1, 215, threes.data(),
                       dir.Write("empty.samples", header).c_str()), T_OK);

@@ -4,13 +4,14 @@
 
 #include "common/ByteOrder.h"
 #include "common/VectorOps.h"
+#include "lda/IncreaseStatistics.h"
 #include "pca/SubspaceModel.h"
 #include "recognizer/ModuleState.h"
+#include "support/HandModel.h"
 #include "support/MessageCapture.h"
 #include "support/ScratchDir.h"
 
-using velmora_test::MessageCapture;
-using velmora_test::ScratchDir;
+using namespace velmora_test;
 using Texts = std::vector<std::string>;
 
 namespace {
@@ -22,13 +23,7 @@ struct SampleSet {
     std::vector<std::vector<unsigned char>> samples;
     std::vector<int> counts;
 
-    std::vector<unsigned char*> Images()
-    {
-        std::vector<unsigned char*> images;
-        for (auto& s : samples)
-            images.push_back(s.data());
-        return images;
-    }
+    std::vector<unsigned char*> Images() { return Pointers(samples); }
 };
 
 SampleSet MakeSamples(int classes, int perClass, unsigned seed, int extraInFirst = 0, int length = kLength)
@@ -85,6 +80,21 @@ enumTError Train(CVelmora& v, SampleSet& fresh, const std::string& file, int wid
     return r;
 }
 
+// IncreaseTrain on the set's 64 x 64 faces.
+enumTError Increase(CVelmora& v, SampleSet& faces, int nLDA, const char* pca, const std::string& inc,
+                    const std::string& out, bool preprocess = false)
+{
+    return v.IncreaseTrain(faces.Images().data(), static_cast<int>(faces.counts.size()), faces.counts.data(), 0,
+                           preprocess, nLDA, 0, pca, inc.c_str(), out.c_str());
+}
+
+// A model whose PCA passes standardised features 0..k-1 through, made the module's.
+void InitializeBasis(CVelmora& v, const ScratchDir& dir, int k)
+{
+    ASSERT_TRUE(v.Initialize(dir.Write("basis.model", BasisModel(7840, k, 0, 2).Bytes()).c_str(),
+                             nullptr));
+}
+
 } // namespace
 
 // Runs first, while the module-wide model has never been trained.
@@ -113,13 +123,10 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 10, nullptr, good.c_str()), T_BAD_ARGUMENT);
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 10, fresh.counts.data(), ""), T_FILE_ERROR);
     EXPECT_EQ(Train(v, fresh, (dir / "missing.bin")), T_FILE_ERROR);
-    fresh.counts[4] = 0; // a new class without samples
-    EXPECT_EQ(Train(v, fresh, good), T_BAD_ARGUMENT);
-    fresh.counts[4] = 1;
 
     // Hostile sample files (cut, counts that disagree or overflow, sizes that
-    // differ from the call) are refused as the train_file fuzz harness
-    // predicts, in its replay with the suite.
+    // differ from the call) and empty new classes are refused as the
+    // train_file fuzz harness predicts, in its replay with the suite.
     SampleSet empty; // no samples at all: 210 empty stored classes and Ns = 0
     empty.counts.assign(210, 0);
     EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 0, nullptr, dir.Write("empty", SampleFile(empty)).c_str()),
@@ -128,16 +135,6 @@ TEST(Train, ResultCodesOfBadArgumentsAndFiles)
     // None of these touched the readiness flag or showed a message.
     EXPECT_TRUE(g_recognizerReady);
     EXPECT_TRUE(messages.texts().empty());
-
-    // A single sample is read and trained on: one PCA component, far short of 300.
-    SampleSet one = empty;
-    one.counts[0] = 1;
-    one.samples = {fresh.samples[0]};
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(v.Train(images.data(), kWidth, kHeight, 0, nullptr, dir.Write("one", SampleFile(one)).c_str()),
-              T_LDA_FAILED);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(messages.texts(), Texts{"nPCAEigenUsed > m_nMaxValidEigenVecNum"});
 }
 
 TEST(Train, TooFewSamplesForThePCAComponentsOrTheSavedDiscriminants)
@@ -204,4 +201,107 @@ TEST(Train, TrainsSavesAndReloads)
     const auto b = project(loaded, 3), c = project(loaded, 2), other = project(loaded, 8);
     EXPECT_EQ(project(model, 3), b);
     EXPECT_GT(VectorCosine(b.data(), c.data(), 200), VectorCosine(b.data(), other.data(), 200));
+}
+
+TEST(IncreaseTrain, ResultCodesAndMessages)
+{
+    MessageCapture messages;
+    ScratchDir dir;
+    CVelmora v; // clears readiness
+    SampleSet faces = MakeSamples(2, 3, 1, 0, 4096);
+    const std::string out = (dir / "out.model");
+    EXPECT_EQ(Increase(v, faces, 4, nullptr, "", out), T_BAD_ARGUMENT); // not initialised
+    g_subspaceModel.m_nPCAEigenUsed = 0; // as before any model: the PCA loads, no components
+    const std::string pca6 = dir.Write("pca6.model", BasisModel(7840, 6, 0, 2).Bytes());
+    EXPECT_EQ(Increase(v, faces, 4, pca6.c_str(), "", out), T_NO_SAMPLES);
+    EXPECT_EQ(Increase(v, faces, 4, (dir / "none").c_str(), "", out), T_BAD_ARGUMENT);
+    EXPECT_FALSE(g_subspaceModel.m_bPCAReady);
+    EXPECT_TRUE(messages.texts().empty());
+
+    InitializeBasis(v, dir, 8);
+    int empty[2] = {3, 0};
+    EXPECT_EQ(v.IncreaseTrain(faces.Images().data(), 0, empty, 0, false, 4, 0, nullptr, "",
+                              out.c_str()), T_NO_SAMPLES);
+    EXPECT_EQ(v.IncreaseTrain(faces.Images().data(), 2, empty, 0, false, 4, 0, nullptr, "",
+                              out.c_str()), T_BAD_ARGUMENT);
+    EXPECT_TRUE(messages.texts().empty());
+    EXPECT_EQ(Increase(v, faces, 9, nullptr, "", out), T_BAD_ARGUMENT); // K + 1
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"nPCAEigenUsed > nLDATrainSampDim"});
+    EXPECT_FALSE(g_subspaceModel.m_bLDAReady);
+    messages.clear();
+    EXPECT_EQ(Increase(v, faces, 5, pca6.c_str(), "", out), T_BAD_ARGUMENT); // 6 vectors, K = 8
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"nOutDim > m_pPCA->m_nMaxValidEigenVecNum"});
+    InitializeBasis(v, dir, 8);
+    messages.clear();
+    EXPECT_EQ(Increase(v, faces, 8, nullptr, dir.Write("bad.inc", "QuorvaneIncrease2.3"), out),
+              T_BAD_ARGUMENT);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"TrainLDA error!"});
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 8); // K and S change only on success
+}
+
+TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
+{
+    MessageCapture messages;
+    ScratchDir dir;
+    CVelmora v;
+    InitializeBasis(v, dir, 10);
+    SampleSet earlier = MakeSamples(3, 4, 3, 1, 4096), fresh = MakeSamples(3, 4, 4, 1, 4096), all = earlier;
+    all.samples.insert(all.samples.end(), fresh.samples.begin(), fresh.samples.end());
+    all.counts.insert(all.counts.end(), fresh.counts.begin(), fresh.counts.end());
+
+    const std::string inc = (dir / "earlier.inc");
+    ASSERT_EQ(v.SaveIncreaseData(earlier.Images().data(), 3, earlier.counts.data(), false, 10,
+                                 nullptr, inc.c_str()), T_OK);
+    ASSERT_EQ(Increase(v, fresh, 10, nullptr, inc, (dir / "inc.model")), T_OK);
+    ASSERT_EQ(Increase(v, all, 10, nullptr, "", (dir / "all.model")), T_OK);
+    EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
+    CSubspaceModel a, b;
+    ASSERT_TRUE(a.LoadModel((dir / "inc.model"), 0) && b.LoadModel((dir / "all.model"), 0));
+    ASSERT_EQ(a.m_pLDA->m_nValidEigenNum, 5); // every vector saved: min(6 - 1, 10, 26 - 6)
+    ASSERT_EQ(b.m_pLDA->m_nValidEigenNum, 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NEAR(a.m_pLDA->m_plfEigenVals[i], b.m_pLDA->m_plfEigenVals[i],
+                    1e-8 * b.m_pLDA->m_plfEigenVals[i]);
+        double dot = 0;
+        for (int j = 0; j < 10; ++j)
+            dot += a.m_pLDA->m_pplfEigenVecs[i][j] * b.m_pLDA->m_pplfEigenVecs[i][j];
+        EXPECT_NEAR(std::fabs(dot), 1.0, 1e-8) << i;
+    }
+    // Extending the file with the new faces; a base of another dimension is refused.
+    const std::string both = (dir / "both.inc");
+    ASSERT_EQ(v.SaveIncreaseData(fresh.Images().data(), 3, fresh.counts.data(), false, 10,
+                                 inc.c_str(), both.c_str()), T_OK);
+    CIncreaseStatistics st;
+    ASSERT_TRUE(st.Load(both.c_str()));
+    EXPECT_EQ(st.GetTotalSampNum(), 26);
+    EXPECT_EQ(v.SaveIncreaseData(fresh.Images().data(), 3, fresh.counts.data(), false, 9,
+                                 inc.c_str(), both.c_str()), T_BAD_ARGUMENT);
+    EXPECT_TRUE(messages.texts().empty());
+
+    // Preprocessing changes the caller's faces only when asked.
+    const auto before = fresh.samples;
+    ASSERT_EQ(Increase(v, fresh, 6, nullptr, "", (dir / "p.model")), T_OK);
+    EXPECT_EQ(fresh.samples, before);
+    ASSERT_EQ(Increase(v, fresh, 6, nullptr, "", (dir / "p.model"), true), T_OK);
+    EXPECT_NE(fresh.samples, before);
+}
+
+TEST(ModelIncrease, SkippedComponentsAndPCAReadiness)
+{
+    MessageCapture messages;
+    CSubspaceModel model;
+    double rows[6][4] = {{0, 1, 2, 3}, {1, 1, 2, 4}, {0, 2, 2, 3}, {5, 6, 1, 0}, {6, 6, 0, 1}, {5, 7, 1, 1}};
+    double* table[6] = {rows[0], rows[1], rows[2], rows[3], rows[4], rows[5]};
+    int counts[2] = {3, 3};
+    EXPECT_FALSE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, 1, ""));
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{"PCA is not ready!"});
+    model.m_bPCAReady = true; // the LDA stage does not read the PCA itself
+    ASSERT_TRUE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, 1, ""));
+    EXPECT_EQ(model.m_nPCAEigenUsed, 4);
+    EXPECT_EQ(model.m_nPCAEigenSkipped, 1);
+    EXPECT_EQ(model.m_pLDA->m_nFeatureVecDim, 3); // components 1..3
+    EXPECT_EQ(model.m_pLDA->m_pplfMeanVecs[1][0], 19.0 / 3);
+    EXPECT_FALSE(model.IncreaseTrainLDA(table, 2, counts, 4, 4, -1, "")); // skip outside the block
+    EXPECT_FALSE(model.m_bLDAReady);
 }

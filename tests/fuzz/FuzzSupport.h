@@ -14,6 +14,8 @@
 
 #include <velmora/Velmora.h>
 
+#include "support/ScratchDir.h"
+
 #define VELMORA_FUZZ_CHECK(condition)                                                        \
     do {                                                                                   \
         if (!(condition)) {                                                                \
@@ -53,25 +55,9 @@ public:
 
     bool Write(const uint8_t* data, size_t size) const
     {
-        std::FILE* f = std::fopen(m_path.c_str(), "wb");
-        if (f == nullptr)
-            return false;
-        const bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-        return std::fclose(f) == 0 && ok;
+        return velmora_test::WriteFile(m_path, std::string(reinterpret_cast<const char*>(data), size));
     }
-
-    std::string Read() const
-    {
-        std::string bytes;
-        if (std::FILE* f = std::fopen(m_path.c_str(), "rb")) {
-            char chunk[4096];
-            size_t n;
-            while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-                bytes.append(chunk, n);
-            std::fclose(f);
-        }
-        return bytes;
-    }
+    std::string Read() const { return velmora_test::ReadFile(m_path); }
 
 private:
     std::string m_path;

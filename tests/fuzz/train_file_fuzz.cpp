@@ -11,6 +11,7 @@
 // must leave the PCA mean of exactly the bytes that the walk saw.
 #include <climits>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,7 +43,8 @@ Steering Steer(uint8_t control)
 }
 
 struct Prediction {
-    enumTError code = T_OK; // T_OK stands for "read well; the training decides"
+    explicit Prediction(enumTError refusal = T_OK) : code(refusal) {}
+    enumTError code; // T_OK stands for "read well; the training decides"
     std::vector<double> sum; // per component, every sample read, in row order
     int64_t samples = 0;
 };
@@ -52,35 +54,25 @@ Prediction Predict(const uint8_t* file, size_t size, int32_t passedA, int32_t pa
                    const std::vector<int>& newCounts, const std::vector<std::vector<uint8_t>>& images)
 {
     Prediction p;
-    if (size < 16) {
-        p.code = T_SAMPLE_FILE_ERROR;
-        return p;
-    }
+    if (size < 16)
+        return Prediction(T_SAMPLE_FILE_ERROR);
     const int32_t a = ReadInt32LE(file), b = ReadInt32LE(file + 4);
     const int32_t ns = ReadInt32LE(file + 8), nf = ReadInt32LE(file + 12);
     if (a != passedA || b != passedB ||
-        static_cast<int64_t>(nf) + static_cast<int64_t>(newCounts.size()) < kRequiredClasses) {
-        p.code = T_BAD_ARGUMENT;
-        return p;
-    }
+        static_cast<int64_t>(nf) + static_cast<int64_t>(newCounts.size()) < kRequiredClasses)
+        return Prediction(T_BAD_ARGUMENT);
     int64_t newSamples = 0;
     for (int n : newCounts) {
-        if (n < 1) {
-            p.code = T_BAD_ARGUMENT;
-            return p;
-        }
+        if (n < 1)
+            return Prediction(T_BAD_ARGUMENT);
         newSamples += n;
     }
     const int64_t length = static_cast<int64_t>(a) * b;
     const int64_t total = ns + newSamples;
-    if (total < 1 || length < 1 || total > INT32_MAX || length > INT32_MAX) {
-        p.code = T_NO_SAMPLES;
-        return p;
-    }
-    if (ns < 0 || nf < 0) {
-        p.code = T_SAMPLE_FILE_ERROR;
-        return p;
-    }
+    if (total < 1 || length < 1 || total > INT32_MAX || length > INT32_MAX)
+        return Prediction(T_NO_SAMPLES);
+    if (ns < 0 || nf < 0)
+        return Prediction(T_SAMPLE_FILE_ERROR);
     // A sample longer than the file is never read whole; only the caller's
     // samples, which are short, may then count.
     if (length <= static_cast<int64_t>(size) || length <= kMaxNewLength)
@@ -88,27 +80,21 @@ Prediction Predict(const uint8_t* file, size_t size, int32_t passedA, int32_t pa
     size_t at = 16;
     int64_t read = 0;
     for (int32_t f = 0; f < nf; ++f) {
-        if (size - at < 4) {
-            p.code = T_SAMPLE_FILE_ERROR;
-            return p;
-        }
+        if (size - at < 4)
+            return Prediction(T_SAMPLE_FILE_ERROR);
         const int32_t count = ReadInt32LE(file + at);
         at += 4;
         for (int32_t s = 0; s < count; ++s) {
-            if (read >= ns || static_cast<int64_t>(size - at) < length) {
-                p.code = T_SAMPLE_FILE_ERROR;
-                return p;
-            }
+            if (read >= ns || static_cast<int64_t>(size - at) < length)
+                return Prediction(T_SAMPLE_FILE_ERROR);
             for (int64_t k = 0; k < length; ++k)
                 p.sum[static_cast<size_t>(k)] += file[at + static_cast<size_t>(k)];
             at += static_cast<size_t>(length);
             ++read;
         }
     }
-    if (read != ns) {
-        p.code = T_SAMPLE_FILE_ERROR;
-        return p;
-    }
+    if (read != ns)
+        return Prediction(T_SAMPLE_FILE_ERROR);
     for (const auto& image : images)
         for (int64_t k = 0; k < length; ++k)
             p.sum[static_cast<size_t>(k)] += image[static_cast<size_t>(k)];
@@ -116,23 +102,12 @@ Prediction Predict(const uint8_t* file, size_t size, int32_t passedA, int32_t pa
     return p;
 }
 
-struct ModelState {
-    bool ready, pcaReady, ldaReady;
-    const CPCA* pca;
-    int32_t pcaDim, pcaSamples;
-    bool operator==(const ModelState& o) const
-    {
-        return ready == o.ready && pcaReady == o.pcaReady && ldaReady == o.ldaReady &&
-               pca == o.pca && pcaDim == o.pcaDim && pcaSamples == o.pcaSamples;
-    }
-};
-
-ModelState Snapshot()
+// The module state a refused call must leave alone.
+auto Snapshot()
 {
     const CPCA* pca = g_subspaceModel.m_pPCA.get();
-    return ModelState{g_recognizerReady, g_subspaceModel.m_bPCAReady, g_subspaceModel.m_bLDAReady,
-                      pca, pca != nullptr ? pca->m_nFeatureVecDim : -1,
-                      pca != nullptr ? pca->m_nTrainSampNum : -1};
+    return std::tuple{g_recognizerReady, g_subspaceModel.m_bPCAReady, g_subspaceModel.m_bLDAReady, pca,
+                      pca != nullptr ? pca->m_nFeatureVecDim : -1, pca != nullptr ? pca->m_nTrainSampNum : -1};
 }
 
 void QuietTraining()
@@ -204,9 +179,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned char** table = pointers.empty() ? &anyImage : pointers.data();
 
     const Prediction expected = Predict(file, fileSize, passedA, b, newCounts, images);
-    const ModelState before = Snapshot();
+    const auto before = Snapshot();
     CVelmora velmora;
-    g_recognizerReady = before.ready; // constructing an object clears it
+    g_recognizerReady = std::get<0>(before); // constructing an object clears it
     const enumTError result = velmora.Train(table, passedA, b, static_cast<int>(newCounts.size()),
                                             newCounts.data(), sampleFile.Path());
 

@@ -31,11 +31,6 @@ inline std::vector<double> RandomValues(size_t n, std::mt19937& rng, double lo =
     return v;
 }
 
-inline bool SameBits(const double* a, const double* b, size_t n)
-{
-    return std::memcmp(a, b, n * sizeof(double)) == 0;
-}
-
 template <class T>
 bool Same(const std::vector<T>& a, const std::vector<T>& b)
 {

@@ -193,7 +193,9 @@ inline Bytes PgmBytes(int width, int height, size_t pixels)
 // img: 16-bit width and height, then the pixel bytes.
 inline Bytes ImgBytes(int width, int height, size_t pixels)
 {
-    Bytes bytes(4 + pixels, 0x5a);
+    Bytes bytes(4 + pixels);
+    for (size_t i = 4; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(i * 29);
     WriteUInt16LE(bytes.data(), static_cast<uint16_t>(width));
     WriteUInt16LE(bytes.data() + 2, static_cast<uint16_t>(height));
     return bytes;

@@ -27,14 +27,15 @@ inline Bytes ReadBytes(const std::string& path)
     return Bytes(s.begin(), s.end());
 }
 
-inline void WriteFile(const std::string& path, const std::string& bytes)
+// Whether the bytes were written.
+inline bool WriteFile(const std::string& path, const std::string& bytes)
 {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes);
 }
 
-inline void WriteFile(const std::string& path, const Bytes& bytes)
+inline bool WriteFile(const std::string& path, const Bytes& bytes)
 {
-    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    return WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 inline Bytes ToBytes(const std::string& text)
