@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include <tarvik/DetectionSource.h>
+
+#include "EyeBoxes.h"
 #include <velmora/Velmora.h>
 
 #include "support/FaceData.h"
@@ -240,4 +242,18 @@ TEST(FaceFindingReal, BioIdSampleMeetsTheEyeAccuracyTargets)
         for (int t = 0; t < 3; ++t)
             EXPECT_GE(found[k][t], need[k][t] * images) << (k ? "box centres " : "FindOneFace ") << t << ": "
                                                         << found[k][t] << " of " << images;
+}
+
+// Raw eye-window centres are clustered round the expected eye: one round within
+// the radius, then rounds within half of it round the last mean, five in all.
+TEST(EyeWindowClusters, HalfRadiusRoundsFollowTheWindows)
+{
+    // The mean moves 0 -> 9 -> 10.67 -> 12 -> 13.2 -> 15 (a sixth round would
+    // reach 16.2, rounds at the full radius 14.5); (6, 0) lies exactly 6 from 12.
+    const std::vector<cv::Point2d> line = {{6, 0}, {12, 0}, {14, 0}, {16, 0}, {18, 0}, {21, 0}};
+    cv::Point2d centre;
+    ASSERT_TRUE(tarvik::ClusterCentre(line, {0, 0}, 12, 1, centre));
+    EXPECT_EQ(centre, cv::Point2d(15, 0));
+    EXPECT_FALSE(tarvik::ClusterCentre(line, {0, 0}, 12, 3, centre)); // two windows near the expected eye
+    EXPECT_FALSE(tarvik::ClusterCentre({}, {0, 0}, 12, 0, centre));
 }
