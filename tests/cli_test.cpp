@@ -365,7 +365,21 @@ TEST(CliDetect, FindsTheEyesOfRealFaces)
     EXPECT_GE(found, 8);
     EXPECT_GE(close, found - 1);
 
-    Tool({"detect", (DataDir() / "bioid" / "BioID_0000.pgm").string(), "--draw", dir / "marked.png"});
+    // With VELMORA_EYES=localiser the tool's own detector gives the eyes of the
+    // library's FindFaces (with room for one face), which uses the module-wide one.
+    const std::string photo = (DataDir() / "bioid" / "BioID_0000.pgm").string();
+    {
+        const EnvVar localiser("VELMORA_EYES", "localiser");
+        velmora_cli::GreyImage image = LoadGreyImage(photo);
+        CPoint first, second;
+        int room = 1;
+        ASSERT_EQ(CVelmora().FindFaces(image.data(), image.width, image.height, &first, &second, room), FF_OK);
+        const std::optional<EyePair> eyes = FaceFinder().FindOneFace(image);
+        ASSERT_TRUE(eyes.has_value());
+        EXPECT_EQ(std::make_tuple(eyes->leftX, eyes->leftY, eyes->rightX, eyes->rightY),
+                  std::make_tuple(first.x, first.y, second.x, second.y));
+    }
+    Tool({"detect", photo, "--draw", dir / "marked.png"});
     const cv::Mat marked = cv::imread(dir / "marked.png", cv::IMREAD_COLOR);
     EXPECT_EQ(std::make_pair(marked.cols, marked.rows), std::make_pair(384, 286));
 }

@@ -22,11 +22,43 @@ void RequireEyesApart(const EyePair& eyes)
 }
 } // namespace
 
-Recognizer::Recognizer(std::ostream& err) : m_messages(err)
+FaceFinder::FaceFinder()
 {
     const char* eyes = std::getenv("VELMORA_EYES");
     m_localiseEyes = eyes != nullptr && std::string(eyes) == "localiser";
 }
+
+std::vector<FoundFace> FaceFinder::DetectFaces(GreyImage& image, int room)
+{
+    room = std::clamp(room, 1, kMaxFaces);
+    FACE_LOCATION records[kMaxFaces];
+    int count = room;
+    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
+    count = std::clamp(count, 0, room);
+    std::vector<FoundFace> faces;
+    for (int i = 0; i < count; ++i) {
+        const FACE_LOCATION& r = records[i];
+        EyePair eyes{r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
+                     r.nEye2Y + r.nEye2Height / 2};
+        if (m_localiseEyes) {
+            CPoint first, second;
+            velmora::engine::EyesOfRecord(image.data(), image.width, image.height, r, first, second);
+            eyes = {first.x, first.y, second.x, second.y};
+        }
+        faces.push_back({eyes, r.nFaceX, r.nFaceY, r.nFaceWidth, r.nFaceHeight});
+    }
+    return faces;
+}
+
+std::optional<EyePair> FaceFinder::FindOneFace(GreyImage& image)
+{
+    const std::vector<FoundFace> faces = DetectFaces(image, 1);
+    if (faces.empty())
+        return std::nullopt;
+    return faces.front().eyes;
+}
+
+Recognizer::Recognizer(std::ostream& err) : m_messages(err) {}
 
 void Recognizer::LoadModel(const std::string& path)
 {
@@ -39,47 +71,12 @@ void Recognizer::PrepareWithoutModel()
     velmora::engine::PrepareWithoutModel(m_velmora);
 }
 
-std::vector<FoundFace> Recognizer::DetectFaces(GreyImage& image, int room)
-{
-    room = std::clamp(room, 1, kMaxFaces);
-    FACE_LOCATION records[kMaxFaces];
-    int count = room;
-    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
-    count = std::clamp(count, 0, room);
-    std::vector<FoundFace> faces;
-    for (int i = 0; i < count; ++i) {
-        const FACE_LOCATION& r = records[i];
-        faces.push_back({{r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
-                          r.nEye2Y + r.nEye2Height / 2},
-                         r.nFaceX, r.nFaceY, r.nFaceWidth, r.nFaceHeight});
-    }
-    if (m_localiseEyes && !faces.empty()) {
-        // The library runs the same detector, so its faces come in the same order.
-        CPoint first[kMaxFaces], second[kMaxFaces];
-        int found = count;
-        if (m_velmora.FindFaces(image.data(), image.width, image.height, first, second, found) != FF_OK)
-            found = 0;
-        faces.resize(static_cast<size_t>(std::min(found, count)));
-        for (size_t i = 0; i < faces.size(); ++i)
-            faces[i].eyes = {first[i].x, first[i].y, second[i].x, second[i].y};
-    }
-    return faces;
-}
-
 std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
 {
     std::vector<EyePair> eyes;
     for (const FoundFace& f : DetectFaces(image))
         eyes.push_back(f.eyes);
     return eyes;
-}
-
-std::optional<EyePair> Recognizer::FindOneFace(GreyImage& image)
-{
-    const std::vector<FoundFace> faces = DetectFaces(image, 1);
-    if (faces.empty())
-        return std::nullopt;
-    return faces.front().eyes;
 }
 
 GreyImage Recognizer::NormFace(GreyImage& image, const EyePair& eyes)
