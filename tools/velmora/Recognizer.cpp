@@ -115,11 +115,9 @@ TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
     return std::move(batch.Templates().front());
 }
 
-std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
+std::vector<double> Recognizer::GaborFeatures(const unsigned char* normFace)
 {
-    std::vector<unsigned char> face(normFace.pixels.begin(), normFace.pixels.end());
-    face.resize(velmora::kNormFacePixels, 0);
-    std::vector<double> features = velmora::engine::FaceFeatures(face.data());
+    std::vector<double> features = velmora::engine::FaceFeatures(normFace);
     if (features.size() != kFeatureLength)
         throw CliError(kExitFailure, "the Gabor bank gave " + std::to_string(features.size()) + " values instead of " +
                                          std::to_string(kFeatureLength));
@@ -196,9 +194,13 @@ void TemplateBatch::Flush()
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
                         const std::string& path)
 {
+    return GivenOrFound(given, given ? std::nullopt : recognizer.FindOneFace(image), path);
+}
+
+EyePair GivenOrFound(const std::optional<EyePair>& given, const std::optional<EyePair>& found, const std::string& path)
+{
     if (given)
         return *given;
-    const std::optional<EyePair> found = recognizer.FindOneFace(image);
     if (!found)
         throw CliError(kExitNoFace, "no face found in " + path);
     return *found;

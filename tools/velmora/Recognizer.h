@@ -79,8 +79,9 @@ public:
     TemplateBuffer MakeTemplate(GreyImage& image, const EyePair& eyes);
     void SetMirrorTemplates(bool on) { m_mirrorTemplates = on; }
     bool MirrorTemplates() const { return m_mirrorTemplates; }
-    // The Gabor magnitudes of a normalised face, as template creation computes them.
-    std::vector<double> GaborFeatures(const GreyImage& normFace);
+    // The Gabor magnitudes of a normalised face (kNormFaceSide squared bytes), as
+    // template creation computes them.
+    std::vector<double> GaborFeatures(const unsigned char* normFace);
 
     CVelmora& velmora() { return m_velmora; }
 
@@ -121,5 +122,7 @@ private:
 // (kExitNoFace) naming the file when there is no face.
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
                         const std::string& path);
+// The same when the face was searched before: `found` (nothing when none was).
+EyePair GivenOrFound(const std::optional<EyePair>& given, const std::optional<EyePair>& found, const std::string& path);
 
 } // namespace velmora_cli
