@@ -18,8 +18,8 @@
 
 namespace velmora_cli {
 
-// The most workers --jobs accepts: each one holds a face detector with its
-// landmark model (about 100 MB), so more would cost memory, not time.
+// The most workers --jobs accepts: past the cores they add only threads and
+// memory (search state and the photos they hold).
 constexpr int kMaxJobs = 64;
 
 // All cores, as far as the standard library can tell, within 1..kMaxJobs.
