@@ -294,6 +294,22 @@ TEST(CliDetectAndCut, ImagesWithoutAFaceExitWithFour)
     EXPECT_TRUE(fs::is_empty(dir / "faces"));
 }
 
+// With VELMORA_EYES=localiser the tool's own detector gives the eyes of the
+// library's FindFaces (with room for one face), which uses the module-wide one.
+TEST(CliDetect, LocaliserEyesAreTheLibrarysOnARealFace)
+{
+    VELMORA_REQUIRE_DATA("bioid");
+    const EnvVar localiser("VELMORA_EYES", "localiser");
+    velmora_cli::GreyImage image = LoadGreyImage((DataDir() / "bioid" / "BioID_0000.pgm").string());
+    CPoint first, second;
+    int room = 1;
+    ASSERT_EQ(CVelmora().FindFaces(image.data(), image.width, image.height, &first, &second, room), FF_OK);
+    const std::optional<EyePair> eyes = FaceFinder().FindOneFace(image);
+    ASSERT_TRUE(eyes.has_value());
+    EXPECT_EQ(std::make_tuple(eyes->leftX, eyes->leftY, eyes->rightX, eyes->rightY),
+              std::make_tuple(first.x, first.y, second.x, second.y));
+}
+
 TEST(CliCut, NormalisedDisplayAndBatchFaces)
 {
     ScratchDir dir;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include <tarvik/FaceLocation.h>
 #include <velmora/Velmora.h>
 
 #include "common/FaceSizes.h"
@@ -46,6 +47,12 @@ void CreateTemplates(const CVelmora& settings, unsigned char* const* faces, int 
 // The template of a feature vector of kFeatureDim values, as CreateTemplate
 // makes it from the features of its face.
 enumCTError TemplateFromFeatures(const double* features, unsigned char* templ, int& length);
+
+// The eyes FindFaces gives for one detector record: the eye localiser's inside
+// its boxes. It reads the image and the record alone, so unlike the other calls
+// it may run on several threads beside them (a detector per thread).
+void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATION record, CPoint& firstEye,
+                  CPoint& secondEye);
 
 // CompareTemplate with buffer lengths, without a CVelmora object (making one
 // would clear the library's readiness).

@@ -5,6 +5,7 @@
 
 #include "common/MessageSink.h"
 #include "locate/EyeLocator.h"
+#include "recognizer/Engine.h"
 #include "recognizer/ModuleState.h"
 
 #include <tarvik/Tarvik.h>
@@ -33,10 +34,28 @@ int32_t CornerPlusHalf(int32_t corner, int32_t side)
     return static_cast<int32_t>(static_cast<uint32_t>(corner) + static_cast<uint32_t>(side / 2));
 }
 
-// Localises both eyes of one record; an eye the localiser misses is put in the
-// middle of its box, the second one measured with the first box's size.
-void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATION& record,
-                  CPoint& firstEye, CPoint& secondEye)
+bool DetectOneFace(unsigned char* image, int width, int height, CPoint& firstEye,
+                   CPoint& secondEye)
+{
+    firstEye = CPoint(0, 0);
+    secondEye = CPoint(0, 0);
+    FACE_LOCATION records[kRecordRoom] = {};
+    int count = 0;
+    RunDetector(image, width, height, records, &count);
+    if (count < 1)
+        return false;
+    velmora::engine::EyesOfRecord(image, width, height, records[0], firstEye, secondEye);
+    return true;
+}
+
+} // namespace
+
+namespace velmora::engine {
+
+// An eye the localiser misses is put in the middle of its box, the second one
+// measured with the first box's size.
+void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATION record, CPoint& firstEye,
+                  CPoint& secondEye)
 {
     firstEye = CPoint(0, 0);
     secondEye = CPoint(0, 0);
@@ -49,21 +68,7 @@ void EyesOfRecord(const unsigned char* image, int width, int height, FACE_LOCATI
                            CornerPlusHalf(record.nEye2Y, record.nEye1Height));
 }
 
-bool DetectOneFace(unsigned char* image, int width, int height, CPoint& firstEye,
-                   CPoint& secondEye)
-{
-    firstEye = CPoint(0, 0);
-    secondEye = CPoint(0, 0);
-    FACE_LOCATION records[kRecordRoom] = {};
-    int count = 0;
-    RunDetector(image, width, height, records, &count);
-    if (count < 1)
-        return false;
-    EyesOfRecord(image, width, height, records[0], firstEye, secondEye);
-    return true;
-}
-
-} // namespace
+} // namespace velmora::engine
 
 enumFFError CVelmora::FindFaces(unsigned char* image, int width, int height, CPoint* firstEyes,
                                 CPoint* secondEyes, int& count)
@@ -77,7 +82,7 @@ enumFFError CVelmora::FindFaces(unsigned char* image, int width, int height, CPo
         return FF_NO_FACE;
     }
     for (int i = 0; i < count; ++i)
-        EyesOfRecord(image, width, height, records[i], firstEyes[i], secondEyes[i]);
+        velmora::engine::EyesOfRecord(image, width, height, records[i], firstEyes[i], secondEyes[i]);
     return FF_OK;
 }
 

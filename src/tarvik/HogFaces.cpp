@@ -26,8 +26,19 @@ constexpr int kOneFaceSearchSide = 320;
 constexpr int kMaxRetrySide = 1280;
 } // namespace
 
+namespace {
+// dlib builds its detector from compressed text, which takes 0.6 s, while a
+// copy takes microseconds: each detector copies one built once per process,
+// which is only ever read.
+const dlib::frontal_face_detector& BuiltDetector()
+{
+    static const dlib::frontal_face_detector built = dlib::get_frontal_face_detector();
+    return built;
+}
+} // namespace
+
 struct HogFaces::Detector {
-    dlib::frontal_face_detector detector = dlib::get_frontal_face_detector();
+    dlib::frontal_face_detector detector = BuiltDetector();
 };
 
 HogFaces::HogFaces() = default;

@@ -14,7 +14,7 @@ struct FaceHit {
 // dlib's HOG frontal face detector. Its windows are 80 pixels, so small images
 // are searched enlarged; large ones are searched reduced, which bounds the time;
 // an image without a face found is searched again at twice the size.
-// Not thread-safe; one per detector.
+// Not thread-safe; one per detector (each a copy of one built per process).
 class HogFaces {
 public:
     HogFaces();

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <mutex>
 
 #include <dlib/image_processing/shape_predictor.h>
 #include <dlib/opencv/cv_image.h>
@@ -36,20 +38,34 @@ std::string LandmarkModelPath()
     return TARVIK_LANDMARK_MODEL;
 }
 
+std::shared_ptr<const LandmarkEyes::Model> LandmarkEyes::Shared(const std::string& path)
+{
+    // Kept for the process, as the library's own detector keeps its model, and
+    // locked while a file is read, so that detectors starting together read it
+    // once.
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<const Model>> held;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (const auto found = held.find(path); found != held.end())
+        return found->second;
+    try {
+        auto model = std::make_shared<Model>();
+        dlib::deserialize(path) >> model->predictor;
+        // A file of another kind can deserialize into a predictor without the 68 points.
+        if (model->predictor.num_parts() != 68)
+            return nullptr;
+        held[path] = model;
+        return model;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 void LandmarkEyes::Load()
 {
     const std::string path = LandmarkModelPath();
-    m_ready = false;
-    try {
-        auto model = std::make_unique<Model>();
-        dlib::deserialize(path) >> model->predictor;
-        // A file of another kind can deserialize into a predictor without the 68 points.
-        if (model->predictor.num_parts() == 68) {
-            m_model = std::move(model);
-            m_ready = true;
-        }
-    } catch (const std::exception&) {
-    }
+    m_model = Shared(path);
+    m_ready = m_model != nullptr;
     if (!m_ready)
         Report("Tarvik: cannot read the 68-point landmark model " + path +
                " (Debian package libdlib-data, or set VELMORA_LANDMARK_MODEL); eyes will be "

@@ -10,6 +10,7 @@ struct CommandContext {
     bool json = false;      // results as one JSON document on out
     bool progress = false;  // draw progress bars on err
     bool mirrorTemplates = true; // templates hold each photo's face and its mirror image's
+    int jobs = 1;           // threads that read photos and find their faces (the photo commands' --jobs)
 };
 
 } // namespace velmora_cli

@@ -1,12 +1,15 @@
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include <stdlib.h>
 
@@ -20,6 +23,7 @@
 #include "Metrics.h"
 #include "ModelFiles.h"
 #include "PairsFile.h"
+#include "PhotoReading.h"
 #include "PhotoSelection.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
@@ -73,8 +77,8 @@ std::ofstream OpenOutput(const std::string& path, const char* what)
 // Makes templates of photos with the recognizer's current model, timing them.
 class FaceTemplates {
 public:
-    FaceTemplates(Recognizer& recognizer, std::optional<EyePair> eyes, std::optional<EyePair> fallback)
-        : m_recognizer(recognizer), m_eyes(eyes), m_fallback(fallback)
+    FaceTemplates(Recognizer& recognizer, std::optional<EyePair> eyes, std::optional<EyePair> fallback, int jobs)
+        : m_recognizer(recognizer), m_eyes(eyes), m_fallback(fallback), m_reader(jobs)
     {
     }
 
@@ -87,18 +91,18 @@ public:
         m_prepared.clear();
         TemplateBatch batch(m_recognizer);
         std::map<std::string, std::optional<size_t>> made;
-        for (size_t i = 0; i < paths.size(); ++i) {
-            if (m_prepared.count(paths[i]) == 0) {
-                GreyImage image = LoadGreyImage(paths[i]);
-                std::optional<EyePair> eyes = FoundEyes(paths[i], image);
-                m_prepared[paths[i]].faceFound = eyes.has_value();
-                if (!eyes)
-                    eyes = m_fallback;
-                if (eyes)
-                    made[paths[i]] = batch.Add(image, *eyes);
+        std::set<std::string> seen;
+        std::vector<bool> first;
+        for (const std::string& path : paths)
+            first.push_back(seen.insert(path).second);
+        ReadPhotos(paths, first, [&](size_t i, PhotoRead& read) {
+            if (first[i]) {
+                m_prepared[paths[i]].faceFound = read.eyes.has_value();
+                if (const std::optional<EyePair> eyes = read.eyes ? read.eyes : m_fallback)
+                    made[paths[i]] = batch.Add(read.image, *eyes);
             }
             onPhoto(i);
-        }
+        });
         for (auto& [path, index] : made)
             m_prepared[path].templ = std::move(batch.Templates().at(*index));
         m_seconds += SecondsSince(start);
@@ -127,6 +131,29 @@ public:
         return t;
     }
 
+    // Reads each wanted photo, with the given eyes or its face's, found before or
+    // now by the workers (each photo is searched once), and hands every i in
+    // order to onPhoto: unwanted ones unread.
+    void ReadPhotos(const std::vector<std::string>& paths, const std::vector<bool>& wanted,
+                    const std::function<void(size_t, PhotoRead&)>& onPhoto)
+    {
+        std::vector<PhotoWork> plan(paths.size(), PhotoWork::Skip);
+        for (size_t i = 0; i < paths.size(); ++i)
+            if (wanted[i])
+                plan[i] = m_eyes || m_found.count(paths[i]) != 0 ? PhotoWork::Read : PhotoWork::Search;
+        m_reader.ReadInOrder(
+            paths, [&](size_t i) { return plan[i]; },
+            [&](size_t i, PhotoRead& read) {
+                if (read.error)
+                    throw *read.error;
+                if (plan[i] == PhotoWork::Search)
+                    m_found[paths[i]] = read.eyes;
+                else if (plan[i] == PhotoWork::Read)
+                    read.eyes = m_eyes ? m_eyes : m_found[paths[i]];
+                onPhoto(i, read);
+            });
+    }
+
     // The given eyes, or the face found in the photo; each photo is searched once.
     std::optional<EyePair> FoundEyes(const std::string& path, GreyImage& image)
     {
@@ -152,6 +179,7 @@ private:
     std::map<std::string, std::optional<EyePair>> m_found;
     std::optional<EyePair> m_eyes;
     std::optional<EyePair> m_fallback;
+    PhotoReader m_reader;
     long m_withoutFace = 0;
     long m_made = 0;
     double m_seconds = 0.0;
@@ -168,25 +196,26 @@ long AdaptToEnrolled(Recognizer& recognizer, FaceTemplates& templates, const std
 {
     const int side = Recognizer::kNormFaceSide;
     const size_t length = static_cast<size_t>(side) * static_cast<size_t>(side);
-    std::vector<unsigned char> faces;
-    std::vector<int> counts;
-    for (const Person& person : people) {
-        int count = 0;
-        for (const std::string& photo : person.images) {
-            GreyImage image = LoadGreyImage(photo);
-            std::optional<EyePair> found = templates.FoundEyes(photo, image);
-            if (!found)
-                found = templates.fallback();
-            if (!found)
-                continue;
-            const GreyImage face = recognizer.NormFace(image, *found);
-            faces.resize(faces.size() + kAugmentedFaces * length);
-            AugmentFace(face.pixels.data(), side, faces.data() + faces.size() - kAugmentedFaces * length);
-            count += kAugmentedFaces;
+    std::vector<std::string> photos;
+    std::vector<size_t> owners;
+    for (size_t p = 0; p < people.size(); ++p)
+        for (const std::string& photo : people[p].images) {
+            photos.push_back(photo);
+            owners.push_back(p);
         }
-        if (count > 0)
-            counts.push_back(count);
-    }
+    std::vector<unsigned char> faces;
+    std::vector<int> perPerson(people.size(), 0);
+    templates.ReadPhotos(photos, std::vector<bool>(photos.size(), true), [&](size_t i, PhotoRead& read) {
+        const std::optional<EyePair> found = read.eyes ? read.eyes : templates.fallback();
+        if (!found)
+            return;
+        const GreyImage face = recognizer.NormFace(read.image, *found);
+        faces.resize(faces.size() + kAugmentedFaces * length);
+        AugmentFace(face.pixels.data(), side, faces.data() + faces.size() - kAugmentedFaces * length);
+        perPerson[owners[i]] += kAugmentedFaces;
+    });
+    std::vector<int> counts;
+    std::copy_if(perPerson.begin(), perPerson.end(), std::back_inserter(counts), [](int n) { return n > 0; });
     if (faces.empty())
         throw CliError(kExitFailure, "no face found in the enrolment photos: there is nobody to adapt the model to");
     std::vector<unsigned char*> pointers;
@@ -352,7 +381,7 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     recognizer.SetMirrorTemplates(context.mirrorTemplates);
     run.statsPath = options.stats.empty() ? StatisticsPathFor(run.modelPath) : options.stats;
     // Made first: the adaptation and the templates search each photo once between them.
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes, context.jobs);
     if (options.adapt) {
         const IncrementalSetup setup = PrepareIncremental(recognizer, run.modelPath, run.statsPath, 0);
         run.adaptFaces = AdaptToEnrolled(recognizer, templates, enrolPhotos, setup, run.statsPath);
@@ -728,7 +757,7 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
         run.modelPath = ResolveModelPath(options.model);
         recognizer.LoadModel(run.modelPath);
     }
-    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes);
+    FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes, context.jobs);
     ProgressBar progress(context.err, context.progress && !run.perFoldTraining, photoCount, "lfw");
     LfwScoring scoring{recognizer, training, scratch, templates, progress};
     for (int k : selected) {
@@ -790,6 +819,7 @@ RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
                         "and a probe counts as wrong)");
     AddModelOption(command, orl.model);
     AddSingleVectorOption(command, context);
+    AddJobsOption(command, context);
     command->footer(std::string("Example:\n  velmora evaluate orl data/orl --csv orl.csv\n"
                                 "A probe whose face is not found counts as wrong.\n\n") +
                     ExitCodeFooter());
@@ -818,6 +848,7 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
         ->required();
     AddModelOption(command, lfw.model);
     AddSingleVectorOption(command, context);
+    AddJobsOption(command, context);
     command->add_option("--train-samples", lfw.trainSamples,
                         "Instead of one model: for each fold, train on every person of this sample file (from "
                         "'velmora samples', with its .names file) who is not in the fold");

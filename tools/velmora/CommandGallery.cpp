@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -10,6 +11,7 @@
 #include "Json.h"
 #include "ModelFiles.h"
 #include "ModelIdentity.h"
+#include "PhotoReading.h"
 #include "PhotoSelection.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
@@ -19,35 +21,29 @@ namespace velmora_cli {
 namespace {
 
 // Turns photos (or template files, taken as they are) into templates, loading
-// the model only when a photo needs it. Photos are queued and their templates
-// made in batches.
+// the model only when a photo needs it. Photos are read and searched by
+// context.jobs workers, and their templates made in batches.
 class TemplateMaker {
 public:
     TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, const CommandContext& context)
-        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(context.err), m_mirror(context.mirrorTemplates)
+        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(context.err), m_mirror(context.mirrorTemplates),
+          m_jobs(context.jobs)
     {
     }
 
-    // Reads the file and finds its face. Throws CliError for missing or
-    // unreadable files.
-    void Queue(const std::string& path)
+    // Reads the files and finds their faces, calling onFile after each. Throws
+    // CliError for missing or unreadable files.
+    void Queue(const std::vector<std::string>& paths, const std::function<void()>& onFile)
     {
-        Item item;
-        if (IsTemplateFile(path)) {
-            item.given = ReadTemplateFile(path);
-        } else {
-            GreyImage image = LoadGreyImage(path);
-            if (!m_recognizer) {
-                m_recognizer.emplace(m_err);
-                m_recognizer->SetMirrorTemplates(m_mirror);
-                m_recognizer->LoadModel(m_modelPath);
-                m_batch.emplace(*m_recognizer);
-            }
-            const std::optional<EyePair> eyes = m_eyes ? m_eyes : m_recognizer->FindOneFace(image);
-            if (eyes)
-                item.made = m_batch->Add(image, *eyes);
-        }
-        m_items.push_back(std::move(item));
+        PhotoReader(m_jobs).ReadInOrder(
+            paths,
+            [&](size_t i) {
+                return IsTemplateFile(paths[i]) ? PhotoWork::Skip : m_eyes ? PhotoWork::Read : PhotoWork::Search;
+            },
+            [&](size_t i, PhotoRead& read) {
+                Queue(paths[i], read);
+                onFile();
+            });
     }
 
     // The template of the file queued n-th (from 0); nothing when the photo
@@ -68,10 +64,32 @@ private:
         std::optional<size_t> made;
     };
 
+    void Queue(const std::string& path, PhotoRead& read)
+    {
+        Item item;
+        if (read.work == PhotoWork::Skip) {
+            item.given = ReadTemplateFile(path);
+        } else {
+            if (read.error)
+                throw *read.error;
+            if (!m_recognizer) {
+                m_recognizer.emplace(m_err);
+                m_recognizer->SetMirrorTemplates(m_mirror);
+                m_recognizer->LoadModel(m_modelPath);
+                m_batch.emplace(*m_recognizer);
+            }
+            const std::optional<EyePair> eyes = m_eyes ? m_eyes : read.eyes;
+            if (eyes)
+                item.made = m_batch->Add(read.image, *eyes);
+        }
+        m_items.push_back(std::move(item));
+    }
+
     std::string m_modelPath;
     std::optional<EyePair> m_eyes;
     std::ostream& m_err;
     bool m_mirror;
+    int m_jobs;
     std::optional<Recognizer> m_recognizer;
     std::optional<TemplateBatch> m_batch;
     std::vector<Item> m_items;
@@ -108,12 +126,17 @@ std::vector<PhotoGroup> CollectPhotos(const std::string& folders, const std::str
     return groups;
 }
 
+std::vector<std::string> AllPhotos(const std::vector<PhotoGroup>& groups)
+{
+    std::vector<std::string> photos;
+    for (const PhotoGroup& g : groups)
+        photos.insert(photos.end(), g.photos.begin(), g.photos.end());
+    return photos;
+}
+
 long CountPhotos(const std::vector<PhotoGroup>& groups)
 {
-    long n = 0;
-    for (const PhotoGroup& g : groups)
-        n += static_cast<long>(g.photos.size());
-    return n;
+    return static_cast<long>(AllPhotos(groups).size());
 }
 
 Json ModelJson(const ModelIdentity& model)
@@ -146,11 +169,7 @@ int RunEnrol(const EnrolOptions& options, const CommandContext& context)
     std::vector<std::string> withoutFace;
     long done = 0;
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "enroll");
-    for (const PhotoGroup& group : groups)
-        for (const std::string& photo : group.photos) {
-            maker.Queue(photo);
-            progress.Update(++done);
-        }
+    maker.Queue(AllPhotos(groups), [&] { progress.Update(++done); });
     size_t next = 0;
     for (const PhotoGroup& group : groups) {
         std::vector<TemplateBuffer> parts;
@@ -238,11 +257,7 @@ void IdentifyPhotos(IdentifyRun& run, const std::vector<PhotoGroup>& groups, con
     TemplateMaker maker(modelPath, options.eyes, context);
     ProgressBar progress(context.err, context.progress && CountPhotos(groups) > 1, CountPhotos(groups), "identify");
     long queued = 0;
-    for (const PhotoGroup& group : groups)
-        for (const std::string& photo : group.photos) {
-            maker.Queue(photo);
-            progress.Update(++queued);
-        }
+    maker.Queue(AllPhotos(groups), [&] { progress.Update(++queued); });
     for (const PhotoGroup& group : groups)
         for (const std::string& photo : group.photos) {
             IdentifyOutcome o;
@@ -431,6 +446,7 @@ RegisteredCommand AddEnrol(CLI::App& app, CommandContext& context)
     AddEyesOption(command, args->eyes);
     AddModelOption(command, enrol.model);
     AddSingleVectorOption(command, context);
+    AddJobsOption(command, context);
     command->footer(std::string("Examples:\n"
                                 "  velmora enroll --gallery staff.db \"Ann Lee\" ann1.jpg ann2.jpg\n"
                                 "  velmora enroll --gallery orl.db --folders data/orl --images 1-5\n"
@@ -474,6 +490,7 @@ RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context)
     AddEyesOption(command, args->eyes);
     AddModelOption(command, identify.model);
     AddSingleVectorOption(command, context);
+    AddJobsOption(command, context);
     command->footer(std::string("Examples:\n"
                                 "  velmora identify --gallery staff.db visitor.jpg --top 3\n"
                                 "  velmora identify --gallery orl.db --folders data/orl --images 6-10\n"

@@ -76,6 +76,7 @@ RegisteredCommand AddIncrease(CLI::App& app, CommandContext& context)
         app, "increase",
         "Retrain a model's discriminant stage with new people, keeping its principal components", context);
     AddDatasetOptions(command, args->increase, args->eyes);
+    AddJobsOption(command, context);
     command->add_option("-o,--output", args->increase.output, "Model file to write")->required();
     command->add_option("--stats", args->increase.stats,
                         "Incremental data file of earlier people ('velmora stats'; default: none, the "

@@ -5,6 +5,7 @@
 #include "CommandOptions.h"
 #include "Commands.h"
 #include "ExitCodes.h"
+#include "OrderedPipeline.h"
 
 namespace velmora_cli {
 
@@ -27,6 +28,16 @@ void AddSingleVectorOption(CLI::App* command, CommandContext& context)
     command->add_flag("--single-vector{false}", context.mirrorTemplates,
                       "Templates of one vector per photo (its face alone) instead of two (its face and its mirror "
                       "image's)");
+}
+
+void AddJobsOption(CLI::App* command, CommandContext& context)
+{
+    context.jobs = DefaultJobs();
+    command
+        ->add_option("--jobs", context.jobs,
+                     "Photos read and searched for faces at once, each by a thread of its own (default: all " +
+                         std::to_string(DefaultJobs()) + " cores; 1: one after another). Outputs do not depend on it")
+        ->check(CLI::Range(1, kMaxJobs));
 }
 
 void AddModelOption(CLI::App* command, std::string& model)

@@ -18,6 +18,9 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, C
 // For the commands that make templates of photos.
 void AddSingleVectorOption(CLI::App* command, CommandContext& context);
 
+// --jobs, for the commands that read many photos.
+void AddJobsOption(CLI::App* command, CommandContext& context);
+
 void AddModelOption(CLI::App* command, std::string& model);
 void AddEyesOption(CLI::App* command, std::string& eyes);
 

@@ -4,6 +4,7 @@
 #include "CommandOptions.h"
 #include "Commands.h"
 #include "Dataset.h"
+#include "FaceCollection.h"
 #include "ExitCodes.h"
 #include "Json.h"
 #include "ProgressBar.h"
@@ -22,11 +23,7 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
     const std::set<std::string> exclude =
         options.excludeList.empty() ? std::set<std::string>() : ReadNameList(options.excludeList);
     const std::vector<Person> people = ListDataset(options.dataset, exclude);
-    long totalImages = 0;
-    for (const Person& p : people)
-        totalImages += static_cast<long>(p.images.size());
-    if (totalImages == 0)
-        throw CliError(kExitInput, "no images (JPEG, PNG, BMP, PGM) in the person folders of " + options.dataset);
+    CountImages(people, options.dataset); // before any file is made
 
     Recognizer recognizer(context.err);
     recognizer.PrepareWithoutModel();
@@ -36,63 +33,34 @@ int RunSamples(const SamplesOptions& options, const CommandContext& context)
     SampleFileWriter faceWriter(FacesPathFor(options.output), Recognizer::kNormFaceSide, Recognizer::kNormFaceSide);
     std::vector<std::string> names;
 
-    long done = 0, withoutFace = 0, unreadable = 0, peopleTooFew = 0;
+    FaceCounts counts;
     int64_t clamped = 0, values = 0;
-    std::vector<unsigned char> sample(Recognizer::kFeatureLength);
-    ProgressBar progress(context.err, context.progress, totalImages, "samples");
-    for (const Person& person : people) {
-        // Too few photos can never give enough faces: spare the face search.
-        if (static_cast<long>(person.images.size()) < options.minImages) {
-            done += static_cast<long>(person.images.size());
-            progress.Update(done);
-            ++peopleTooFew;
-            continue;
-        }
-        std::vector<unsigned char> samples;
-        std::vector<unsigned char> faceBytes;
-        int faces = 0;
-        for (const std::string& path : person.images) {
-            progress.Update(++done);
-            if (options.maxPerPerson > 0 && faces >= options.maxPerPerson)
-                continue;
-            GreyImage image;
-            try {
-                image = LoadGreyImage(path);
-            } catch (const CliError& e) {
-                // One damaged photo should not cost a whole data set.
-                ++unreadable;
-                progress.Finish();
-                context.err << "velmora: skipped: " << e.what() << '\n';
-                continue;
-            }
-            const std::optional<EyePair> eyes = options.eyes ? options.eyes : recognizer.FindOneFace(image);
-            if (!eyes || eyes->rightX - eyes->leftX < 3) {
-                ++withoutFace;
-                continue;
-            }
-            const GreyImage face = recognizer.NormFace(image, *eyes);
-            const std::vector<double> features = recognizer.GaborFeatures(face);
-            clamped += FeaturesToBytes(features.data(), features.size(), sample.data());
-            values += static_cast<int64_t>(features.size());
-            samples.insert(samples.end(), sample.begin(), sample.end());
-            faceBytes.insert(faceBytes.end(), face.pixels.begin(), face.pixels.end());
-            ++faces;
-        }
-        if (faces < options.minImages || faces == 0) {
-            ++peopleTooFew;
-            continue;
-        }
-        writer.AddClass(samples);
-        faceWriter.AddClass(faceBytes);
-        names.push_back(person.name);
-    }
-    progress.Finish();
+    std::vector<unsigned char> samples;
+    FindPeopleFaces(people, options, recognizer, context, "samples", counts,
+                    // The clamped share counts the faces of people left out too.
+                    [&](const Person& person, const std::vector<unsigned char>& faces, bool kept) {
+                        samples.clear();
+                        for (size_t at = 0; at < faces.size(); at += velmora::kNormFacePixels) {
+                            const std::vector<double> features = recognizer.GaborFeatures(faces.data() + at);
+                            samples.resize(samples.size() + features.size());
+                            clamped += FeaturesToBytes(features.data(), features.size(),
+                                                       samples.data() + samples.size() - features.size());
+                            values += static_cast<int64_t>(features.size());
+                        }
+                        if (!kept)
+                            return;
+                        writer.AddClass(samples);
+                        faceWriter.AddClass(faces);
+                        names.push_back(person.name);
+                    });
     writer.Finish();
     faceWriter.Finish();
     WriteNameList(NamesPathFor(options.output), names);
     if (writer.classCount() == 0)
         throw CliError(kExitNoFace, "no person in " + options.dataset + " has " + std::to_string(options.minImages) +
                                         " usable face" + (options.minImages == 1 ? "" : "s"));
+    const long totalImages = counts.images, withoutFace = counts.withoutFace, unreadable = counts.unreadable,
+               peopleTooFew = counts.peopleLeftOut;
 
     const double clampedShare = values > 0 ? static_cast<double>(clamped) / static_cast<double>(values) : 0.0;
     if (context.json) {
@@ -150,6 +118,7 @@ RegisteredCommand AddSamples(CLI::App& app, CommandContext& context)
     command->add_option("--eyes", args->eyes,
                         "Eye centres LX,LY,RX,RY used for every photo of a pre-aligned set, instead "
                         "of finding the faces");
+    AddJobsOption(command, context);
     return {command, [args, &context] {
                 args->samples.eyes = OptionalEyes(args->eyes);
                 return RunSamples(args->samples, context);

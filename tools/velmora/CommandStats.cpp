@@ -60,6 +60,7 @@ RegisteredCommand AddStats(CLI::App& app, CommandContext& context)
         app, "stats", "Write the statistics of people's faces (an incremental data file) for 'velmora increase'",
         context);
     AddDatasetOptions(command, args->stats, args->eyes);
+    AddJobsOption(command, context);
     command->add_option("-o,--output", args->stats.output, "Incremental data file to write")->required();
     command->add_option("--append", args->stats.base, "Earlier incremental data file whose people come first");
     command->add_option("--dim", args->stats.dim, "Principal coefficients per face (default: all of the model's)")

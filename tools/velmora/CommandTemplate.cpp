@@ -5,6 +5,7 @@
 #include "ExitCodes.h"
 #include "Json.h"
 #include "ModelFiles.h"
+#include "PhotoReading.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
 #include "common/ByteOrder.h"
@@ -22,13 +23,16 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
     std::vector<EyePair> eyesUsed;
     ProgressBar progress(context.err, context.progress && options.images.size() > 1,
                          static_cast<long>(options.images.size()), "template");
-    for (const std::string& path : options.images) {
-        GreyImage image = LoadGreyImage(path);
-        const EyePair eyes = EyesOrFirstFace(recognizer, image, options.eyes, path);
-        batch.Add(image, eyes);
-        eyesUsed.push_back(eyes);
-        progress.Update(static_cast<long>(eyesUsed.size()));
-    }
+    PhotoReader(context.jobs).ReadInOrder(
+        options.images, [&](size_t) { return options.eyes ? PhotoWork::Read : PhotoWork::Search; },
+        [&](size_t i, PhotoRead& read) {
+            if (read.error)
+                throw *read.error;
+            const EyePair eyes = GivenOrFound(options.eyes, read.eyes, options.images[i]);
+            batch.Add(read.image, eyes);
+            eyesUsed.push_back(eyes);
+            progress.Update(static_cast<long>(eyesUsed.size()));
+        });
     const std::vector<TemplateBuffer>& parts = batch.Templates();
     progress.Finish();
     // Several photos of one person become one template holding every photo's vectors.
@@ -70,6 +74,7 @@ RegisteredCommand AddTemplate(CLI::App& app, CommandContext& context)
                         "in each)");
     AddModelOption(command, args->templ.model);
     AddSingleVectorOption(command, context);
+    AddJobsOption(command, context);
     return {command, [args, &context] {
                 args->templ.eyes = OptionalEyes(args->eyes);
                 return RunTemplate(args->templ, context);

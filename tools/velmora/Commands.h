@@ -56,13 +56,8 @@ struct TemplateOptions {
 };
 int RunTemplate(const TemplateOptions& options, const CommandContext& context);
 
-struct SamplesOptions {
-    std::string dataset;               // one folder per person
+struct SamplesOptions : DatasetOptions { // dataset: one folder per person
     std::string output;
-    std::string excludeList;           // file of person names to leave out
-    int minImages = 1;                 // people with fewer usable faces are left out
-    int maxPerPerson = 0;              // 0: every image
-    std::optional<EyePair> eyes;       // fixed eyes for pre-aligned photos, instead of finding faces
 };
 int RunSamples(const SamplesOptions& options, const CommandContext& context);
 

@@ -1,67 +1,114 @@
 #include "FaceCollection.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <filesystem>
 #include <set>
 
 #include "Dataset.h"
 #include "ExitCodes.h"
+#include "PhotoReading.h"
 #include "ProgressBar.h"
 #include "Recognizer.h"
 #include "Training.h"
 
 namespace velmora_cli {
 
+long CountImages(const std::vector<Person>& people, const std::string& dataset)
+{
+    long images = 0;
+    for (const Person& p : people)
+        images += static_cast<long>(p.images.size());
+    if (images == 0)
+        throw CliError(kExitInput, "no images (JPEG, PNG, BMP, PGM) in the person folders of " + dataset);
+    return images;
+}
+
+void FindPeopleFaces(
+    const std::vector<Person>& people, const DatasetOptions& options, Recognizer& recognizer,
+    const CommandContext& context, const std::string& label, FaceCounts& counts,
+    const std::function<void(const Person&, const std::vector<unsigned char>& faces, bool kept)>& onPerson)
+{
+    const auto tooFewPhotos = [&](const Person& p) { return static_cast<long>(p.images.size()) < options.minImages; };
+    counts.images = CountImages(people, options.dataset);
+    std::vector<std::string> paths;
+    std::vector<size_t> owners;
+    for (size_t p = 0; p < people.size(); ++p)
+        if (!tooFewPhotos(people[p]))
+            for (const std::string& path : people[p].images) {
+                paths.push_back(path);
+                owners.push_back(p);
+            }
+
+    // Set by the consumer alone, once a person has all the faces wanted: the
+    // workers then spare that person's later photos, as one worker would.
+    const std::unique_ptr<std::atomic<bool>[]> full(new std::atomic<bool>[people.size()]());
+    ProgressBar progress(context.err, context.progress, counts.images, label);
+    long done = 0;
+    size_t current = 0; // the person whose photos come next
+    std::vector<unsigned char> faces;
+    int found = 0;
+    const auto closePerson = [&] {
+        const Person& person = people[current++];
+        if (tooFewPhotos(person)) {
+            done += static_cast<long>(person.images.size());
+            progress.Update(done);
+        }
+        const bool kept = found > 0 && found >= options.minImages;
+        counts.peopleLeftOut += kept ? 0 : 1;
+        onPerson(person, faces, kept);
+        faces.clear();
+        found = 0;
+    };
+    PhotoReader(context.jobs).ReadInOrder(
+        paths,
+        [&](size_t i) {
+            return full[owners[i]] ? PhotoWork::Skip : options.eyes ? PhotoWork::Read : PhotoWork::Search;
+        },
+        [&](size_t i, PhotoRead& read) {
+            while (current < owners[i])
+                closePerson();
+            progress.Update(++done);
+            if (options.maxPerPerson > 0 && found >= options.maxPerPerson)
+                return;
+            if (read.error) {
+                // One damaged photo should not cost a whole data set.
+                ++counts.unreadable;
+                progress.Finish();
+                context.err << "velmora: skipped: " << read.error->what() << '\n';
+                return;
+            }
+            const std::optional<EyePair> eyes = options.eyes ? options.eyes : read.eyes;
+            if (!eyes || eyes->rightX - eyes->leftX < 3) {
+                ++counts.withoutFace;
+                return;
+            }
+            const GreyImage face = recognizer.NormFace(read.image, *eyes);
+            faces.insert(faces.end(), face.pixels.begin(), face.pixels.end());
+            if (++found == options.maxPerPerson)
+                full[owners[i]] = true;
+        });
+    while (current < people.size())
+        closePerson();
+    progress.Finish();
+}
+
 CollectedFaces CollectDatasetFaces(const DatasetOptions& options, Recognizer& recognizer,
                                    const CommandContext& context)
 {
     const std::set<std::string> exclude =
         options.excludeList.empty() ? std::set<std::string>() : ReadNameList(options.excludeList);
-    const std::vector<Person> people = ListDataset(options.dataset, exclude);
     CollectedFaces result;
-    for (const Person& p : people)
-        result.images += static_cast<long>(p.images.size());
-    if (result.images == 0)
-        throw CliError(kExitInput, "no images (JPEG, PNG, BMP, PGM) in the person folders of " + options.dataset);
-
     result.faces.sizeA = Recognizer::kNormFaceSide;
     result.faces.sizeB = Recognizer::kNormFaceSide;
-    long done = 0;
-    ProgressBar progress(context.err, context.progress, result.images, "faces");
-    for (const Person& person : people) {
-        std::vector<unsigned char> faces;
-        int count = 0;
-        for (const std::string& path : person.images) {
-            progress.Update(++done);
-            if (options.maxPerPerson > 0 && count >= options.maxPerPerson)
-                continue;
-            GreyImage image;
-            try {
-                image = LoadGreyImage(path);
-            } catch (const CliError& e) {
-                // One damaged photo should not cost a whole data set.
-                ++result.unreadable;
-                progress.Finish();
-                context.err << "velmora: skipped: " << e.what() << '\n';
-                continue;
-            }
-            const std::optional<EyePair> eyes = options.eyes ? options.eyes : recognizer.FindOneFace(image);
-            if (!eyes || eyes->rightX - eyes->leftX < 3) {
-                ++result.withoutFace;
-                continue;
-            }
-            const GreyImage face = recognizer.NormFace(image, *eyes);
-            faces.insert(faces.end(), face.pixels.begin(), face.pixels.end());
-            ++count;
-        }
-        if (count == 0 || count < options.minImages) {
-            ++result.peopleLeftOut;
-            continue;
-        }
-        AppendClass(result.faces, faces);
-        result.people.push_back(person.name);
-    }
-    progress.Finish();
+    FindPeopleFaces(ListDataset(options.dataset, exclude), options, recognizer, context, "faces", result,
+                    [&](const Person& person, const std::vector<unsigned char>& faces, bool kept) {
+                        if (!kept)
+                            return;
+                        AppendClass(result.faces, faces);
+                        result.people.push_back(person.name);
+                    });
     if (ClassCount(result.faces) == 0)
         throw CliError(kExitNoFace, "no person in " + options.dataset + " has " + std::to_string(options.minImages) +
                                         " usable face" + (options.minImages == 1 ? "" : "s"));

@@ -24,11 +24,43 @@ void RequireEyesApart(const EyePair& eyes)
 }
 } // namespace
 
-Recognizer::Recognizer(std::ostream& err) : m_messages(err)
+FaceFinder::FaceFinder()
 {
     const char* eyes = std::getenv("VELMORA_EYES");
     m_localiseEyes = eyes != nullptr && std::string(eyes) == "localiser";
 }
+
+std::vector<FoundFace> FaceFinder::DetectFaces(GreyImage& image, int room)
+{
+    room = std::clamp(room, 1, kMaxFaces);
+    FACE_LOCATION records[kMaxFaces];
+    int count = room;
+    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
+    count = std::clamp(count, 0, room);
+    std::vector<FoundFace> faces;
+    for (int i = 0; i < count; ++i) {
+        const FACE_LOCATION& r = records[i];
+        EyePair eyes{r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
+                     r.nEye2Y + r.nEye2Height / 2};
+        if (m_localiseEyes) {
+            CPoint first, second;
+            velmora::engine::EyesOfRecord(image.data(), image.width, image.height, r, first, second);
+            eyes = {first.x, first.y, second.x, second.y};
+        }
+        faces.push_back({eyes, r.nFaceX, r.nFaceY, r.nFaceWidth, r.nFaceHeight});
+    }
+    return faces;
+}
+
+std::optional<EyePair> FaceFinder::FindOneFace(GreyImage& image)
+{
+    const std::vector<FoundFace> faces = DetectFaces(image, 1);
+    if (faces.empty())
+        return std::nullopt;
+    return faces.front().eyes;
+}
+
+Recognizer::Recognizer(std::ostream& err) : m_messages(err) {}
 
 void Recognizer::LoadModel(const std::string& path)
 {
@@ -41,47 +73,12 @@ void Recognizer::PrepareWithoutModel()
     velmora::engine::PrepareWithoutModel(m_velmora);
 }
 
-std::vector<FoundFace> Recognizer::DetectFaces(GreyImage& image, int room)
-{
-    room = std::clamp(room, 1, kMaxFaces);
-    FACE_LOCATION records[kMaxFaces];
-    int count = room;
-    m_detector.RunFaceDetector(image.data(), image.width, image.height, records, &count);
-    count = std::clamp(count, 0, room);
-    std::vector<FoundFace> faces;
-    for (int i = 0; i < count; ++i) {
-        const FACE_LOCATION& r = records[i];
-        faces.push_back({{r.nEye1X + r.nEye1Width / 2, r.nEye1Y + r.nEye1Height / 2, r.nEye2X + r.nEye2Width / 2,
-                          r.nEye2Y + r.nEye2Height / 2},
-                         r.nFaceX, r.nFaceY, r.nFaceWidth, r.nFaceHeight});
-    }
-    if (m_localiseEyes && !faces.empty()) {
-        // The library runs the same detector, so its faces come in the same order.
-        CPoint first[kMaxFaces], second[kMaxFaces];
-        int found = count;
-        if (m_velmora.FindFaces(image.data(), image.width, image.height, first, second, found) != FF_OK)
-            found = 0;
-        faces.resize(static_cast<size_t>(std::min(found, count)));
-        for (size_t i = 0; i < faces.size(); ++i)
-            faces[i].eyes = {first[i].x, first[i].y, second[i].x, second[i].y};
-    }
-    return faces;
-}
-
 std::vector<EyePair> Recognizer::FindFaces(GreyImage& image)
 {
     std::vector<EyePair> eyes;
     for (const FoundFace& f : DetectFaces(image))
         eyes.push_back(f.eyes);
     return eyes;
-}
-
-std::optional<EyePair> Recognizer::FindOneFace(GreyImage& image)
-{
-    const std::vector<FoundFace> faces = DetectFaces(image, 1);
-    if (faces.empty())
-        return std::nullopt;
-    return faces.front().eyes;
 }
 
 GreyImage Recognizer::NormFace(GreyImage& image, const EyePair& eyes)
@@ -120,11 +117,9 @@ TemplateBuffer Recognizer::MakeTemplate(GreyImage& image, const EyePair& eyes)
     return std::move(batch.Templates().front());
 }
 
-std::vector<double> Recognizer::GaborFeatures(const GreyImage& normFace)
+std::vector<double> Recognizer::GaborFeatures(const unsigned char* normFace)
 {
-    std::vector<unsigned char> face(normFace.pixels.begin(), normFace.pixels.end());
-    face.resize(velmora::kNormFacePixels, 0);
-    std::vector<double> features = velmora::engine::FaceFeatures(face.data());
+    std::vector<double> features = velmora::engine::FaceFeatures(normFace);
     if (features.size() != kFeatureLength)
         throw CliError(kExitFailure, "the Gabor bank gave " + std::to_string(features.size()) + " values instead of " +
                                          std::to_string(kFeatureLength));
@@ -201,9 +196,13 @@ void TemplateBatch::Flush()
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
                         const std::string& path)
 {
+    return GivenOrFound(given, given ? std::nullopt : recognizer.FindOneFace(image), path);
+}
+
+EyePair GivenOrFound(const std::optional<EyePair>& given, const std::optional<EyePair>& found, const std::string& path)
+{
     if (given)
         return *given;
-    const std::optional<EyePair> found = recognizer.FindOneFace(image);
     if (!found)
         throw CliError(kExitNoFace, "no face found in " + path);
     return *found;

@@ -22,11 +22,33 @@ struct FoundFace {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
+// Faces larger first, each with the centres of the detector's eye boxes,
+// which are the 68-point landmarks' eye centres: on BioID they are within 0.05
+// eye distances of the marked eyes twice as often as the eyes that the
+// library's FindFaces localises inside those boxes. With VELMORA_EYES set to
+// "localiser" the library's eye localiser decides instead. A FaceFinder has a
+// detector of its own and touches no module-wide library state, so each worker
+// thread of a photo pipeline has one.
+class FaceFinder {
+public:
+    static constexpr int kMaxFaces = 10;
+
+    FaceFinder();
+
+    std::optional<EyePair> FindOneFace(GreyImage& image);
+    // At most `room` (1..kMaxFaces) faces with their boxes.
+    std::vector<FoundFace> DetectFaces(GreyImage& image, int room = kMaxFaces);
+
+private:
+    CAdaboostFaceDetect m_detector;
+    bool m_localiseEyes;
+};
+
 class Recognizer {
 public:
     static constexpr int kNormFaceSide = velmora::kNormFaceSide;
     static constexpr int kFeatureLength = velmora::kFeatureDim;
-    static constexpr int kMaxFaces = 10;
+    static constexpr int kMaxFaces = FaceFinder::kMaxFaces;
 
     explicit Recognizer(std::ostream& err);
 
@@ -36,15 +58,13 @@ public:
     // (the template face mask and the Gabor bank), for work without a model.
     void PrepareWithoutModel();
 
-    // Faces larger first, each with the centres of the detector's eye boxes,
-    // which are the 68-point landmarks' eye centres: on BioID they are within
-    // 0.05 eye distances of the marked eyes twice as often as the eyes that the
-    // library's FindFaces localises inside those boxes. With VELMORA_EYES set
-    // to "localiser" the library's FindFaces/FindOneFace decide instead.
+    // As FaceFinder finds them.
     std::vector<EyePair> FindFaces(GreyImage& image);
-    std::optional<EyePair> FindOneFace(GreyImage& image);
-    // The same faces with their boxes; at most `room` (1..kMaxFaces) of them.
-    std::vector<FoundFace> DetectFaces(GreyImage& image, int room = kMaxFaces);
+    std::optional<EyePair> FindOneFace(GreyImage& image) { return m_finder.FindOneFace(image); }
+    std::vector<FoundFace> DetectFaces(GreyImage& image, int room = kMaxFaces)
+    {
+        return m_finder.DetectFaces(image, room);
+    }
 
     // The 64 x 64 normalised face; throws CliError when the eyes are refused.
     GreyImage NormFace(GreyImage& image, const EyePair& eyes);
@@ -59,8 +79,9 @@ public:
     TemplateBuffer MakeTemplate(GreyImage& image, const EyePair& eyes);
     void SetMirrorTemplates(bool on) { m_mirrorTemplates = on; }
     bool MirrorTemplates() const { return m_mirrorTemplates; }
-    // The Gabor magnitudes of a normalised face, as template creation computes them.
-    std::vector<double> GaborFeatures(const GreyImage& normFace);
+    // The Gabor magnitudes of a normalised face (kNormFaceSide squared bytes), as
+    // template creation computes them.
+    std::vector<double> GaborFeatures(const unsigned char* normFace);
 
     CVelmora& velmora() { return m_velmora; }
 
@@ -68,8 +89,7 @@ private:
 
     LibraryMessages m_messages;
     CVelmora m_velmora;
-    CAdaboostFaceDetect m_detector;
-    bool m_localiseEyes;
+    FaceFinder m_finder;
     bool m_mirrorTemplates = true;
 };
 
@@ -102,5 +122,7 @@ private:
 // (kExitNoFace) naming the file when there is no face.
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
                         const std::string& path);
+// The same when the face was searched before: `found` (nothing when none was).
+EyePair GivenOrFound(const std::optional<EyePair>& given, const std::optional<EyePair>& found, const std::string& path);
 
 } // namespace velmora_cli

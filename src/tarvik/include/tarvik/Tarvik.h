@@ -7,8 +7,9 @@
 
 #define TARVIK_API __attribute__((visibility("default")))
 
-// Receives the detector's few messages (a cascade file that cannot be loaded).
-// A null sink, the default, writes the text and a newline to stderr.
+// Receives the detector's few messages (a cascade file that cannot be loaded),
+// each text once per process however many detectors meet it. A null sink, the
+// default, writes the text and a newline to stderr.
 typedef void (*TarvikMessageSink)(const char* text);
 TARVIK_API void TarvikSetMessageSink(TarvikMessageSink sink);
 
