@@ -362,7 +362,8 @@ TEST(CliCut, NormalisedDisplayAndBatchFaces)
     EXPECT_NE(faces[0].at("output"), faces[2].at("output"));
     EXPECT_EQ(faces[1].at("right_eye").at("y"), 43);
     // One --eyes serves every image; two for three images are refused, and so is an output folder that is a file.
-    for (const Json& face : ToolJson({"cut", dir / "face.png", dir / "b.png", "-o", dir / "same", "--eyes", eyes[1]}).at("faces"))
+    const Json same = ToolJson({"cut", dir / "face.png", dir / "b.png", "-o", dir / "same", "--eyes", eyes[1]});
+    for (const Json& face : same.at("faces"))
         EXPECT_EQ(face.at("left_eye").at("x"), 31);
     EXPECT_TRUE(Exits(RunVelmora({"cut", dir / inputs[0], dir / inputs[1], dir / inputs[2], "-o", dir / "x", "--eyes",
                                   eyes[0], "--eyes", eyes[1]}),
