@@ -29,3 +29,18 @@ void Delete2DPointer(double** table, int rows)
         delete[] table[i];
     delete[] table;
 }
+
+int64_t ClassRowTotal(int nClassNum, const int* pnClassSampNum)
+{
+    if (nClassNum < 1)
+        return 0;
+    if (pnClassSampNum == nullptr)
+        return -1;
+    int64_t total = 0;
+    for (int i = 0; i < nClassNum; ++i) {
+        if (pnClassSampNum[i] < 1)
+            return -1;
+        total += pnClassSampNum[i];
+    }
+    return total;
+}

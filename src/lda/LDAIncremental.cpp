@@ -44,21 +44,6 @@ struct WorkArrays {
     }
 };
 
-// Sample count of the new batch, or -1 when its counts cannot describe real rows
-// (the batch is read through them).
-int64_t BatchTotal(double** pplfSamps, int nClassNum, const int* pnClassSampNum)
-{
-    if (nClassNum > 0 && (pplfSamps == nullptr || pnClassSampNum == nullptr))
-        return -1;
-    int64_t total = 0;
-    for (int i = 0; i < nClassNum; ++i) {
-        if (pnClassSampNum[i] < 1)
-            return -1;
-        total += pnClassSampNum[i];
-    }
-    return total;
-}
-
 } // namespace
 
 bool CLDA::ReadIncreaseHeader(const char* path, int* pnClassNum, int* pnDim)
@@ -84,7 +69,9 @@ bool CLDA::IncreaseTrainLDA(double** pplfSamps, int nClassNum, int* pnClassSampN
     m_nFeatureVecDim = nDim;
     if (nClassNum < 0)
         nClassNum = 0;
-    const int64_t batchTotal = BatchTotal(pplfSamps, nClassNum, pnClassSampNum);
+    // The new batch is read through its counts, so they must describe real rows.
+    const int64_t batchTotal =
+        nClassNum > 0 && pplfSamps == nullptr ? -1 : ClassRowTotal(nClassNum, pnClassSampNum);
     if (batchTotal < 0 ||
         !AccumulateIncreaseStatistics(pplfSamps, nClassNum, pnClassSampNum, nDim, szIncreaseFile, batchTotal))
         return false;

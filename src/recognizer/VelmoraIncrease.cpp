@@ -4,6 +4,7 @@
 
 #include <velmora/Velmora.h>
 
+#include "common/RowTable.h"
 #include "lda/IncreaseStatistics.h"
 #include "pca/SubspaceModel.h"
 #include "preprocess/FaceMasks.h"
@@ -14,22 +15,6 @@
 #include "recognizer/PhotometricSteps.h"
 
 namespace {
-
-// Total of the class counts; -1 when a class is empty or the counts are missing.
-int64_t CountFaces(int nClassNum, const int* pnClassSampNum)
-{
-    if (nClassNum < 1)
-        return 0;
-    if (pnClassSampNum == nullptr)
-        return -1;
-    int64_t total = 0;
-    for (int i = 0; i < nClassNum; ++i) {
-        if (pnClassSampNum[i] < 1)
-            return -1;
-        total += pnClassSampNum[i];
-    }
-    return total;
-}
 
 // T rows of nDim doubles behind a row table, or false when memory runs out.
 struct CoefficientRows {
@@ -77,7 +62,7 @@ enumTError CVelmora::IncreaseTrain(unsigned char** ppImages, int nClassNum,
         return T_BAD_ARGUMENT;
     }
 
-    const int64_t total = CountFaces(nClassNum, pnClassSampNum);
+    const int64_t total = ClassRowTotal(nClassNum, pnClassSampNum);
     const int k = g_subspaceModel.m_nPCAEigenUsed;
     if (total < 0 || (total > 0 && ppImages == nullptr))
         return T_BAD_ARGUMENT;
@@ -110,7 +95,7 @@ enumTError CVelmora::SaveIncreaseData(unsigned char** ppImages, int nClassNum,
 {
     if (!g_recognizerReady || szIncreaseFile == nullptr)
         return T_BAD_ARGUMENT;
-    const int64_t total = CountFaces(nClassNum, pnClassSampNum);
+    const int64_t total = ClassRowTotal(nClassNum, pnClassSampNum);
     if (total < 0 || (total > 0 && ppImages == nullptr) || nDim < 1 ||
         nDim > g_subspaceModel.m_nPCAEigenUsed)
         return T_BAD_ARGUMENT;
