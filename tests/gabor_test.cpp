@@ -162,6 +162,19 @@ TEST(CGaborBank, SmallerBanksLeaveTheUpperSlotsEmptyAndOversizedOnesAreRefused)
     EXPECT_EQ(bank.BuildKernels(2, 3, kSigma, kSigma, kPi, kFreqStep), 1);
     EXPECT_EQ(Features(bank, RandomFace(2)).size(), 6u * 196u);
     ExpectSpatialConvolution(bank, RandomFace(2));
+    // The batch call, with an unpaired orientation and across a face group,
+    // gives every face exactly its own values.
+    std::vector<Face> faces;
+    std::vector<const unsigned char*> facePtrs;
+    std::vector<std::vector<double>> batch(CGaborBank::kFaceGroup + 3, std::vector<double>(6 * 196));
+    std::vector<double*> rows;
+    for (unsigned i = 0; i < batch.size(); ++i)
+        faces.push_back(RandomFace(10 + i)), rows.push_back(batch[i].data());
+    for (const Face& face : faces)
+        facePtrs.push_back(face.data());
+    EXPECT_EQ(bank.ExtractFeatures(facePtrs.data(), static_cast<int>(faces.size()), rows.data()), 6 * 196);
+    for (size_t i = 0; i < faces.size(); ++i)
+        EXPECT_EQ(batch[i], Features(bank, faces[i])) << "face " << i;
     const auto zero = [](double x) { return x == 0.0; };
     for (int n = 6; n < CGaborBank::kMaxKernels; ++n)
         ASSERT_TRUE(std::all_of(bank.KernelRe(n), bank.KernelRe(n) + kSide * kSide, zero) &&

@@ -67,9 +67,8 @@ CGaborBank::CGaborBank()
       m_nOrientations(8),
       m_plfKernelRe(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
       m_plfKernelIm(static_cast<size_t>(kMaxKernels) * kCells, 0.0),
-      m_plfFaceSpectrum(2 * kCells, 0.0),
-      m_plfProductRe(kCells, 0.0),
-      m_plfProductIm(kCells, 0.0),
+      m_plfFaceSpectrum(static_cast<size_t>(kFaceGroup) * 2 * kCells, 0.0),
+      m_plfProducts(static_cast<size_t>(kFaceGroup) * kCells, 0.0),
       m_plfColumnRe(kSide, 0.0),
       m_plfColumnIm(kSide, 0.0),
       m_plfFolded(static_cast<size_t>(kMaxKernels) * 2 * kCells, 0.0),
@@ -183,6 +182,11 @@ void CGaborBank::LoadFace(const unsigned char* face)
 {
     if (face == nullptr)
         return;
+    TransformFace(face, m_plfFaceSpectrum.data());
+}
+
+void CGaborBank::TransformFace(const unsigned char* face, double* spectrum)
+{
     // Work layout: a0, a1 (32 x 32 each, lanes = columns), then b0, b1
     // (32 x 64 each, lanes = rows of the spectrum).
     double* a0r = m_plfWorkRe.data();
@@ -245,8 +249,8 @@ void CGaborBank::LoadFace(const unsigned char* face)
                 const int src = p * kSide + rowHalf * kQuad;
                 for (int row = 0; row < kQuad; ++row) {
                     const int dst = QuadrantIndex(q, cell + row);
-                    m_plfFaceSpectrum[dst] = br[src + row];
-                    m_plfFaceSpectrum[dst + kQuadrantBlock] = bi[src + row];
+                    spectrum[dst] = br[src + row];
+                    spectrum[dst + kQuadrantBlock] = bi[src + row];
                 }
             }
         }
@@ -273,39 +277,62 @@ void CGaborBank::SampleResponse(double* qr, double* qi, double* out)
 
     for (int i = 0; i < kSamples; ++i) {
         const int at = BitReverse(SampleIndex(i), 5) * kSampleLanes;
-        for (int j = 0; j < kSamples; ++j) {
-            const double re = tr[at + j], im = ti[at + j];
-            out[i * kSamples + j] = std::sqrt(re * re + im * im);
-        }
+        Magnitudes(tr + at, ti + at, out + i * kSamples, kSamples);
     }
 }
 
 int CGaborBank::ExtractFeatures()
 {
-    // Orientations go in pairs through the folded product, which then reads the
-    // face spectrum once for two kernels.
+    const double* spectrum = m_plfFaceSpectrum.data();
+    double* out = m_plfFeature.data();
+    return FilterSpectra(&spectrum, 1, &out);
+}
+
+int CGaborBank::ExtractFeatures(const unsigned char* const* faces, int count, double* const* out)
+{
+    int n = 0;
+    const double* spectra[kFaceGroup];
+    double* dest[kFaceGroup];
+    for (int b0 = 0; b0 < count; b0 += kFaceGroup) {
+        const int group = std::min(kFaceGroup, count - b0);
+        for (int g = 0; g < group; ++g) {
+            double* spectrum = m_plfFaceSpectrum.data() + static_cast<size_t>(g) * 2 * kCells;
+            TransformFace(faces[b0 + g], spectrum);
+            spectra[g] = spectrum;
+            dest[g] = out[b0 + g];
+        }
+        n = FilterSpectra(spectra, group, dest);
+    }
+    return n;
+}
+
+int CGaborBank::FilterSpectra(const double* const* spectra, int nFaces, double* const* out)
+{
+    // Orientations go in pairs through the folded product, which then reads a
+    // face spectrum once for two kernels; the faces take turns with each pair.
     constexpr int kPerKernel = kSamples * kSamples;
-    const double* face = m_plfFaceSpectrum.data();
-    double* qr = m_plfProductRe.data();
-    double* qi = m_plfProductIm.data();
+    double* products[kFaceGroup];
+    for (int g = 0; g < nFaces; ++g)
+        products[g] = m_plfProducts.data() + static_cast<size_t>(g) * 4 * kQuadCells;
     int count = 0;
     for (int v = 0; v < m_nScales; ++v) {
         for (int u = 0; u < m_nOrientations; u += 2) {
             const size_t n = static_cast<size_t>(u * m_nScales + v);
             const double* first = m_plfFolded.data() + n * 2 * kCells;
-            if (u + 1 < m_nOrientations) {
+            const bool pair = u + 1 < m_nOrientations;
+            if (pair) {
                 const double* second = first + static_cast<size_t>(m_nScales) * 2 * kCells;
-                SumOfQuadrantProducts2(face, first, second, qr, qi, qr + kQuadCells,
-                                       qi + kQuadCells);
-                SampleResponse(qr, qi, m_plfFeature.data() + count);
-                SampleResponse(qr + kQuadCells, qi + kQuadCells,
-                               m_plfFeature.data() + count + kPerKernel);
-                count += 2 * kPerKernel;
-            } else {
-                SumOfQuadrantProducts(face, first, qr, qi);
-                SampleResponse(qr, qi, m_plfFeature.data() + count);
-                count += kPerKernel;
+                SumOfQuadrantProductsGroup(spectra, nFaces, first, second, products);
             }
+            for (int g = 0; g < nFaces; ++g) {
+                double* q = products[g];
+                if (!pair)
+                    SumOfQuadrantProducts(spectra[g], first, q, q + kQuadCells);
+                SampleResponse(q, q + kQuadCells, out[g] + count);
+                if (pair)
+                    SampleResponse(q + 2 * kQuadCells, q + 3 * kQuadCells, out[g] + count + kPerKernel);
+            }
+            count += (pair ? 2 : 1) * kPerKernel;
         }
     }
     return count;

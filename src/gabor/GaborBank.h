@@ -14,6 +14,7 @@ public:
     static constexpr int kMaxKernels = 40;
     static constexpr int kMaxOrientations = 8;
     static constexpr int kFeatureCapacity = 9000;
+    static constexpr int kFaceGroup = 8; // faces filtered together by the batch call
 
     CGaborBank();
     virtual ~CGaborBank();
@@ -42,6 +43,13 @@ public:
     // by scale, orientation, sample row, sample column.
     int ExtractFeatures();
 
+    // LoadFace and ExtractFeatures for each of count faces, the values of
+    // faces[b] written to out[b] (room for the count returned). Groups of
+    // kFaceGroup faces share each pass over the kernels, which then come from
+    // cache rather than memory; every value is computed as for one face alone.
+    // Overwrites the loaded face and the feature buffer.
+    int ExtractFeatures(const unsigned char* const* faces, int count, double* const* out);
+
     // Copies the first n feature values (n clamped to the buffer).
     void CopyFeatures(double* out, int n) const;
 
@@ -61,6 +69,11 @@ public:
 private:
     // Folds the spectrum of kernel n into m_plfFolded.
     void FoldKernel(int n);
+    // The quadrant spectrum of a 32 x 32 face (LoadFace's work).
+    void TransformFace(const unsigned char* face, double* spectrum);
+    // Filters count (<= kFaceGroup) face spectra with every kernel; the values
+    // of spectrum b go to out[b]. Returns the count per face.
+    int FilterSpectra(const double* const* spectra, int count, double* const* out);
     // Transforms one folded product (1024 values, overwritten) back and writes
     // the 14 x 14 sampled magnitudes to out.
     void SampleResponse(double* qr, double* qi, double* out);
@@ -76,9 +89,12 @@ private:
     int m_nOrientations;
     std::vector<double> m_plfKernelRe;
     std::vector<double> m_plfKernelIm;
-    std::vector<double> m_plfFaceSpectrum; // interleaved quadrants, see QuadrantIndex
-    std::vector<double> m_plfProductRe;
-    std::vector<double> m_plfProductIm;
+    // kFaceGroup spectra in interleaved quadrants (see QuadrantIndex); the
+    // loaded face is the first.
+    std::vector<double> m_plfFaceSpectrum;
+    // Per face of a group: the products with a kernel pair, real and
+    // imaginary parts of the first kernel's, then of the second's.
+    std::vector<double> m_plfProducts;
     std::vector<double> m_plfColumnRe;
     std::vector<double> m_plfColumnIm;
 

@@ -100,31 +100,63 @@ void SumOfQuadrantProducts(const double* __restrict a, const double* __restrict 
 }
 
 VELMORA_VECTOR_CLONES
-void SumOfQuadrantProducts2(const double* __restrict a, const double* __restrict b,
-                            const double* __restrict c, double* __restrict outBRe,
-                            double* __restrict outBIm, double* __restrict outCRe,
-                            double* __restrict outCIm)
+void Magnitudes(const double* __restrict re, const double* __restrict im, double* __restrict out,
+                int count)
+{
+    for (int j = 0; j < count; ++j)
+        out[j] = std::sqrt(re[j] * re[j] + im[j] * im[j]);
+}
+
+namespace {
+
+// One quadrant block (kQuadrantBlock = 8 cells) as a vector; the default clone
+// splits it into narrower operations with the same IEEE results.
+typedef double Block __attribute__((vector_size(8 * sizeof(double))));
+static_assert(kQuadrantBlock == 8, "a block is one vector");
+
+// By reference, so that no vector crosses a call boundary of the narrower ABI.
+inline void LoadBlock(Block& v, const double* p)
+{
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+inline void StoreBlock(double* p, const Block& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+} // namespace
+
+VELMORA_VECTOR_CLONES
+void SumOfQuadrantProductsGroup(const double* const* a, int count, const double* b, const double* c,
+                                double* const* out)
 {
     constexpr int B = kQuadrantBlock;
     for (int block = 0; block < kQuadrantCells / B; ++block) {
-        const double* __restrict ab = a + block * 8 * B;
-        const double* __restrict bb = b + block * 8 * B;
-        const double* __restrict cb = c + block * 8 * B;
-        for (int t = 0; t < B; ++t) {
-            double br = 0.0, bi = 0.0, cr = 0.0, ci = 0.0;
+        Block yr[4], yi[4], zr[4], zi[4];
+        for (int q = 0; q < 4; ++q) {
+            LoadBlock(yr[q], b + block * 8 * B + 2 * q * B);
+            LoadBlock(yi[q], b + block * 8 * B + 2 * q * B + B);
+            LoadBlock(zr[q], c + block * 8 * B + 2 * q * B);
+            LoadBlock(zi[q], c + block * 8 * B + 2 * q * B + B);
+        }
+        for (int g = 0; g < count; ++g) {
+            const double* ab = a[g] + block * 8 * B;
+            Block br = {}, bi = {}, cr = {}, ci = {};
             for (int q = 0; q < 4; ++q) {
-                const double xr = ab[2 * q * B + t], xi = ab[2 * q * B + B + t];
-                const double yr = bb[2 * q * B + t], yi = bb[2 * q * B + B + t];
-                const double zr = cb[2 * q * B + t], zi = cb[2 * q * B + B + t];
-                br += xr * yr - xi * yi;
-                bi += xr * yi + xi * yr;
-                cr += xr * zr - xi * zi;
-                ci += xr * zi + xi * zr;
+                Block xr, xi;
+                LoadBlock(xr, ab + 2 * q * B);
+                LoadBlock(xi, ab + 2 * q * B + B);
+                br += xr * yr[q] - xi * yi[q];
+                bi += xr * yi[q] + xi * yr[q];
+                cr += xr * zr[q] - xi * zi[q];
+                ci += xr * zi[q] + xi * zr[q];
             }
-            outBRe[block * B + t] = br;
-            outBIm[block * B + t] = bi;
-            outCRe[block * B + t] = cr;
-            outCIm[block * B + t] = ci;
+            double* o = out[g] + block * B;
+            StoreBlock(o, br);
+            StoreBlock(o + kQuadrantCells, bi);
+            StoreBlock(o + 2 * kQuadrantCells, cr);
+            StoreBlock(o + 3 * kQuadrantCells, ci);
         }
     }
 }

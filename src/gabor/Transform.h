@@ -27,6 +27,12 @@ constexpr int QuadrantIndex(int q, int i)
 // each); the products are added in order of q from zero.
 void SumOfQuadrantProducts(const double* a, const double* b, double* outRe, double* outIm);
 
-// The same for two operands b and c at once, reading a once for both.
-void SumOfQuadrantProducts2(const double* a, const double* b, const double* c, double* outBRe,
-                            double* outBIm, double* outCRe, double* outCIm);
+// The same for count operands a[g] and two operands b and c at once, each
+// block of b and c read once for all a[g] and each block of a[g] once for
+// both. Results of a[g] go to out[g] + 0 (b, real), + 1024 (b, imaginary),
+// + 2048 (c, real) and + 3072 (c, imaginary).
+void SumOfQuadrantProductsGroup(const double* const* a, int count, const double* b,
+                                const double* c, double* const* out);
+
+// out[j] = sqrt(re[j]^2 + im[j]^2) for j < count.
+void Magnitudes(const double* re, const double* im, double* out, int count);

@@ -25,6 +25,9 @@ bool PrepareWithoutModel(const CVelmora& settings);
 std::vector<double> FaceFeatures(const unsigned char* face);
 // The same into features (room for kFeatureDim values); returns the count.
 int FaceFeatures(const unsigned char* face, double* features);
+// The same for count faces (none null), into features[i]; the kernel bank is
+// read once per group of faces rather than once per face.
+void FaceFeatures(const unsigned char* const* faces, int count, double* const* features);
 
 // Dimensions of the model in memory; all 0 before one is loaded or trained.
 struct ModelDimensions {
@@ -38,8 +41,9 @@ ModelDimensions LoadedModel();
 // Templates of `count` normalised faces at once: templates[i], lengths[i] and
 // results[i] are bit for bit what CreateTemplate(faces[i], .., templates[i],
 // lengths[i]) of these settings writes and returns, faces changed in place as it
-// changes them. Each PCA vector is read once for up to 256 faces, not once per
-// face, so a few dozen faces at a time go about twice as fast. Every
+// changes them. Each PCA vector and Gabor kernel is read once for up to 32
+// faces, not once per face, so a few dozen faces at a time go about three
+// times as fast. Every
 // templates[i] must hold the size GetMaxTemplateSize reports for one vector.
 void CreateTemplates(const CVelmora& settings, unsigned char* const* faces, int count,
                      unsigned char* const* templates, int* lengths, enumCTError* results);

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <velmora/Velmora.h>
 
 #include "gabor/GaborBank.h"
@@ -36,6 +38,22 @@ int FaceFeatures(const unsigned char* face, double* features)
     unsigned char oddRows[kReducedFacePixels];
     ReduceFace(face, oddRows);
     return BankFeatures(oddRows, features);
+}
+
+void FaceFeatures(const unsigned char* const* faces, int count, double* const* features)
+{
+    // Reduced faces a group at a time keep this buffer small.
+    constexpr int kGroup = CGaborBank::kFaceGroup;
+    unsigned char reduced[kGroup][kReducedFacePixels];
+    const unsigned char* rows[kGroup];
+    for (int b0 = 0; b0 < count; b0 += kGroup) {
+        const int group = std::min(kGroup, count - b0);
+        for (int g = 0; g < group; ++g) {
+            ReduceFace(faces[b0 + g], reduced[g]);
+            rows[g] = reduced[g];
+        }
+        g_gaborBank.ExtractFeatures(rows, group, features + b0);
+    }
 }
 
 std::vector<double> FaceFeatures(const unsigned char* face)
