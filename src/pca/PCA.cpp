@@ -122,16 +122,18 @@ bool CPCA::Project2SubSpace(const double* in, double* out, int nOut) const
 bool CPCA::Project2SubSpace(const double* const* in, int count, double* const* out, int nOut) const
 {
     const int d = m_nFeatureVecDim;
-    std::vector<double> work;
+    // Every element is written below; a batch's megabytes are not zeroed first.
+    std::unique_ptr<double[]> work;
     std::vector<double*> rows;
     bool allocated = d >= 0 && count >= 0;
     if (allocated) {
         try {
-            work.resize(static_cast<size_t>(d) * static_cast<size_t>(count));
+            work = NewArray<double>(static_cast<int64_t>(d) * count);
             rows.resize(static_cast<size_t>(count));
         } catch (const std::bad_alloc&) {
             allocated = false;
         }
+        allocated = allocated && (work != nullptr || static_cast<int64_t>(d) * count == 0);
     }
     if (!allocated) {
         ShowMessage("Project(): new memory error!", Details("projection: no memory for ", d, " feature values"));
@@ -147,13 +149,12 @@ bool CPCA::Project2SubSpace(const double* const* in, int count, double* const* o
             return false;
 
     for (int b = 0; b < count; ++b) {
-        double* w = work.data() + static_cast<size_t>(b) * static_cast<size_t>(d);
+        double* w = work.get() + static_cast<size_t>(b) * static_cast<size_t>(d);
+        const double* x = in[b];
         rows[static_cast<size_t>(b)] = w;
-        std::copy(in[b], in[b] + d, w);
         for (int k = 0; k < d; ++k) {
             // Constant components (and not-a-number deviations) pass through untouched.
-            if (m_plfStdDevVec[k] > kMinStdDev)
-                w[k] = (w[k] - m_plfMeanVec[k]) / m_plfStdDevVec[k];
+            w[k] = m_plfStdDevVec[k] > kMinStdDev ? (x[k] - m_plfMeanVec[k]) / m_plfStdDevVec[k] : x[k];
         }
     }
     if (d == 0) {
