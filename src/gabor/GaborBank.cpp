@@ -37,6 +37,20 @@ constexpr int SampleIndex(int i)
     return i < 7 ? 8 + i : 9 + i;
 }
 
+// Where the transforms leave the sampled lines (in bit-reversed order), as
+// offsets into an array of lines `stride` values apart. The last entries,
+// beyond the samples, repeat the last one: they fill the padding lanes.
+struct SampledLines {
+    explicit constexpr SampledLines(int stride) : offsets()
+    {
+        for (int j = 0; j < kSampleLanes; ++j)
+            offsets[j] = BitReverse(SampleIndex(j < kSamples ? j : kSamples - 1), 5) * stride;
+    }
+    int offsets[kSampleLanes];
+};
+constexpr SampledLines kSampledColumns(kQuad);
+constexpr SampledLines kSampledRows(kSampleLanes);
+
 } // namespace
 
 // How a face is filtered. The response is wanted only at odd rows and columns
@@ -75,7 +89,8 @@ CGaborBank::CGaborBank()
       m_plfWorkRe(6 * 32 * 32, 0.0),
       m_plfWorkIm(6 * 32 * 32, 0.0),
       m_forward32(5, -1),
-      m_inverse32(5, 1)
+      m_inverse32(5, 1),
+      m_oddShift(6, -1)
 {
 }
 
@@ -200,8 +215,7 @@ void CGaborBank::TransformFace(const unsigned char* face, double* spectrum)
 
     // Along the rows of the face (columns are lanes): even and odd outputs.
     for (int r = 0; r < kQuad; ++r) {
-        const double angle = -2.0 * M_PI * r / kSide;
-        const double wr = std::cos(angle), wi = std::sin(angle);
+        const double wr = m_oddShift.re[r], wi = m_oddShift.im[r];
         for (int c = 0; c < kQuad; ++c) {
             const double g = r < m_nImgHeight && c < m_nImgWidth ? face[r * m_nImgWidth + c] : 0.0;
             a0r[r * kQuad + c] = g;
@@ -226,8 +240,7 @@ void CGaborBank::TransformFace(const unsigned char* face, double* spectrum)
         }
     }
     for (int c = 0; c < kQuad; ++c) {
-        const double angle = -2.0 * M_PI * c / kSide;
-        const double wr = std::cos(angle), wi = std::sin(angle);
+        const double wr = m_oddShift.re[c], wi = m_oddShift.im[c];
         for (int row = 0; row < kSide; ++row) {
             const double xr = b0r[c * kSide + row], xi = b0i[c * kSide + row];
             b1r[c * kSide + row] = xr * wr - xi * wi;
@@ -265,20 +278,10 @@ void CGaborBank::SampleResponse(double* qr, double* qi, double* out)
     // The sampled columns become lanes; the inverse transform along rows.
     double* tr = m_plfWorkRe.data();
     double* ti = m_plfWorkIm.data();
-    for (int j = 0; j < kSamples; ++j) {
-        const double* srcR = qr + BitReverse(SampleIndex(j), 5) * kQuad;
-        const double* srcI = qi + BitReverse(SampleIndex(j), 5) * kQuad;
-        for (int row = 0; row < kQuad; ++row) {
-            tr[row * kSampleLanes + j] = srcR[row];
-            ti[row * kSampleLanes + j] = srcI[row];
-        }
-    }
+    GatherLanes(qr, kSampledColumns.offsets, tr);
+    GatherLanes(qi, kSampledColumns.offsets, ti);
     LaneFFT(m_inverse32, kSampleLanes, tr, ti);
-
-    for (int i = 0; i < kSamples; ++i) {
-        const int at = BitReverse(SampleIndex(i), 5) * kSampleLanes;
-        Magnitudes(tr + at, ti + at, out + i * kSamples, kSamples);
-    }
+    Magnitudes(tr, ti, kSampledRows.offsets, kSamples, kSamples, out);
 }
 
 int CGaborBank::ExtractFeatures()

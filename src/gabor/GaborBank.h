@@ -107,4 +107,7 @@ private:
     std::vector<double> m_plfWorkIm;
     LaneTwiddles m_forward32;
     LaneTwiddles m_inverse32;
+    // exp(-2 pi i k / 64) for k < 32: the shift before a 32-point transform
+    // that gives the odd outputs of a 64-point one.
+    LaneTwiddles m_oddShift;
 };

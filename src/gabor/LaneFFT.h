@@ -18,7 +18,7 @@ struct LaneTwiddles {
 void LaneFFT(const LaneTwiddles& tw, int lanes, double* re, double* im);
 
 // k with its low `bits` bits in reverse order.
-inline int BitReverse(int k, int bits)
+constexpr int BitReverse(int k, int bits)
 {
     int r = 0;
     for (int b = 0; b < bits; ++b)

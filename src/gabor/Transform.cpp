@@ -99,14 +99,6 @@ void SumOfQuadrantProducts(const double* __restrict a, const double* __restrict 
     }
 }
 
-VELMORA_VECTOR_CLONES
-void Magnitudes(const double* __restrict re, const double* __restrict im, double* __restrict out,
-                int count)
-{
-    for (int j = 0; j < count; ++j)
-        out[j] = std::sqrt(re[j] * re[j] + im[j] * im[j]);
-}
-
 namespace {
 
 // One quadrant block (kQuadrantBlock = 8 cells) as a vector; the default clone
@@ -158,5 +150,71 @@ void SumOfQuadrantProductsGroup(const double* const* a, int count, const double*
             StoreBlock(o + 2 * kQuadrantCells, cr);
             StoreBlock(o + 3 * kQuadrantCells, ci);
         }
+    }
+}
+
+namespace {
+
+typedef long long BlockIndex __attribute__((vector_size(8 * sizeof(long long))));
+
+// Elements [0, 8) of the result from a, [8, 16) from b, by index.
+inline void Shuffle(Block& out, const Block& a, const Block& b, const BlockIndex& index)
+{
+    out = __builtin_shuffle(a, b, index);
+}
+
+// a[j][k] <- a[k][j]: three rounds of pairing, at distances 1, 2 and 4.
+inline void Transpose(Block a[8])
+{
+    const BlockIndex lo1 = {0, 8, 2, 10, 4, 12, 6, 14}, hi1 = {1, 9, 3, 11, 5, 13, 7, 15};
+    const BlockIndex lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
+    const BlockIndex lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
+    Block t[8];
+    for (int i = 0; i < 8; i += 2) {
+        Shuffle(t[i], a[i], a[i + 1], lo1);
+        Shuffle(t[i + 1], a[i], a[i + 1], hi1);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        for (int k = 0; k < 2; ++k) {
+            Shuffle(a[i + k], t[i + k], t[i + k + 2], lo2);
+            Shuffle(a[i + k + 2], t[i + k], t[i + k + 2], hi2);
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        Shuffle(t[k], a[k], a[k + 4], lo4);
+        Shuffle(t[k + 4], a[k], a[k + 4], hi4);
+    }
+    for (int k = 0; k < 8; ++k)
+        a[k] = t[k];
+}
+
+} // namespace
+
+VELMORA_VECTOR_CLONES
+void GatherLanes(const double* src, const int* offsets, double* dst)
+{
+    constexpr int kRows = 32, kLanes = 16;
+    for (int j0 = 0; j0 < kLanes; j0 += 8) {
+        for (int r0 = 0; r0 < kRows; r0 += 8) {
+            Block a[8];
+            for (int j = 0; j < 8; ++j)
+                LoadBlock(a[j], src + offsets[j0 + j] + r0);
+            Transpose(a);
+            for (int r = 0; r < 8; ++r)
+                StoreBlock(dst + (r0 + r) * kLanes + j0, a[r]);
+        }
+    }
+}
+
+VELMORA_VECTOR_CLONES
+void Magnitudes(const double* __restrict re, const double* __restrict im, const int* rows, int nRows,
+                int count, double* __restrict out)
+{
+    for (int i = 0; i < nRows; ++i) {
+        const double* __restrict r = re + rows[i];
+        const double* __restrict m = im + rows[i];
+        double* __restrict o = out + i * count;
+        for (int j = 0; j < count; ++j)
+            o[j] = std::sqrt(r[j] * r[j] + m[j] * m[j]);
     }
 }

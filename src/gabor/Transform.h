@@ -34,5 +34,10 @@ void SumOfQuadrantProducts(const double* a, const double* b, double* outRe, doub
 void SumOfQuadrantProductsGroup(const double* const* a, int count, const double* b,
                                 const double* c, double* const* out);
 
-// out[j] = sqrt(re[j]^2 + im[j]^2) for j < count.
-void Magnitudes(const double* re, const double* im, double* out, int count);
+// dst[row * 16 + j] = src[offsets[j] + row] for row < 32 and j < 16: sixteen
+// columns of 32 values each become the lanes of dst.
+void GatherLanes(const double* src, const int* offsets, double* dst);
+
+// out[i * count + j] = |re + i im| at rows[i] + j, for i < nRows and j < count.
+void Magnitudes(const double* re, const double* im, const int* rows, int nRows, int count,
+                double* out);
