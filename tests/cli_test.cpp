@@ -483,10 +483,39 @@ TEST_F(CliModelTraining, SyntheticPeopleAreToldApart)
     ASSERT_TRUE(Exits(WithModel({"template", Photo(0, 3), "-o", Path("one.tpl"), "--eyes", kSynthEyes,
                                  "--single-vector"}), kExitOk));
     EXPECT_EQ(fs::file_size(Path("one.tpl")), 8u + 200u * 8u);
-    for (const char* mode : {"max", "mean", "line"}) {
-        const double s = ToolJson({"compare", Path("two.tpl"), Path("one.tpl"), "--mode", mode}).at("score").get<double>();
-        EXPECT_TRUE(s >= 0.0 && s <= 1.0) << mode << " " << s;
-    }
+}
+
+// The late people's photo folders, enrolled and identified with one command each.
+TEST_F(CliModelTraining, GalleryOfPhotoFolders)
+{
+    const auto gallery = [](std::vector<std::string> args, int code = kExitOk) {
+        args.insert(args.end(), {"--gallery", Path("g.db"), "--model", Path("train.model")});
+        return Tool(args, code);
+    };
+    const auto json = [&](std::vector<std::string> args, int code = kExitOk) {
+        args.push_back("--json");
+        return Json::parse(gallery(args, code).out);
+    };
+    Json doc = json({"enroll", "--folders", Path("late"), "--images", "1-2", "--eyes", kSynthEyes});
+    ASSERT_EQ(doc.at("people").size(), size_t{kLatePeople});
+    EXPECT_EQ(doc.at("people")[0].at("vectors"), 4); // each photo and its mirror image
+    doc = json({"identify", "--folders", Path("late"), "--images", "3", "--eyes", kSynthEyes});
+    EXPECT_EQ(doc.at("summary").at("probes"), kLatePeople);
+    EXPECT_GE(doc.at("summary").at("rank1_correct").get<int>(), kLatePeople - 2);
+    EXPECT_TRUE(doc.at("threshold").is_null()); // no calibration: every probe gets its best match
+    // An early person is a stranger to this gallery: unknown against a strict threshold.
+    doc = json({"identify", Photo(0, 1), "--eyes", kSynthEyes, "--threshold", "0.999"});
+    EXPECT_TRUE(doc.at("results").at(0).at("answer").is_null());
+
+    // Without given eyes a blank photo has no face: reported, exit code 4; enrol skips it.
+    SaveGreyImage(Path("blank.png"), Uniform(kSynthWidth, kSynthHeight, 128));
+    EXPECT_EQ(json({"identify", Path("blank.png")}, kExitNoFace).at("results").at(0).at("face_found"), false);
+    EXPECT_TRUE(Has(gallery({"enroll", "Ann", Path("blank.png")}, kExitNoFace).err, "nobody was enrolled"));
+    Tool({"template", Photo(0, 1), "-o", Path("s.tpl"), "--eyes", kSynthEyes, "--model", Path("train.model")});
+    // Done, but a photo was skipped.
+    const ToolRun r = gallery({"enroll", "Ann", Path("blank.png"), Path("s.tpl")}, kExitNoFace);
+    EXPECT_TRUE(Has(r.err, "no face found in " + Path("blank.png")));
+    EXPECT_TRUE(Has(r.out, "enrolled Ann: 2 vectors"));
 }
 
 TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
