@@ -8,9 +8,7 @@
 #include "preprocess/FacePreprocessor.h"
 #include "recognizer/ModuleState.h"
 #include "recognizer/PhotometricSteps.h"
-#include "support/FaceData.h"
 #include "support/NaiveVsFast.h"
-#include "support/TestData.h"
 
 using velmora_test::RandomBytes;
 
@@ -190,58 +188,6 @@ TEST(FaceCutting, EmptyBlackOrHostileInputNeverBreaksTheFace)
         const auto shown = v.GetFace(img.data(), w, h, l, r, display.data(), 20);
         EXPECT_TRUE(shown == GF_OK || shown == GF_BAD_ARGUMENT);
     }
-    g_facePreprocessor.SetMask(2);
-}
-
-TEST(FaceCutting, RealBioIdFaces)
-{
-    VELMORA_REQUIRE_DATA("bioid");
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(velmora_test::DataDir() / "bioid"))
-        if (e.path().extension() == ".pgm")
-            files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    ASSERT_GT(files.size(), 100u);
-
-    CVelmora v;
-    g_facePreprocessor.SetMask(3);
-    const unsigned char* mask = BuiltInFaceMask(3);
-    int faces = 0, darkEyes = 0;
-    for (size_t k = 0; k < files.size(); k += 3, ++faces) {
-        velmora_test::GreyImage img;
-        CPoint l, r;
-        ASSERT_TRUE(velmora_test::ReadPgm(files[k], img)) << files[k];
-        ASSERT_TRUE(velmora_test::ReadBioIdEyes(std::filesystem::path(files[k]).replace_extension(".eye"), l, r));
-        Bytes geometric(4096), face(4096);
-        v.m_bPreprocessNormFace = 0;
-        ASSERT_EQ(v.GetNormFace(img.pixels.data(), img.width, img.height, l, r, geometric.data()), GF_OK);
-        v.m_bPreprocessNormFace = 1;
-        ASSERT_EQ(v.GetNormFace(img.pixels.data(), img.width, img.height, l, r, face.data()), GF_OK);
-        ExpectMaskedFace(face, 3);
-
-        // Pupils and lids are darker than the face around them: the 3 x 3
-        // patches at the eye targets are darker than the masked mean. The
-        // photometric face spans a wide range inside the mask.
-        double mean = 0;
-        int lo = 255, hi = 0;
-        for (int i = 0; i < 4096; ++i)
-            if (mask[i]) {
-                mean += geometric[i];
-                lo = std::min<int>(lo, face[i]);
-                hi = std::max<int>(hi, face[i]);
-            }
-        mean /= 2898;
-        const auto patch = [&](int cx) {
-            double s = 0;
-            for (int y = 12; y <= 14; ++y)
-                for (int x = cx - 1; x <= cx + 1; ++x)
-                    s += geometric[y * 64 + x];
-            return s / 9;
-        };
-        darkEyes += patch(17) < mean && patch(45) < mean;
-        EXPECT_GT(hi - lo, 150) << files[k];
-    }
-    EXPECT_GE(darkEyes, faces * 9 / 10) << darkEyes << " of " << faces;
     g_facePreprocessor.SetMask(2);
 }
 

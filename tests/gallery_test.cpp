@@ -14,7 +14,6 @@
 #include "ModelIdentity.h"
 #include "PhotoSelection.h"
 #include "support/CliTestSupport.h"
-#include "support/SyntheticPeople.h"
 
 namespace fs = std::filesystem;
 using namespace velmora_cli;
@@ -322,44 +321,4 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     EXPECT_FALSE(fs::exists(fresh));
     Tool({"enroll", "--gallery", fresh, "--model", model, "Ann", dir / "absent.png"}, kExitInput);
     Tool({"enroll", "--gallery", fresh, "--model", dir / "absent.model", "Ann", probe}, kExitModel);
-
-}
-
-// Real photos: a model trained on synthetic people, one command to enrol a
-// folder per person and one to identify their other photos.
-TEST(GalleryCommands, FoldersOfPhotosWithATrainedModel)
-{
-    ScratchDir dir;
-    WriteSyntheticSet(dir.path() / "train", 0, 210, 3);
-    Tool({"samples", dir / "train", "-o", dir / "s.samples", "--eyes", kSynthEyes});
-    Tool({"train", dir / "s.samples", "-o", dir / "m.model"});
-    const auto with = [&](const char* command, std::vector<std::string> rest) {
-        rest.insert(rest.begin(), {command, "--gallery", dir / "g.db", "--model", dir / "m.model"});
-        return rest;
-    };
-
-    // 12 new people with 4 photos; the eyes are given, as for a pre-aligned set.
-    WriteSyntheticSet(dir.path() / "people", 500, 12, 4);
-    Json doc = ToolJson(with("enroll", {"--folders", dir / "people", "--images", "1-2", "--eyes", kSynthEyes}));
-    ASSERT_EQ(doc.at("people").size(), 12u);
-    EXPECT_EQ(doc.at("people")[0].at("vectors"), 4); // each photo and its mirror image
-    doc = ToolJson(with("identify", {"--folders", dir / "people", "--images", "3-4", "--eyes", kSynthEyes}));
-    EXPECT_EQ(doc.at("summary").at("probes"), 24);
-    EXPECT_GE(doc.at("summary").at("rank1_correct").get<int>(), 22);
-    EXPECT_TRUE(doc.at("threshold").is_null()); // no calibration: every probe gets its best match
-    // A stranger's photo against a strict threshold is unknown.
-    WriteSyntheticSet(dir.path() / "stranger", 900, 1, 1);
-    const std::string stranger = dir / "stranger/person1900/1.png";
-    EXPECT_TRUE(Answer(ToolJson(with("identify", {stranger, "--eyes", kSynthEyes, "--threshold", "0.999"}))).is_null());
-
-    // Without given eyes a blank photo has no face: reported, exit code 4; enrol skips it.
-    SaveGreyImage(dir / "blank.png", {kSynthWidth, kSynthHeight, std::vector<unsigned char>(kSynthWidth * kSynthHeight, 128)});
-    doc = ToolJson(with("identify", {dir / "blank.png"}), kExitNoFace);
-    EXPECT_EQ(doc.at("results").at(0).at("face_found"), false);
-    EXPECT_TRUE(Has(Tool(with("enroll", {"Ann", dir / "blank.png"}), kExitNoFace).err, "nobody was enrolled"));
-    Tool({"template", stranger, "-o", dir / "s.tpl", "--eyes", kSynthEyes, "--model", dir / "m.model"});
-    // Done, but a photo was skipped.
-    const ToolRun r = Tool(with("enroll", {"Ann", dir / "blank.png", dir / "s.tpl"}), kExitNoFace);
-    EXPECT_TRUE(Has(r.err, "no face found in " + (dir / "blank.png")));
-    EXPECT_TRUE(Has(r.out, "enrolled Ann: 2 vectors"));
 }

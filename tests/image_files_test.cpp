@@ -1,8 +1,5 @@
 #include "support/Common.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-
 #include "common/ByteOrder.h"
 #include "common/File.h"
 #include "image/Archive.h"
@@ -110,42 +107,6 @@ TEST(ImageFiles, BmpWrittenByUsReadsBack)
         expected.resize(file.size() + growth, 0);
         WriteInt32LE(expected.data() + 2, static_cast<int32_t>(expected.size()));
         EXPECT_EQ(ReadBytes(dir / "b.bmp"), expected);
-    }
-}
-
-// OpenCV's writer is independent of ours; its own decoding of each file (top row
-// first) is the reference, and must equal the pixels it was given.
-TEST(ImageFiles, ReadsBmpWrittenByOpenCv)
-{
-    ScratchDir dir;
-    const int w = 63, h = 5; // odd width: padded rows
-    cv::Mat grey(h, w, CV_8UC1), colour(h, w, CV_8UC3);
-    for (int i = 0; i < w * h; ++i) {
-        grey.data[i] = static_cast<unsigned char>(i * 5);
-        for (int k = 0; k < 3; ++k)
-            colour.data[3 * i + k] = static_cast<unsigned char>(i * (k + 2));
-    }
-    for (const cv::Mat& source : {grey, colour}) {
-        const int bits = 8 * source.channels();
-        SCOPED_TRACE(std::to_string(bits) + " bits");
-        const std::string path = dir / "a.bmp";
-        ASSERT_TRUE(cv::imwrite(path, source));
-        const cv::Mat same = cv::imread(path, cv::IMREAD_UNCHANGED), decoded = cv::imread(path, cv::IMREAD_COLOR);
-        ASSERT_EQ(same.type(), source.type());
-        ASSERT_EQ(cv::countNonZero(same.reshape(1) != source.reshape(1)), 0);
-
-        CImage image;
-        ASSERT_EQ(LoadPath(image, path), 1);
-        ASSERT_EQ(image.GetBitCount(), bits);
-        const unsigned char* p = image.ToRasterLayout();
-        ASSERT_NE(p, nullptr);
-        Bytes read; // blue, green, red as OpenCV keeps them
-        for (int i = 0; i < w * h; ++i) {
-            const PALETTEENTRY e = bits == 8 ? image.GetPalette()->GetEntry(p[i])
-                                             : PALETTEENTRY{p[3 * i + 2], p[3 * i + 1], p[3 * i], 0};
-            read.insert(read.end(), {e.peBlue, e.peGreen, e.peRed});
-        }
-        EXPECT_EQ(read, Bytes(decoded.data, decoded.data + decoded.total() * decoded.elemSize()));
     }
 }
 

@@ -313,18 +313,12 @@ TEST(RecognizerObject, ConstructionSetsDefaultsAndClearsReadiness)
     g_findFaceMode = 7;
     CVelmora v;
     EXPECT_FALSE(g_recognizerReady);
-    EXPECT_EQ(g_templateDim, 200);
-    EXPECT_EQ(g_findFaceMode, 0);
-    EXPECT_EQ(v.m_bPreprocessNormFace, 1);
-    EXPECT_EQ(v.m_bApplyFaceWeight, 0);
-    EXPECT_EQ(v.m_nGaborFaceWidth, 32);
-    EXPECT_EQ(v.m_nGaborFaceHeight, 32);
-    EXPECT_EQ(v.m_nGaborScales, 5);
-    EXPECT_EQ(v.m_nGaborOrientations, 8);
-    EXPECT_EQ(v.m_lfGaborSigma, 2.0);
-    EXPECT_EQ(v.m_lfGaborKmax, 1.0);
-    EXPECT_EQ(v.m_lfGaborFreqStep, 1.41421); // the decimal value, not sqrt(2)
-    EXPECT_EQ(v.m_nTemplateVecNum, 1);
+    EXPECT_EQ(std::make_tuple(g_templateDim, g_findFaceMode, v.m_bPreprocessNormFace, v.m_bApplyFaceWeight,
+                              v.m_nGaborFaceWidth, v.m_nGaborFaceHeight, v.m_nGaborScales, v.m_nGaborOrientations,
+                              v.m_nTemplateVecNum),
+              std::make_tuple(200, 0, 1, 0, 32, 32, 5, 8, 1));
+    // The frequency step is the decimal value, not sqrt(2).
+    EXPECT_EQ(std::make_tuple(v.m_lfGaborSigma, v.m_lfGaborKmax, v.m_lfGaborFreqStep), std::make_tuple(2.0, 1.0, 1.41421));
 }
 
 TEST(RecognizerObject, CopyingLeavesModuleStateAlone)

@@ -97,17 +97,6 @@ void InitializeBasis(CVelmora& v, const ScratchDir& dir, int k)
 
 } // namespace
 
-// Runs first, while the module-wide model has never been trained.
-TEST(Train, SaveMatrixBeforeAnyTraining)
-{
-    MessageCapture messages;
-    ScratchDir dir;
-    CVelmora v;
-    EXPECT_EQ(v.SaveMatrix((dir / "never.model").c_str()), T_FILE_ERROR);
-    EXPECT_EQ(messages.texts(), Texts{"LDA is not ready!"});
-    EXPECT_FALSE(std::filesystem::exists((dir / "never.model")));
-}
-
 TEST(Train, ResultCodesOfBadArgumentsAndFiles)
 {
     MessageCapture messages;
