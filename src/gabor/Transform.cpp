@@ -155,34 +155,47 @@ void SumOfQuadrantProductsGroup(const double* const* a, int count, const double*
 
 namespace {
 
-typedef long long BlockIndex __attribute__((vector_size(8 * sizeof(long long))));
-
-// Elements [0, 8) of the result from a, [8, 16) from b, by index.
-inline void Shuffle(Block& out, const Block& a, const Block& b, const BlockIndex& index)
+// Pairs of a and b's elements at distance d (1, 2 or 4): the low halves of
+// each pair of d-element groups, or the high halves.
+template <int d>
+inline void PairLow(Block& out, const Block& a, const Block& b)
 {
-    out = __builtin_shuffle(a, b, index);
+    if constexpr (d == 1)
+        out = __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+    else if constexpr (d == 2)
+        out = __builtin_shufflevector(a, b, 0, 1, 8, 9, 4, 5, 12, 13);
+    else
+        out = __builtin_shufflevector(a, b, 0, 1, 2, 3, 8, 9, 10, 11);
+}
+
+template <int d>
+inline void PairHigh(Block& out, const Block& a, const Block& b)
+{
+    if constexpr (d == 1)
+        out = __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+    else if constexpr (d == 2)
+        out = __builtin_shufflevector(a, b, 2, 3, 10, 11, 6, 7, 14, 15);
+    else
+        out = __builtin_shufflevector(a, b, 4, 5, 6, 7, 12, 13, 14, 15);
 }
 
 // a[j][k] <- a[k][j]: three rounds of pairing, at distances 1, 2 and 4.
 inline void Transpose(Block a[8])
 {
-    const BlockIndex lo1 = {0, 8, 2, 10, 4, 12, 6, 14}, hi1 = {1, 9, 3, 11, 5, 13, 7, 15};
-    const BlockIndex lo2 = {0, 1, 8, 9, 4, 5, 12, 13}, hi2 = {2, 3, 10, 11, 6, 7, 14, 15};
-    const BlockIndex lo4 = {0, 1, 2, 3, 8, 9, 10, 11}, hi4 = {4, 5, 6, 7, 12, 13, 14, 15};
     Block t[8];
     for (int i = 0; i < 8; i += 2) {
-        Shuffle(t[i], a[i], a[i + 1], lo1);
-        Shuffle(t[i + 1], a[i], a[i + 1], hi1);
+        PairLow<1>(t[i], a[i], a[i + 1]);
+        PairHigh<1>(t[i + 1], a[i], a[i + 1]);
     }
     for (int i = 0; i < 8; i += 4) {
         for (int k = 0; k < 2; ++k) {
-            Shuffle(a[i + k], t[i + k], t[i + k + 2], lo2);
-            Shuffle(a[i + k + 2], t[i + k], t[i + k + 2], hi2);
+            PairLow<2>(a[i + k], t[i + k], t[i + k + 2]);
+            PairHigh<2>(a[i + k + 2], t[i + k], t[i + k + 2]);
         }
     }
     for (int k = 0; k < 4; ++k) {
-        Shuffle(t[k], a[k], a[k + 4], lo4);
-        Shuffle(t[k + 4], a[k], a[k + 4], hi4);
+        PairLow<4>(t[k], a[k], a[k + 4]);
+        PairHigh<4>(t[k + 4], a[k], a[k + 4]);
     }
     for (int k = 0; k < 8; ++k)
         a[k] = t[k];
