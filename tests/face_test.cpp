@@ -220,35 +220,6 @@ TEST(FaceNormalizerRotation, LevelEyesKeepTheImageAndRoundTowardZero)
     // Centre (31, 27): offsets -14 and 15 rotate to trunc(-13.5) = -13 and
     // trunc(15.5) = 15, so the left eye moves by one pixel on both axes.
     EXPECT_EQ(std::vector<int64_t>(re, re + 4), std::vector<int64_t>({18, 14, 46, 14}));
-
-}
-
-TEST(FaceNormalizerRotation, LevelsARampAlongTheEyeLine)
-{
-    // A linear ramp along the eye direction must become a ramp along the rows,
-    // constant down each column, since bilinear sampling reproduces linear
-    // functions up to the final rounding.
-    const int w = 160, h = 120;
-    const int eyes[4] = {40, 80, 110, 40}; // tilted by about 30 degrees
-    const double len = std::hypot(70.0, -40.0);
-    const double ux = 70.0 / len, uy = -40.0 / len;
-    Bytes img(w * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img[y * w + x] = static_cast<unsigned char>(std::lround(128.0 + 0.6 * ((x - 80) * ux + (y - 60) * uy)));
-    Bytes rotated(img.size());
-    int64_t re[4];
-    ASSERT_TRUE(CFaceNormalizer::RotateImage(img.data(), w, h, eyes, rotated.data(), re));
-    EXPECT_LE(std::llabs(re[1] - re[3]), 1); // eyes on one row
-    EXPECT_NEAR(PointDistance(re[0], re[1], re[2], re[3]), len, 1.5);
-    EXPECT_LT(re[0], re[2]);
-    for (int y = 40; y < 80; ++y)
-        for (int x = 60; x < 100; ++x) {
-            const int v = rotated[y * w + x];
-            ASSERT_NE(v, 0);
-            EXPECT_LE(std::abs(v - rotated[(y + 1) * w + x]), 1) << x << "," << y;
-            EXPECT_NEAR(rotated[y * w + x + 10] - v, 6.0, 1.01) << x << "," << y;
-        }
 }
 
 TEST(FaceNormalizerCut, SampledRotationMatchesTheWholeImageRotation)

@@ -215,33 +215,6 @@ TEST(LDATraining, TwoClassDirectionIsInverseWithinScatterTimesMeanDifference)
     EXPECT_NEAR(lda.m_plfEigenVals[0], 0.6 * 0.4 * dv * dv / vswv, 1e-7 * lda.m_plfEigenVals[0]);
 }
 
-TEST(LDATraining, CalcEigenWithIdentityWithinScatter)
-{
-    const int d = 3;
-    CLDA lda;
-    ASSERT_TRUE(Allocate(lda, 3, d, 1));
-    // Sb = Q diag(6, 3, 1) Q^T with known orthonormal columns q.
-    const double r3 = std::sqrt(3.0), r2 = std::sqrt(2.0), r6 = std::sqrt(6.0);
-    const std::vector<std::vector<double>> q = {
-        {1 / r3, 1 / r3, 1 / r3}, {1 / r2, -1 / r2, 0}, {1 / r6, 1 / r6, -2 / r6}};
-    const double lambda[] = {6, 3, 1};
-    for (int r = 0; r < d; ++r)
-        for (int k = 0; k < d; ++k) {
-            double v = 0;
-            for (int e = 0; e < 3; ++e)
-                v += lambda[e] * q[e][r] * q[e][k];
-            lda.m_plfSb[r * d + k] = v;
-            lda.m_plfSw[r * d + k] = r == k ? 1.0 : 0.0;
-        }
-    const std::vector<double> sbBefore(lda.m_plfSb, lda.m_plfSb + 9);
-    ASSERT_TRUE(lda.CalcEigen());
-    for (int e = 0; e < 3; ++e) {
-        EXPECT_NEAR(lda.m_plfEigenVals[e], lambda[e], 1e-12);
-        EXPECT_NEAR(AbsCosine(lda.m_pplfEigenVecs[e], q[e]), 1.0, 1e-12);
-    }
-    EXPECT_EQ(std::vector<double>(lda.m_plfSb, lda.m_plfSb + 9), sbBefore);
-}
-
 TEST(LDATraining, CalcEigenMessages)
 {
     MessageCapture messages;

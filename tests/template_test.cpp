@@ -343,13 +343,13 @@ TEST(RecognizerObject, CopyingLeavesModuleStateAlone)
     EXPECT_FALSE(g_recognizerReady);
 }
 
-TEST(RecognizerObject, MaxTemplateSizeNeedsReadiness)
+TEST(RecognizerObject, SizesVersionAndMode)
 {
     CVelmora v;
+    // The template size needs a ready recognizer.
     int size = 55;
     EXPECT_FALSE(v.GetMaxTemplateSize(size));
     EXPECT_EQ(size, 0);
-
     g_recognizerReady = true;
     EXPECT_TRUE(v.GetMaxTemplateSize(size));
     EXPECT_EQ(size, 1608);
@@ -357,11 +357,7 @@ TEST(RecognizerObject, MaxTemplateSizeNeedsReadiness)
     EXPECT_TRUE(v.GetMaxTemplateSize(size));
     EXPECT_EQ(size, 3 * 200 * 8 + 8);
     g_recognizerReady = false;
-}
 
-TEST(RecognizerObject, SizesVersionAndMode)
-{
-    CVelmora v;
     int w = 0, h = 0;
     EXPECT_TRUE(v.GetNormFaceSize(w, h));
     EXPECT_EQ(w, 64);

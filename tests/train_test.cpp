@@ -229,34 +229,23 @@ TEST(IncreaseTrain, ResultCodesAndMessages)
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenUsed, 8); // K and S change only on success
 }
 
-TEST(IncreaseTrain, SavedStatisticsPlusNewFacesEqualOneTrainingOnAll)
+// That saved statistics plus new faces give the model of one training on all is
+// checked at full size through the tool's stats and increase commands.
+TEST(IncreaseTrain, SavedStatisticsAreExtendedAndFacesPreprocessedOnlyWhenAsked)
 {
     MessageCapture messages;
     ScratchDir dir;
     CVelmora v;
     InitializeBasis(v, dir, 10);
-    SampleSet earlier = MakeSamples(3, 4, 3, 1, 4096), fresh = MakeSamples(3, 4, 4, 1, 4096), all = earlier;
-    all.samples.insert(all.samples.end(), fresh.samples.begin(), fresh.samples.end());
-    all.counts.insert(all.counts.end(), fresh.counts.begin(), fresh.counts.end());
-
+    SampleSet earlier = MakeSamples(3, 4, 3, 1, 4096), fresh = MakeSamples(3, 4, 4, 1, 4096);
     const std::string inc = (dir / "earlier.inc");
     ASSERT_EQ(v.SaveIncreaseData(earlier.Images().data(), 3, earlier.counts.data(), false, 10,
                                  nullptr, inc.c_str()), T_OK);
     ASSERT_EQ(Increase(v, fresh, 10, nullptr, inc, (dir / "inc.model")), T_OK);
-    ASSERT_EQ(Increase(v, all, 10, nullptr, "", (dir / "all.model")), T_OK);
     EXPECT_EQ(g_subspaceModel.m_nPCAEigenSkipped, 0);
-    CSubspaceModel a, b;
-    ASSERT_TRUE(a.LoadModel((dir / "inc.model"), 0) && b.LoadModel((dir / "all.model"), 0));
-    ASSERT_EQ(a.m_pLDA->m_nValidEigenNum, 5); // every vector saved: min(6 - 1, 10, 26 - 6)
-    ASSERT_EQ(b.m_pLDA->m_nValidEigenNum, 5);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_NEAR(a.m_pLDA->m_plfEigenVals[i], b.m_pLDA->m_plfEigenVals[i],
-                    1e-8 * b.m_pLDA->m_plfEigenVals[i]);
-        double dot = 0;
-        for (int j = 0; j < 10; ++j)
-            dot += a.m_pLDA->m_pplfEigenVecs[i][j] * b.m_pLDA->m_pplfEigenVecs[i][j];
-        EXPECT_NEAR(std::fabs(dot), 1.0, 1e-8) << i;
-    }
+    CSubspaceModel a;
+    ASSERT_TRUE(a.LoadModel((dir / "inc.model"), 0));
+    EXPECT_EQ(a.m_pLDA->m_nValidEigenNum, 5); // every vector saved: min(6 - 1, 10, 26 - 6)
     // Extending the file with the new faces; a base of another dimension is refused.
     const std::string both = (dir / "both.inc");
     ASSERT_EQ(v.SaveIncreaseData(fresh.Images().data(), 3, fresh.counts.data(), false, 10,
