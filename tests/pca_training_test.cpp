@@ -482,6 +482,7 @@ TEST(ModelFile, MessagesAndPartialLoads)
     EXPECT_EQ(model.m_pLDA->m_nValidEigenNum, 2);
     EXPECT_EQ(model.m_pLDA->m_plfMeanVec[3], -3.0); // found after all four eigenvalues
     EXPECT_FALSE(model.SaveModel((dir / "b.bin"), 3));
+    EXPECT_FALSE(model.SaveModel((dir / "c.bin"), -1)); // silent
     EXPECT_FALSE(model.SaveModel((dir / "no/such/dir.bin"), 0)); // silent
     EXPECT_FALSE(model.ProjectToLDA(kFeatures.data(), 7, out, 1));
     EXPECT_FALSE(model.ProjectToLDA(kFeatures.data(), 6, out, 3));
@@ -491,7 +492,8 @@ TEST(ModelFile, MessagesAndPartialLoads)
     EXPECT_FALSE(model.m_bLDAReady);
     EXPECT_FALSE(model.LoadModel(dir.Write("l0.bin", BasisModel(6, 4, 0, 0).Bytes()), 0));
     EXPECT_TRUE(model.ProjectToPCA(kFeatures.data(), 6, out, 4));
-    EXPECT_FALSE(std::filesystem::exists((dir / "a.bin")) || std::filesystem::exists((dir / "b.bin")));
+    for (const char* name : {"a.bin", "b.bin", "c.bin"})
+        EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
     const Texts expected = {"LDA is not ready!",
                             "nNum > m_pLDA->m_nValidEigenNum",
                             "nInDim != m_pPCA->m_nFeatureVecDim",
