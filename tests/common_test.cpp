@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/AlignedVector.h"
 #include "common/File.h"
 #include "common/RowTable.h"
 #include "common/VectorOps.h"
@@ -23,7 +24,7 @@ TEST(VectorOps, DotNormalizeCosine)
     EXPECT_TRUE(std::isnan(zero[0]));
 }
 
-TEST(RowTable, RefusesEmptyShapesAndAllocatesRows)
+TEST(RowTable, RefusesEmptyShapesAllocatesRowsAndAlignsVectors)
 {
     for (const auto& [rows, columns] : {std::pair{0, 5}, {5, 0}, {-1, -1}})
         EXPECT_EQ(New2DPointer(rows, columns), nullptr);
@@ -35,6 +36,11 @@ TEST(RowTable, RefusesEmptyShapesAndAllocatesRows)
     EXPECT_EQ(t[2][3], 11.0);
     Delete2DPointer(t, 3);
     Delete2DPointer(nullptr, 3);
+    // Sizes on either side of the allocator's switch to mapped pages.
+    for (size_t n : {size_t{3}, size_t{1} << 20}) {
+        AlignedVector<double> v(n, 1.0);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(v.data()) % 64, 0u) << n;
+    }
 }
 
 TEST(File, WritesReadsAndReportsShortReads)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/AlignedVector.h"
 #include "gabor/LaneFFT.h"
 
 class CGaborBank {
@@ -78,7 +79,7 @@ private:
     // the 14 x 14 sampled magnitudes to out.
     void SampleResponse(double* qr, double* qi, double* out);
 
-    std::vector<double> m_plfFeature;
+    AlignedVector<double> m_plfFeature;
     int m_nImgWidth;
     int m_nImgHeight;
     double m_lfSigmaX;
@@ -87,24 +88,24 @@ private:
     double m_lfKmax;
     int m_nScales;
     int m_nOrientations;
-    std::vector<double> m_plfKernelRe;
-    std::vector<double> m_plfKernelIm;
+    AlignedVector<double> m_plfKernelRe;
+    AlignedVector<double> m_plfKernelIm;
     // kFaceGroup spectra in interleaved quadrants (see QuadrantIndex); the
     // loaded face is the first.
-    std::vector<double> m_plfFaceSpectrum;
+    AlignedVector<double> m_plfFaceSpectrum;
     // Per face of a group: the products with a kernel pair, real and
     // imaginary parts of the first kernel's, then of the second's.
-    std::vector<double> m_plfProducts;
-    std::vector<double> m_plfColumnRe;
-    std::vector<double> m_plfColumnIm;
+    AlignedVector<double> m_plfProducts;
+    AlignedVector<double> m_plfColumnRe;
+    AlignedVector<double> m_plfColumnIm;
 
     // Each kernel spectrum folded for the sampled inverse transform: kernel n
     // at n x 8192 in the interleaved quadrant layout, element (column, row) of a
     // quadrant at cell column x 32 + row.
-    std::vector<double> m_plfFolded;
+    AlignedVector<double> m_plfFolded;
     // Scratch of the face transform and of the sampled columns.
-    std::vector<double> m_plfWorkRe;
-    std::vector<double> m_plfWorkIm;
+    AlignedVector<double> m_plfWorkRe;
+    AlignedVector<double> m_plfWorkIm;
     LaneTwiddles m_forward32;
     LaneTwiddles m_inverse32;
     // exp(-2 pi i k / 64) for k < 32: the shift before a 32-point transform
