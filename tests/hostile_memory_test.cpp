@@ -23,20 +23,25 @@ struct Meter {
     size_t largest = 0;
 };
 Meter g_meter;
-constexpr size_t kPrefix = 16; // keeps the block's size; preserves 16-byte alignment
+// Before each block: its size, then the distance from the malloc'd start (a
+// multiple of the alignment, at least 16).
+constexpr size_t kPrefix = 16;
 
-void* Allocate(size_t size) noexcept
+void* Allocate(size_t size, size_t align = kPrefix) noexcept
 {
     g_meter.largest = std::max(g_meter.largest, size);
-    if (size > SIZE_MAX - kPrefix)
+    const size_t prefix = std::max(kPrefix, align);
+    if (size > SIZE_MAX - 2 * prefix)
         return nullptr;
-    void* block = std::malloc(size + kPrefix);
+    void* block = std::aligned_alloc(prefix, (size + 2 * prefix - 1) / prefix * prefix);
     if (block == nullptr)
         return nullptr;
-    *static_cast<size_t*>(block) = size;
+    char* p = static_cast<char*>(block) + prefix;
+    reinterpret_cast<size_t*>(p)[-2] = size;
+    reinterpret_cast<size_t*>(p)[-1] = prefix;
     g_meter.live += size;
     g_meter.peak = std::max(g_meter.peak, g_meter.live);
-    return static_cast<char*>(block) + kPrefix;
+    return p;
 }
 
 // Not inlined: the compiler would otherwise see a block from operator new
@@ -45,9 +50,9 @@ __attribute__((noinline)) void Release(void* p) noexcept
 {
     if (p == nullptr)
         return;
-    char* block = static_cast<char*>(p) - kPrefix;
-    g_meter.live -= *reinterpret_cast<size_t*>(block);
-    std::free(block);
+    const size_t* header = static_cast<size_t*>(p);
+    g_meter.live -= header[-2];
+    std::free(static_cast<char*>(p) - header[-1]);
 }
 
 } // namespace
@@ -72,6 +77,19 @@ void operator delete(void* p, size_t) noexcept { Release(p); }
 void operator delete[](void* p, size_t) noexcept { Release(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
+void* operator new(size_t size, std::align_val_t align)
+{
+    if (void* p = Allocate(size, static_cast<size_t>(align)))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new(size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return Allocate(size, static_cast<size_t>(align));
+}
+void operator delete(void* p, std::align_val_t) noexcept { Release(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { Release(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { Release(p); }
 
 using namespace velmora_test;
 

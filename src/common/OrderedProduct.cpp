@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <thread>
 #include <vector>
 
@@ -146,16 +145,11 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
     if (firstBlock >= rowBlocks)
         return true;
     // Panels on cache lines, so that each of the kernel's vector loads reads one line.
-    AlignedVector<double> packed;
-    try {
-        packed.resize(kInnerBlock * kColBlock);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    const auto packed = NewAlignedArray<double>(kInnerBlock * kColBlock);
     std::unique_ptr<double[]> aCopy;
     if (job.A.transposed)
         aCopy = NewArray<double>(kRowBlock * kInnerBlock);
-    if (job.A.transposed && !aCopy)
+    if (!packed || (job.A.transposed && !aCopy))
         return false;
     double tile[kRowBlock * kPanel];
 
@@ -170,7 +164,7 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
             // padding the last panel with zeros.
             const size_t panels = (jn + kPanel - 1) / kPanel;
             for (size_t p = 0; p < panels; ++p) {
-                double* dst = packed.data() + p * tn * kPanel;
+                double* dst = packed.get() + p * tn * kPanel;
                 for (size_t q = 0; q < kPanel; ++q) {
                     const size_t j = p * kPanel + q;
                     if (j >= jn) {
@@ -208,7 +202,7 @@ bool RunRowBlocks(const Job& job, size_t firstBlock, size_t blockStep)
                     const size_t jw = std::min(kPanel, j0 + jn - jj);
                     if (job.upperOnly && jj + jw <= i0)
                         continue;
-                    const double* bp = packed.data() + p * tn * kPanel;
+                    const double* bp = packed.get() + p * tn * kPanel;
                     const bool full = (in == kRowBlock && jw == kPanel &&
                                        (!job.upperOnly || jj + 1 >= i0 + kRowBlock));
                     if (full) {
