@@ -2,8 +2,9 @@
 """Training recipes side by side on LFW pairs_dev.txt, each fold scored by models that never saw its people.
 
 For every recipe and fold k the velmora tool trains a model on the sample file's people outside fold k
-(`velmora train --exclude`); the fold's photos then get templates of one vector (the photo) and of two
-(the photo and its mirror image, compared in modes max, mean and line). Each fold is judged at the
+(`velmora train --exclude`); the fold's photos then get templates of one vector (the photo), of two (the
+photo and its mirror image) and of six (the tool's: both again with the eyes a pixel further apart and a
+pixel closer), the last two compared in modes max, mean and line. Each fold is judged at the
 threshold that is best on the other folds' pairs, as `velmora evaluate lfw` does. The eyes of every photo
 are found once (the tool's face finder, through the Python module) and kept in the work folder, as are
 the models and scores, so a second run only does what is new.
@@ -38,8 +39,8 @@ RECIPES = [
     ("refit + people seen once", "all", ["--recipe", "refit", "--singles"]),
     ("refit + mirror images + people seen once", "all", ["--recipe", "refit", "--mirror", "--singles"]),
 ]
-TEMPLATES = [("one vector", None), ("photo + mirror, max", "max"), ("photo + mirror, mean", "mean"),
-             ("photo + mirror, line", "line")]
+TEMPLATES = [("one vector", 1, "max")] + [("photo + mirror, " + m, 2, m) for m in ("max", "mean", "line")] + \
+            [("six views, " + m, 6, m) for m in ("max", "mean", "line")]
 
 
 def read_folds(pairs_path):
@@ -79,10 +80,10 @@ def find_eyes(lfw, folds, cache):
     return eyes
 
 
-def first_vector(template):
-    """The one-vector template of the photo alone."""
-    vector = template.vectors[0]
-    return velmora.Template.from_bytes(struct.pack("<ii", 1, len(vector)) + vector.astype("<f8").tobytes())
+def first_vectors(template, count):
+    """The template of the first `count` vectors (1: the photo alone; 2: it and its mirror image)."""
+    vectors = template.vectors[:count]
+    return velmora.Template.from_bytes(struct.pack("<ii", count, vectors.shape[1]) + vectors.astype("<f8").tobytes())
 
 
 def fold_scores(model_path, pairs, lfw, eyes):
@@ -93,19 +94,17 @@ def fold_scores(model_path, pairs, lfw, eyes):
         for path in (photo_path(lfw, a, i), photo_path(lfw, b, j)):
             if path in made or eyes[path] is None:
                 continue
-            both = model.template(velmora.load_image(path), eyes=tuple(eyes[path]))  # the photo, then its mirror
-            made[path] = (first_vector(both), both)
+            views = model.template(velmora.load_image(path), eyes=tuple(eyes[path]))  # the tool's six views
+            made[path] = {1: first_vectors(views, 1), 2: first_vectors(views, 2), 6: views}
     scores = {}
-    for label, mode in TEMPLATES:
+    for label, count, mode in TEMPLATES:
         column = []
         for a, i, b, j, same in pairs:
             ta, tb = made.get(photo_path(lfw, a, i)), made.get(photo_path(lfw, b, j))
             if ta is None or tb is None:
                 column.append((0.0, same))
-            elif mode is None:
-                column.append((velmora.compare(ta[0], tb[0], "max"), same))
             else:
-                column.append((velmora.compare(ta[1], tb[1], mode), same))
+                column.append((velmora.compare(ta[count], tb[count], mode), same))
         scores[label] = column
     return scores
 
@@ -137,7 +136,7 @@ def main():
             continue
         if name in results or samples[key] is None:
             continue
-        per_kind = {label: [] for label, _ in TEMPLATES}
+        per_kind = {label: [] for label, _, _ in TEMPLATES}
         seconds = []
         for k, pairs in enumerate(folds):
             people = os.path.join(a.work, "fold%d.people" % (k + 1))
@@ -157,11 +156,11 @@ def main():
                          "kinds": {label: summarise(cols) for label, cols in per_kind.items()}}
         with open(results_path, "w") as f:
             json.dump(results, f, indent=1)
-    print("| recipe | " + " | ".join(label for label, _ in TEMPLATES) + " |")
+    print("| recipe | " + " | ".join(label for label, _, _ in TEMPLATES) + " |")
     print("|---|" + "---|" * len(TEMPLATES))
     for name, _, _ in RECIPES:
         if name in results:
-            cells = ["%.2f +- %.2f" % tuple(results[name]["kinds"][label][1]) for label, _ in TEMPLATES]
+            cells = ["%.2f +- %.2f" % tuple(results[name]["kinds"][label][1]) for label, _, _ in TEMPLATES]
             print("| %s | %s |" % (name, " | ".join(cells)))
 
 

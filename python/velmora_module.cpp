@@ -349,9 +349,10 @@ public:
 
     const std::string& path() const { return m_path; }
     const ModelIdentity& identity() const { return m_identity; }
-    std::optional<double> threshold() const
+    std::optional<double> threshold(const std::string& mode) const
     {
-        return m_calibration ? std::optional<double>(m_calibration->threshold) : std::nullopt;
+        ToMode(mode); // refuses an unknown mode
+        return m_calibration ? std::optional<double>(m_calibration->ThresholdFor(mode)) : std::nullopt;
     }
 
     // The caller holds the library.
@@ -416,7 +417,7 @@ public:
         if (!m_calibration)
             throw CliError(kExitModel, "the model has no calibrated threshold (" + CalibrationPathFor(m_path) +
                                            "); compare the score with a threshold of your own");
-        return Compare(a, b, mode) >= m_calibration->threshold;
+        return Compare(a, b, mode) >= m_calibration->ThresholdFor(mode);
     }
 
 private:
@@ -805,9 +806,9 @@ as the library keeps one model and one detector per process.)";
             const CompareMode m = ToMode(mode);
             return Serialised([&](Library&) { return Score(a.bytes, b.bytes, m); });
         },
-        py::arg("a"), py::arg("b"), py::arg("mode") = "max",
-        "The similarity of two templates, 0..1 (no model needed). mode: 'max' (best pair of vectors),\n"
-        "'mean' (against the mean vector) or 'line' (nearest feature line).");
+        py::arg("a"), py::arg("b"), py::arg("mode") = "mean",
+        "The similarity of two templates, 0..1 (no model needed). mode: 'mean' (against the mean vector),\n"
+        "'max' (best pair of vectors) or 'line' (nearest feature line).");
 
     // ---- model
     py::class_<Model, std::shared_ptr<Model>>(
@@ -818,8 +819,11 @@ as the library keeps one model and one detector per process.)";
              "Loads the model file; without a path, the tool's default model: $VELMORA_MODEL when set (and only\n"
              "that), else the installed share/velmora/velmora.model, else the source tree's.")
         .def_property_readonly("path", &Model::path, "The model file.")
-        .def_property_readonly("threshold", &Model::threshold,
-                               "The calibrated same-person threshold from MODEL.json beside the file, or None.")
+        .def_property_readonly(
+            "threshold", [](const Model& model) { return model.threshold("mean"); },
+            "The calibrated same-person threshold of mode 'mean' (the default) from MODEL.json, or None.")
+        .def("threshold_for", &Model::threshold, py::arg("mode"),
+             "The calibrated threshold of a comparison mode ('max', 'mean' or 'line'), or None.")
         .def_property_readonly(
             "hash", [](const Model& model) { return model.identity().hash; },
             "The hash that galleries record to recognise the model.")
@@ -828,8 +832,9 @@ as the library keeps one model and one detector per process.)";
             [](const Model& model, const ImageArg& image, const OptionalEyesArg& eyes) {
                 return model.MakeOne(image.object, eyes.object);
             }, py::arg("image"), py::arg("eyes") = py::none(),
-             "A Template of the face at the given eyes, else of the first face found: two vectors,\n"
-             "the face's and its mirror image's, as the tool's templates\n"
+             "A Template of the face at the given eyes, else of the first face found: six vectors,\n"
+             "as the tool's templates (the face and its mirror image, each also cut with the eyes a\n"
+             "pixel further apart and a pixel closer)\n"
              "(NoFaceError when there is none).")
         .def(
             "templates",
@@ -841,13 +846,13 @@ as the library keeps one model and one detector per process.)";
             "compare",
             [](const Model& model, const ProbeArg& a, const ProbeArg& b, const std::string& mode) {
                 return model.Compare(a.object, b.object, mode);
-            }, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
+            }, py::arg("a"), py::arg("b"), py::arg("mode") = "mean",
              "The similarity, 0..1, of two Templates or images (an image gives the template of its first face).")
         .def(
             "same_person",
             [](const Model& model, const ProbeArg& a, const ProbeArg& b, const std::string& mode) {
                 return model.SamePerson(a.object, b.object, mode);
-            }, py::arg("a"), py::arg("b"), py::arg("mode") = "max",
+            }, py::arg("a"), py::arg("b"), py::arg("mode") = "mean",
              "True when compare(a, b) reaches the calibrated threshold (ModelError when there is none).")
         .def("__repr__", [](const Model& model) { return "velmora.Model('" + model.path() + "')"; });
 
@@ -871,9 +876,9 @@ as the library keeps one model and one detector per process.)";
             "identify",
             [](PyGallery& gallery, const ProbeArg& probe, int top, const std::string& mode) {
                 return gallery.Identify(probe.object, top, mode);
-            }, py::arg("probe"), py::arg("top") = 5, py::arg("mode") = "max",
+            }, py::arg("probe"), py::arg("top") = 5, py::arg("mode") = "line",
              "The best matching people as (name, score) pairs, best first (at most top). probe: image or Template.\n"
-             "Compare the first score with model.threshold to answer 'unknown'.")
+             "Compare the first score with model.threshold_for(mode) to answer 'unknown'.")
         .def("remove", &PyGallery::Remove, py::arg("name"), "Removes the person (NotEnrolledError when unknown).")
         .def("names", &PyGallery::Names, "The names of the enrolled people, sorted.")
         .def("template", &PyGallery::Get, py::arg("name"), "The person's Template, or None when not enrolled.")

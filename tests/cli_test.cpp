@@ -229,7 +229,7 @@ TEST(CliCompare, TemplateScoresModesAndFileProblems)
     // calibration beside it gives a score but no decision.
     const Json doc = ToolJson({"compare", dir / "a.tpl", dir / "b.tpl", "--model", dir.Write("plain.model", "x")});
     EXPECT_NEAR(doc.at("score").get<double>(), 0.8535533905932737, 1e-15);
-    EXPECT_EQ(doc.at("mode"), "max");
+    EXPECT_EQ(doc.at("mode"), "mean");
     EXPECT_FALSE(doc.contains("same_person"));
     const std::string text = Tool({"compare", dir / "a.tpl", dir / "b.tpl", "--threshold", "0.9"}).out;
     EXPECT_TRUE(Has(text, "score 0.853553") && Has(text, "different people"));
@@ -415,7 +415,7 @@ protected:
         WriteSyntheticSet(s_dir->path() / "early", 999, 1, 1); // one photo: left out by --min-images
         s_samples = RunVelmora({"samples", Path("early"), "-o", Path("early.samples"), "--eyes", kSynthEyes,
                                 "--min-images", "2", "--json"});
-        s_train = RunVelmora({"train", Path("early.samples"), "-o", Path("train.model"), "--json"});
+        s_train = RunVelmora({"train", Path("early.samples"), "-o", Path("train.model"), "--recipe", "train", "--json"});
     }
     static void TearDownTestSuite() { s_dir.reset(); }
     void SetUp() override
@@ -473,13 +473,13 @@ TEST_F(CliModelTraining, SyntheticPeopleAreToldApart)
     EXPECT_GT(Number(s_train.out, "seconds"), 0.0);
     EXPECT_GE(ToldApart(Path("train.model"), 12), 11);
 
-    // A template from several photos holds two vectors per photo (its face and
-    // its mirror image's), or one with --single-vector.
+    // A template from several photos holds six vectors per photo (its face and
+    // its mirror image's, each at three eye distances), or one with --single-vector.
     const ToolRun r =
         WithModel({"template", Photo(0, 1), Photo(0, 2), "-o", Path("two.tpl"), "--eyes", kSynthEyes, "--json"});
     ASSERT_EQ(r.code, kExitOk) << r.err;
-    EXPECT_EQ(Number(r.out, "vectors"), 4);
-    EXPECT_EQ(fs::file_size(Path("two.tpl")), 8u + 4u * 200u * 8u);
+    EXPECT_EQ(Number(r.out, "vectors"), 12);
+    EXPECT_EQ(fs::file_size(Path("two.tpl")), 8u + 12u * 200u * 8u);
     ASSERT_TRUE(Exits(WithModel({"template", Photo(0, 3), "-o", Path("one.tpl"), "--eyes", kSynthEyes,
                                  "--single-vector"}), kExitOk));
     EXPECT_EQ(fs::file_size(Path("one.tpl")), 8u + 200u * 8u);
@@ -495,7 +495,7 @@ TEST_F(CliModelTraining, SyntheticPeopleAreToldApart)
     };
     Json doc = json({"enroll", "--folders", Path("late"), "--images", "1-2", "--eyes", kSynthEyes});
     ASSERT_EQ(doc.at("people").size(), size_t{kLatePeople});
-    EXPECT_EQ(doc.at("people")[0].at("vectors"), 4); // each photo and its mirror image
+    EXPECT_EQ(doc.at("people")[0].at("vectors"), 12); // six views of each photo
     doc = json({"identify", "--folders", Path("late"), "--images", "3", "--eyes", kSynthEyes});
     EXPECT_EQ(doc.at("summary").at("probes"), kLatePeople);
     EXPECT_GE(doc.at("summary").at("rank1_correct").get<int>(), kLatePeople - 2);
@@ -511,7 +511,7 @@ TEST_F(CliModelTraining, SyntheticPeopleAreToldApart)
     // Done, but a photo was skipped.
     const ToolRun skipped = gallery({"enroll", "Ann", Path("blank.png"), Path("two.tpl")}, kExitNoFace);
     EXPECT_TRUE(Has(skipped.err, "no face found in " + Path("blank.png")));
-    EXPECT_TRUE(Has(skipped.out, "enrolled Ann: 4 vectors"));
+    EXPECT_TRUE(Has(skipped.out, "enrolled Ann: 12 vectors"));
 }
 
 TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
@@ -542,7 +542,8 @@ TEST_F(CliModelTraining, RefitIsTrainFollowedByIncreaseOnTheSameFaces)
         RunVelmora({"train", Path("early.samples"), "-o", Path("mirror.model"), "--recipe", "refit", "--mirror", "--json"});
     EXPECT_EQ(Numbers(mirrored.out, {"refit_people", "refit_faces", "samples"}),
               (std::vector<double>{kPeople, 2 * kPeople * kPhotos, kPeople * kPhotos}));
-    EXPECT_TRUE(Exits(RunVelmora({"train", Path("early.samples"), "-o", Path("x.model"), "--mirror"}), kExitUsage));
+    EXPECT_TRUE(
+        Exits(RunVelmora({"train", Path("early.samples"), "-o", Path("x.model"), "--recipe", "train", "--mirror"}), kExitUsage));
 
     // It still tells the people apart.
     EXPECT_GE(ToldApart(Path("refit.model"), 10), 9);
@@ -581,7 +582,7 @@ TEST_F(CliModelTraining, ArgumentErrorsAndChosenPeople)
         {{"train", samples, "-o", x, "--recipe", "refit", "--faces", Path("absent.faces")}, kExitInput, ""},
         {{"train", samples, "-o", x, "--recipe", "refit", "--refit-dim", "301"}, kExitUsage, "exceeds the 300"},
         {{"train", samples, "-o", x, "--recipe", "again"}, kExitUsage, ""},
-        {{"train", samples, "-o", x, "--faces", faces}, kExitUsage, ""}, // faces without the refit recipe
+        {{"train", samples, "-o", x, "--recipe", "train", "--faces", faces}, kExitUsage, ""}, // faces without the refit recipe
         {{"train", samples, "-o", x, "--exclude", Path("leave.txt")}, kExitFailure, "holds 209 once the excluded"},
         {{"stats", faces, "-o", inc, "--min-images", std::to_string(kPhotos + 1)}, kExitInput, "no person of the"},
         {{"stats", Path("nameless.faces"), "-o", inc, "--exclude", Path("leave.txt")}, kExitInput, "nameless.names"},

@@ -265,7 +265,14 @@ TEST_F(EvaluateSynthetic, LfwProtocolWithOneModel)
     EXPECT_EQ(only.at("fold"), 2);
     EXPECT_EQ(only.at("threshold"), only.at("eer_threshold"));
     EXPECT_NEAR(only.at("eer_threshold").get<double>(), EqualErrorRate(fold2).threshold, 1e-8);
-    EXPECT_EQ(ReadCalibration(dir / "c.model").value().threshold, only.at("eer_threshold").get<double>());
+    const Calibration calibration = ReadCalibration(dir / "c.model").value();
+    EXPECT_EQ(calibration.threshold, only.at("eer_threshold").get<double>());
+    // It holds each mode's own threshold: the one a run in that mode finds.
+    EXPECT_EQ(calibration.ThresholdFor("mean"), calibration.threshold);
+    for (const char* mode : {"max", "line"})
+        EXPECT_EQ(calibration.ThresholdFor(mode),
+                  ToolJson(Lfw({"--model", dir / "c.model", "--folds", "2", "--mode", mode})).at("folds")[0].at(
+                      "eer_threshold").get<double>()) << mode;
 
     // Argument and file errors.
     Tool(Lfw({"--model", Path("m.model"), "--folds", "3"}), kExitUsage);

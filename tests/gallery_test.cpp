@@ -284,9 +284,11 @@ TEST(GalleryCommands, EnrollIdentifyListRemoveWithTemplateFilesAndTheirErrors)
     // Someone unlike everybody: unknown below the threshold, in text too.
     EXPECT_TRUE(Has(Tool(with("identify", "a.model", {tpl("q.tpl", {{0, 0, 1}}), "--threshold", "0.6"})).out,
                     "unknown (best Ann 0.5000 is below 0.6000)"));
-    // The calibration beside the model is the default threshold.
-    WriteFile(dir / "a.model.json", "{\"threshold\": 0.999}");
-    EXPECT_TRUE(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl"}))).is_null());
+    // The calibration beside the model is the default threshold, its mode's when it has one:
+    // the probe lies on the line through Ann's vectors (line score 1) and scores 0.9988 in mode max.
+    WriteFile(dir / "a.model.json", "{\"threshold\": 0.5, \"thresholds\": {\"max\": 0.999}}");
+    EXPECT_TRUE(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl", "--mode", "max"}))).is_null());
+    EXPECT_EQ(Answer(ToolJson(with("identify", "a.model", {dir / "p.tpl"}))), "Ann");
 
     // Another model is refused.
     EXPECT_TRUE(Has(Tool(with("identify", "b.model", {dir / "p.tpl"}), kExitGallery).err,

@@ -56,7 +56,7 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     ta = model.template(a)
     assert file_bytes(tmp_path / "a.tpl") == bytes(ta) == bytes(velmora.Template.load(tmp_path / "a.tpl"))
     assert velmora.Template.from_bytes(bytes(ta)) == ta == pickle.loads(pickle.dumps(ta))
-    assert ta.vectors.shape == (2, 200) and len(ta) == 2 and ta.dimension == 200
+    assert ta.vectors.shape == (6, 200) and len(ta) == 6 and ta.dimension == 200
     np.testing.assert_array_equal(ta.vectors.ravel(), np.frombuffer(bytes(ta)[8:], "<f8"))
     # Its second vector is the face of the photo mirrored left to right.
     lx, ly, rx, ry = velmora.find_face(a).eyes
@@ -65,8 +65,11 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     tool("template", tmp_path / "m.pgm", "-o", tmp_path / "m.tpl", "--single-vector",
          "--eyes", "%d,%d,%d,%d" % (w - 1 - rx, ry, w - 1 - lx, ly))
     np.testing.assert_array_equal(velmora.Template.load(tmp_path / "m.tpl").vectors[0], ta.vectors[1])
+    # Its third is the face cut with the eyes a pixel further apart.
+    tool("template", a_path, "-o", tmp_path / "w.tpl", "--single-vector", "--eyes", "%d,%d,%d,%d" % (lx - 1, ly, rx + 1, ry))
+    np.testing.assert_array_equal(velmora.Template.load(tmp_path / "w.tpl").vectors[0], ta.vectors[2])
     ta.save(tmp_path / "py.tpl")
-    assert tool("compare", tmp_path / "py.tpl", tmp_path / "a.tpl")["score"] == pytest.approx(1.0)
+    assert tool("compare", tmp_path / "py.tpl", tmp_path / "a.tpl", "--mode", "max")["score"] == pytest.approx(1.0)
 
     # The same score as the tool's, exactly: it prints each double so that it reads back unchanged.
     theirs = tool("compare", a_path, b_path)
@@ -78,7 +81,7 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     # Several photos, one template: the tool's joined file, merge, and the modes.
     tool("template", a_path, b_path, "-o", tmp_path / "ab.tpl")
     both = velmora.Template.merge(model.templates([a, b]))
-    assert bytes(both) == file_bytes(tmp_path / "ab.tpl") and len(both) == 4
+    assert bytes(both) == file_bytes(tmp_path / "ab.tpl") and len(both) == 12
     for mode in ("mean", "line"):
         assert model.compare(both, ta, mode) == tool("compare", tmp_path / "ab.tpl", tmp_path / "a.tpl",
                                                      "--mode", mode)["score"]
@@ -105,9 +108,9 @@ def test_gallery_file_is_shared_with_the_tool(model, photos, tmp_path):
     with velmora.Gallery(db, model) as gallery:
         assert gallery.names() == ["A"] and len(gallery) == 1 and "A" in gallery
         assert gallery.template("A") == model.template(a)
-        assert gallery.enroll("B", [b, model.template(velmora.cut_display(b, velmora.find_face(b), 200))]) == 4
+        assert gallery.enroll("B", [b, model.template(velmora.cut_display(b, velmora.find_face(b), 200))]) == 12
         ranked = gallery.identify(a_again, top=5)
-        assert [name for name, _ in ranked] == ["A", "B"] and ranked[0][1] == model.compare(a_again, a)
+        assert [name for name, _ in ranked] == ["A", "B"] and ranked[0][1] == model.compare(a_again, a, "line")
         assert gallery.identify(model.template(b), top=1)[0][0] == "B"
         with pytest.raises(velmora.NotEnrolledError) as raised:
             gallery.remove("C")
@@ -116,7 +119,7 @@ def test_gallery_file_is_shared_with_the_tool(model, photos, tmp_path):
         gallery.names()
 
     listed = tool("gallery", "list", "--gallery", db)
-    assert [(p["name"], p["vectors"]) for p in listed["people"]] == [("A", 2), ("B", 4)]
+    assert [(p["name"], p["vectors"]) for p in listed["people"]] == [("A", 6), ("B", 12)]
     answer = tool("identify", "--gallery", db, b_path)["results"][0]
     assert answer["answer"] == "B"
     velmora.Gallery(db, model).remove("A")

@@ -37,13 +37,19 @@ std::optional<Calibration> FindThreshold(const CompareOptions& options)
         c.source = "--threshold";
         return c;
     }
-    if (!options.model.empty())
-        return ReadCalibration(ResolveModelPath(options.model));
-    try {
-        return ReadCalibration(ResolveModelPath(""));
-    } catch (const CliError&) {
-        return std::nullopt; // no default model to judge by: the score alone is printed
+    std::optional<Calibration> c;
+    if (!options.model.empty()) {
+        c = ReadCalibration(ResolveModelPath(options.model));
+    } else {
+        try {
+            c = ReadCalibration(ResolveModelPath(""));
+        } catch (const CliError&) {
+            return std::nullopt; // no default model to judge by: the score alone is printed
+        }
     }
+    if (c)
+        c->threshold = c->ThresholdFor(CompareModeName(options.mode));
+    return c;
 }
 
 } // namespace
@@ -59,7 +65,7 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
         GreyImage image = LoadGreyImage(path);
         if (!recognizer) {
             recognizer.emplace(context.err);
-            recognizer->SetMirrorTemplates(context.mirrorTemplates);
+            recognizer->SetManyViews(context.manyViews);
             recognizer->LoadModel(ResolveModelPath(options.model));
         }
         const EyePair eyes = EyesOrFirstFace(*recognizer, image, std::nullopt, path);
@@ -102,7 +108,7 @@ RegisteredCommand AddCompare(CLI::App& app, CommandContext& context)
 {
     struct Args {
         CompareOptions compare;
-        std::string mode = "max";
+        std::string mode = "mean";
     };
     auto args = std::make_shared<Args>();
     CLI::App* command = AddCommand(
@@ -112,8 +118,8 @@ RegisteredCommand AddCompare(CLI::App& app, CommandContext& context)
     command->add_option("B", args->compare.b, "Second image or template file")->required();
     command
         ->add_option("--mode", args->mode,
-                     "How templates of several vectors are matched: max (best pair, the default), mean "
-                     "(against the mean vector) or line (nearest feature line)")
+                     "How templates of several vectors are matched: mean (against the mean vector, the "
+                     "default), max (best pair) or line (nearest feature line)")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--threshold", args->compare.threshold,
                         "Decide same/different at this score instead of the model's calibrated one")

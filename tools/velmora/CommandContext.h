@@ -9,7 +9,7 @@ struct CommandContext {
     std::ostream& err;      // errors, warnings, progress
     bool json = false;      // results as one JSON document on out
     bool progress = false;  // draw progress bars on err
-    bool mirrorTemplates = true; // templates hold each photo's face and its mirror image's
+    bool manyViews = true;  // templates hold six views of each photo's face (Recognizer::MakeTemplate)
     int jobs = 1;           // threads that read photos and find their faces (the photo commands' --jobs)
 };
 

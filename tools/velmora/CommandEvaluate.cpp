@@ -323,7 +323,7 @@ void WriteOrlCsv(const OrlRun& run, const std::string& path)
 void ReportOrlJson(const OrlRun& run, const EvaluateOrlOptions& options, const CommandContext& context)
 {
     Json doc = {{"protocol", "orl"}, {"model", run.modelPath}, {"mode", CompareModeName(options.mode)},
-                {"mirror", context.mirrorTemplates}};
+                {"vectors_per_photo", context.manyViews ? Recognizer::kViewVectors : 1}};
     if (options.adapt)
         doc["adapted_on"] = {{"statistics", run.statsPath}, {"faces", run.adaptFaces}};
     doc["enrolled_photos"] = options.enrolNumbers;
@@ -345,7 +345,7 @@ void ReportOrlText(const OrlRun& run, const EvaluateOrlOptions& options, const C
 {
     context.out << "ORL identification: photos " << options.enrolNumbers << " of " << run.people
                 << " people enrolled, photos " << options.probeNumbers << " probed (model " << run.modelPath
-                << ", mode " << CompareModeName(options.mode) << (context.mirrorTemplates ? "" : ", one vector per photo")
+                << ", mode " << CompareModeName(options.mode) << (context.manyViews ? "" : ", one vector per photo")
                 << (options.adapt ? ", adapted to the enrolled people" : "") << ")\n"
                 << "rank-1: " << run.correct << " of " << run.probes.size() << " correct (" << Percent(run.rank1) << ")\n"
                 << "photos without a face: " << run.enrolWithoutFace << " enrolment, " << run.probesWithoutFace
@@ -378,7 +378,7 @@ int RunEvaluateOrl(const EvaluateOrlOptions& options, const CommandContext& cont
     OrlRun run;
     run.modelPath = ResolveModelPath(options.model);
     Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    recognizer.SetManyViews(context.manyViews);
     run.statsPath = options.stats.empty() ? StatisticsPathFor(run.modelPath) : options.stats;
     // Made first: the adaptation and the templates search each photo once between them.
     FaceTemplates templates(recognizer, options.eyes, options.fallbackEyes, context.jobs);
@@ -423,6 +423,8 @@ namespace {
 struct LfwFoldResult {
     int fold = 0; // 1-based
     std::vector<ScoredPair> scores;
+    // When calibrating: the same pairs scored in every mode, for a threshold per mode.
+    std::map<CompareMode, std::vector<ScoredPair>> modeScores;
     long pairsWithoutTemplate = 0;
     TrainedFold trained;
     double accuracy = 0.0, threshold = 0.0;
@@ -464,11 +466,11 @@ TrainRecipe CheckLfwOptions(const EvaluateLfwOptions& options, bool perFoldTrain
 {
     if (perFoldTraining && !options.model.empty())
         throw CliError(kExitUsage, "evaluate lfw: give --model or --train-samples, not both");
-    if (!perFoldTraining && options.recipe != "train")
+    if (!perFoldTraining && !options.recipe.empty())
         throw CliError(kExitUsage, "evaluate lfw: --recipe goes with --train-samples");
     if (perFoldTraining && options.calibrate)
         throw CliError(kExitUsage, "evaluate lfw: --calibrate needs one fixed --model");
-    return options.recipe == "refit" ? TrainRecipe::Refit : TrainRecipe::Train;
+    return options.recipe == "train" ? TrainRecipe::Train : TrainRecipe::Refit;
 }
 
 // 0-based indices of the folds --folds names, all when it is empty.
@@ -546,13 +548,18 @@ void ScoreFoldPairs(LfwScoring& scoring, const PairFold& fold, const EvaluateLfw
     for (const FacePair& p : fold.pairs) {
         const std::optional<TemplateBuffer>& a = templateOf(p.nameA, p.imageA);
         const std::optional<TemplateBuffer>& b = templateOf(p.nameB, p.imageB);
-        double score = 0.0; // a photo without a face: the lowest score, so never "same"
-        if (a && b)
-            score = velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
-                                                      static_cast<int>(options.mode));
-        else
+        const auto scoreIn = [&](CompareMode mode) {
+            // A photo without a face: the lowest score, so never "same".
+            return a && b ? velmora::engine::CompareTemplates(a->data(), a->size(), b->data(), b->size(),
+                                                              static_cast<int>(mode))
+                          : 0.0;
+        };
+        if (!a || !b)
             ++r.pairsWithoutTemplate;
-        r.scores.push_back({score, p.same});
+        r.scores.push_back({scoreIn(options.mode), p.same});
+        if (options.calibrate)
+            for (const CompareMode mode : {CompareMode::Max, CompareMode::Mean, CompareMode::Line})
+                r.modeScores[mode].push_back({scoreIn(mode), p.same});
     }
 }
 
@@ -613,14 +620,22 @@ void WriteLfwRoc(const LfwRun& run, const EvaluateLfwOptions& options)
         series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
     if (run.results.size() > 1)
         series.push_back({"all folds", RocCurve(run.summary.pooled), run.summary.pooledEer.rate});
-    WriteRocSvg(options.roc, "LFW verification: " + (run.perFoldTraining ? "per-fold " + options.recipe : std::filesystem::path(run.modelPath).filename().string()),
+    WriteRocSvg(options.roc, "LFW verification: " + (run.perFoldTraining ? std::string("per-fold ") + RecipeName(run.recipe) : std::filesystem::path(run.modelPath).filename().string()),
                 series);
 }
 
 void WriteLfwCalibration(const LfwRun& run, const EvaluateLfwOptions& options)
 {
+    std::map<CompareMode, std::vector<ScoredPair>> pooled;
+    for (const LfwFoldResult& r : run.results)
+        for (const auto& [mode, scores] : r.modeScores)
+            pooled[mode].insert(pooled[mode].end(), scores.begin(), scores.end());
+    Json byMode = Json::object();
+    for (const auto& [mode, scores] : pooled)
+        byMode[CompareModeName(mode)] = EqualErrorRate(scores).threshold;
     std::ofstream out = OpenOutput(CalibrationPathFor(run.modelPath), "calibration file");
     PrintJson(out, {{"threshold", run.summary.pooledEer.threshold},
+                    {"thresholds", byMode},
                     {"equal_error_rate", run.summary.pooledEer.rate},
                     {"pairs", run.summary.pooled.size()},
                     {"pairs_file", std::filesystem::path(options.pairs).filename().string()},
@@ -657,7 +672,7 @@ void ReportLfwJson(const LfwRun& run, const EvaluateLfwOptions& options, std::os
     Json doc = {{"protocol", "lfw"}};
     if (run.perFoldTraining) {
         doc["train_samples"] = options.trainSamples;
-        doc["recipe"] = options.recipe;
+        doc["recipe"] = RecipeName(run.recipe);
     } else {
         doc["model"] = run.modelPath;
     }
@@ -689,7 +704,7 @@ void ReportLfwText(const LfwRun& run, const EvaluateLfwOptions& options, std::os
 {
     const LfwSummary& summary = run.summary;
     const std::string method = run.perFoldTraining
-                                   ? std::string("a model per fold, recipe ") + options.recipe + ", trained on " +
+                                   ? std::string("a model per fold, recipe ") + RecipeName(run.recipe) + ", trained on " +
                                          options.trainSamples + " without the fold's people"
                                    : "model " + run.modelPath;
     out << "LFW verification on " << options.pairs << ", " << method << ", mode " << CompareModeName(options.mode)
@@ -746,7 +761,7 @@ int RunEvaluateLfw(const EvaluateLfwOptions& options, const CommandContext& cont
     const long photoCount = CheckLfwPhotos(run.folds, selected, options);
 
     Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    recognizer.SetManyViews(context.manyViews);
     TrainingSet training;
     std::optional<ScratchFolder> scratch;
     if (run.perFoldTraining) {
@@ -792,7 +807,7 @@ RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
 {
     struct Args {
         EvaluateOrlOptions orl;
-        std::string eyes, fallback, mode = "max";
+        std::string eyes, fallback, mode = "line";
     };
     auto args = std::make_shared<Args>();
     EvaluateOrlOptions& orl = args->orl;
@@ -803,7 +818,7 @@ RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
         ->required();
     command->add_option("--enroll", orl.enrolNumbers, "Photo numbers to enrol (default 1-5)");
     command->add_option("--probe", orl.probeNumbers, "Photo numbers to identify (default 6-10)");
-    command->add_option("--mode", args->mode, "Matching of a probe with a person's vectors: max, mean or line")
+    command->add_option("--mode", args->mode, "Matching of a probe with a person's vectors: line (the default), max or mean")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
     command->add_flag("--adapt", orl.adapt,
@@ -835,7 +850,7 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
 {
     struct Args {
         EvaluateLfwOptions lfw;
-        std::string eyes, fallback, mode = "max";
+        std::string eyes, fallback, mode = "mean";
     };
     auto args = std::make_shared<Args>();
     EvaluateLfwOptions& lfw = args->lfw;
@@ -853,8 +868,8 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
                         "Instead of one model: for each fold, train on every person of this sample file (from "
                         "'velmora samples', with its .names file) who is not in the fold");
     command->add_option("--recipe", lfw.recipe,
-                        "With --train-samples: train (Train alone) or refit (Train, then IncreaseTrain on the same "
-                        "faces without earlier statistics; needs the .faces file)")
+                        "With --train-samples: refit (default: Train, then IncreaseTrain on the same faces without "
+                        "earlier statistics; needs the .faces file) or train (Train alone)")
         ->check(CLI::IsMember({"train", "refit"}));
     command->add_option("--refit-dims", lfw.refitDimensions,
                         "With --recipe refit: principal components the discriminant stage is refit on (default 0: "
@@ -865,7 +880,7 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
     command->add_option("--folds", lfw.folds,
                         "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
                         "threshold is used and reported, which is how a model is calibrated");
-    command->add_option("--mode", args->mode, "Comparison mode: max, mean or line (with --single-vector: all alike)")
+    command->add_option("--mode", args->mode, "Comparison mode: mean (the default), max or line (with --single-vector: all alike)")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
     command->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");

@@ -26,7 +26,7 @@ namespace {
 class TemplateMaker {
 public:
     TemplateMaker(std::string modelPath, std::optional<EyePair> eyes, const CommandContext& context)
-        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(context.err), m_mirror(context.mirrorTemplates),
+        : m_modelPath(std::move(modelPath)), m_eyes(eyes), m_err(context.err), m_manyViews(context.manyViews),
           m_jobs(context.jobs)
     {
     }
@@ -74,7 +74,7 @@ private:
                 throw *read.error;
             if (!m_recognizer) {
                 m_recognizer.emplace(m_err);
-                m_recognizer->SetMirrorTemplates(m_mirror);
+                m_recognizer->SetManyViews(m_manyViews);
                 m_recognizer->LoadModel(m_modelPath);
                 m_batch.emplace(*m_recognizer);
             }
@@ -88,7 +88,7 @@ private:
     std::string m_modelPath;
     std::optional<EyePair> m_eyes;
     std::ostream& m_err;
-    bool m_mirror;
+    bool m_manyViews;
     int m_jobs;
     std::optional<Recognizer> m_recognizer;
     std::optional<TemplateBatch> m_batch;
@@ -243,7 +243,7 @@ void ChooseThreshold(IdentifyRun& run, const IdentifyOptions& options, const std
     if (run.threshold)
         return;
     if (const std::optional<Calibration> c = ReadCalibration(modelPath)) {
-        run.threshold = c->threshold;
+        run.threshold = c->ThresholdFor(CompareModeName(options.mode));
         run.thresholdSource = c->source;
     } else {
         context.err << "velmora: note: the model has no calibrated threshold (" << CalibrationPathFor(modelPath)
@@ -465,7 +465,7 @@ RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context)
     struct Args {
         IdentifyOptions identify;
         std::string eyes;
-        std::string mode = "max";
+        std::string mode = "line";
     };
     auto args = std::make_shared<Args>();
     IdentifyOptions& identify = args->identify;
@@ -481,8 +481,8 @@ RegisteredCommand AddIdentify(CLI::App& app, CommandContext& context)
         ->check(CLI::Range(1, 1000000));
     command
         ->add_option("--mode", args->mode,
-                     "How a probe is matched with a person's vectors: max (best vector, the default), mean "
-                     "(their mean) or line (nearest feature line)")
+                     "How a probe is matched with a person's vectors: line (nearest feature line, the default: "
+                     "it draws on every pair of a person's views), max (best vector) or mean (their mean)")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--threshold", identify.threshold,
                         "Answer 'unknown' below this score instead of the model's calibrated threshold")

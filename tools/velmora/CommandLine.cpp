@@ -25,9 +25,9 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* description, C
 
 void AddSingleVectorOption(CLI::App* command, CommandContext& context)
 {
-    command->add_flag("--single-vector{false}", context.mirrorTemplates,
-                      "Templates of one vector per photo (its face alone) instead of two (its face and its mirror "
-                      "image's)");
+    command->add_flag("--single-vector{false}", context.manyViews,
+                      "Templates of one vector per photo (its face alone) instead of six (its face and its mirror "
+                      "image's, each also cut with the eyes a pixel further apart and a pixel closer)");
 }
 
 void AddJobsOption(CLI::App* command, CommandContext& context)

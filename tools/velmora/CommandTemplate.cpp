@@ -16,7 +16,7 @@ int RunTemplate(const TemplateOptions& options, const CommandContext& context)
 {
     const std::string model = ResolveModelPath(options.model);
     Recognizer recognizer(context.err);
-    recognizer.SetMirrorTemplates(context.mirrorTemplates);
+    recognizer.SetManyViews(context.manyViews);
     recognizer.LoadModel(model);
 
     TemplateBatch batch(recognizer);

@@ -62,7 +62,7 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
     Recognizer recognizer(context.err);
     recognizer.PrepareWithoutModel(); // the face mask and Gabor bank the refit's faces go through
     if (!context.json)
-        context.err << "velmora: training (recipe " << (refit ? "refit" : "train") << ") on " << people
+        context.err << "velmora: training (recipe " << RecipeName(options.recipe) << ") on " << people
                     << " people; this can take a while\n";
     const ScratchFolder scratch("velmora-train");
     const TrainedFold trained =
@@ -81,7 +81,7 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
 
     if (context.json) {
         Json doc = {{"output", options.output},
-                    {"recipe", refit ? "refit" : "train"},
+                    {"recipe", RecipeName(options.recipe)},
                     {"samples", trained.samples},
                     {"people", trained.people},
                     {"seconds", trained.seconds}};
@@ -94,7 +94,7 @@ int RunTrain(const TrainOptions& options, const CommandContext& context)
     } else {
         char time[32];
         std::snprintf(time, sizeof time, "%.1f", trained.seconds);
-        context.out << "wrote model " << options.output << " (recipe " << (refit ? "refit" : "train")
+        context.out << "wrote model " << options.output << " (recipe " << RecipeName(options.recipe)
                     << ", trained on " << trained.samples << " samples of " << trained.people << " people in "
                     << time << " s)\n";
     }
@@ -105,7 +105,7 @@ RegisteredCommand AddTrain(CLI::App& app, CommandContext& context)
 {
     struct Args {
         TrainOptions train;
-        std::string recipe = "train";
+        std::string recipe = "refit";
     };
     auto args = std::make_shared<Args>();
     TrainOptions& train = args->train;
@@ -114,8 +114,8 @@ RegisteredCommand AddTrain(CLI::App& app, CommandContext& context)
     command->add_option("-o,--output", train.output, "Model file to write")->required();
     command
         ->add_option("--recipe", args->recipe,
-                     "train: principal and discriminant stages as the library trains them; refit: then "
-                     "train the discriminant stage again on the faces' first principal coefficients")
+                     "refit (default): train, then train the discriminant stage again on the faces' first "
+                     "principal coefficients; train: both stages as the library's Train leaves them")
         ->check(CLI::IsMember({"train", "refit"}));
     command->add_option("--faces", train.faces, "Normalised faces of the samples, for refit (default: SAMPLES.faces)");
     command->add_option("--refit-dim", train.refitDim,

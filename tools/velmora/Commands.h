@@ -29,7 +29,7 @@ struct CompareOptions {
     std::string a;
     std::string b;
     std::string model;            // explicit --model, or empty for the default
-    CompareMode mode = CompareMode::Max;
+    CompareMode mode = CompareMode::Mean;
     std::optional<double> threshold;
 };
 int RunCompare(const CompareOptions& options, const CommandContext& context);
@@ -93,7 +93,7 @@ struct IdentifyOptions {
     std::string folders;               // or: the photos of every person folder (their name is the truth)
     std::string numbers;
     std::optional<EyePair> eyes;
-    CompareMode mode = CompareMode::Max;
+    CompareMode mode = CompareMode::Line;
     int top = 1;                       // candidates shown per probe
     std::optional<double> threshold;   // else the model's calibrated one
 };
@@ -108,7 +108,7 @@ struct EvaluateOrlOptions {
     std::string model;
     std::string enrolNumbers = "1-5";
     std::string probeNumbers = "6-10";
-    CompareMode mode = CompareMode::Max;
+    CompareMode mode = CompareMode::Line;
     std::optional<EyePair> eyes;
     std::optional<EyePair> fallbackEyes; // eyes for photos whose face is not found
     std::string csv;                   // per-probe results, or empty
@@ -122,12 +122,12 @@ struct EvaluateLfwOptions {
     std::string pairs;                 // the pairs list
     std::string model;                 // a fixed model (default when neither this nor trainSamples)
     std::string trainSamples;          // or: a model per fold trained on these samples
-    std::string recipe = "train";      // train or refit
+    std::string recipe;                // train or refit; empty: refit
     int refitDimensions = 0;           // 0: all components of the trained model
     bool trainMirror = false;          // refit: the faces' mirror images join their people
     bool trainSingles = false;         // refit: people with one face join, augmented
     std::string folds;                 // fold numbers, e.g. "1-5" or "5"; empty: all
-    CompareMode mode = CompareMode::Max;
+    CompareMode mode = CompareMode::Mean;
     std::optional<EyePair> eyes;       // fixed eyes for every photo instead of finding the face
     std::optional<EyePair> fallbackEyes; // eyes for photos whose face is not found
     std::string csv;                   // every pair's score, or empty

@@ -15,6 +15,11 @@ enum class TrainRecipe {
     Refit, // Train, then IncreaseTrain on the same people's faces with no earlier statistics
 };
 
+inline const char* RecipeName(TrainRecipe recipe)
+{
+    return recipe == TrainRecipe::Refit ? "refit" : "train";
+}
+
 // A sample file with its names and, for the refit recipe, its faces.
 struct TrainingSet {
     std::string path;

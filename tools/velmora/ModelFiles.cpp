@@ -92,7 +92,17 @@ std::optional<Calibration> ReadCalibration(const std::string& modelPath)
         throw fail("no \"threshold\" entry");
     if (!threshold->is_number())
         throw fail("\"threshold\" is not a number");
-    return Calibration{threshold->get<double>(), path};
+    Calibration c{threshold->get<double>(), {}, path};
+    if (const auto modes = doc.find("thresholds"); modes != doc.end()) {
+        if (!modes->is_object())
+            throw fail("\"thresholds\" is not an object of mode names and numbers");
+        for (const auto& [mode, value] : modes->items()) {
+            if (!value.is_number())
+                throw fail("the threshold of mode \"" + mode + "\" is not a number");
+            c.byMode[mode] = value.get<double>();
+        }
+    }
+    return c;
 }
 
 } // namespace velmora_cli

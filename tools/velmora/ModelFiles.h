@@ -1,5 +1,6 @@
 #pragma once
 // Where the tool finds its model, and the calibration that travels beside it.
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,9 +17,18 @@ std::vector<std::string> DefaultModelCandidates();
 std::string ResolveModelPath(const std::string& explicitPath);
 
 // The decision threshold stored beside a model, in MODEL.json.
+// Each comparison mode scores on its own scale, so a calibration holds a
+// threshold per mode; files without them hold the one of the mode they name.
 struct Calibration {
-    double threshold = 0.0;
-    std::string source; // the file it came from
+    double threshold = 0.0;                   // of the mode the model was calibrated in
+    std::map<std::string, double> byMode;     // "max", "mean", "line"
+    std::string source;                       // the file it came from
+
+    double ThresholdFor(const std::string& mode) const
+    {
+        const auto found = byMode.find(mode);
+        return found == byMode.end() ? threshold : found->second;
+    }
 };
 
 std::string CalibrationPathFor(const std::string& modelPath);

@@ -133,14 +133,21 @@ size_t TemplateBatch::Add(GreyImage& image, const EyePair& eyes)
         m_size = 0;
         throw CliError(kExitModel, "no model is loaded");
     }
-    const size_t perPhoto = m_recognizer.MirrorTemplates() ? 2 : 1;
+    const size_t perPhoto = m_recognizer.VectorsPerTemplate();
     const size_t index = m_made.size() + m_faces.size() / (perPhoto * velmora::kNormFacePixels);
     const size_t at = m_faces.size();
     try {
         AddFace(image, eyes);
-        if (perPhoto == 2) {
+        if (perPhoto > 1) {
             GreyImage mirrored = MirroredImage(image);
-            AddFace(mirrored, MirroredEyes(eyes, image.width));
+            const EyePair mirroredEyes = MirroredEyes(eyes, image.width);
+            AddFace(mirrored, mirroredEyes);
+            // The eyes a pixel further apart and a pixel closer: the face a little
+            // smaller and a little larger, which evens out an eye found a pixel off.
+            for (const int outward : {1, -1}) {
+                AddView(image, eyes, outward);
+                AddView(mirrored, mirroredEyes, outward);
+            }
         }
     } catch (...) {
         m_faces.resize(at); // no half photo left waiting
@@ -149,6 +156,22 @@ size_t TemplateBatch::Add(GreyImage& image, const EyePair& eyes)
     if (m_faces.size() >= kFaces * velmora::kNormFacePixels)
         Flush();
     return index;
+}
+
+void TemplateBatch::AddView(GreyImage& image, const EyePair& eyes, int outward)
+{
+    EyePair moved = eyes;
+    moved.leftX -= outward;
+    moved.rightX += outward;
+    const size_t at = m_faces.size();
+    try {
+        AddFace(image, moved);
+    } catch (const CliError&) {
+        // Eyes the library takes can sit where a pixel more is refused (at the
+        // image's edge, or too close): the face as found stands in.
+        m_faces.resize(at);
+        AddFace(image, eyes);
+    }
 }
 
 void TemplateBatch::AddFace(GreyImage& image, const EyePair& eyes)
@@ -188,9 +211,12 @@ void TemplateBatch::Flush()
         made[i].resize(static_cast<size_t>(lengths[i]));
     }
     // A photo's faces never straddle two batches: Add flushes after the last of them.
-    const size_t perPhoto = m_recognizer.MirrorTemplates() ? 2 : 1;
+    const size_t perPhoto = m_recognizer.VectorsPerTemplate();
     for (size_t i = 0; i < count; i += perPhoto)
-        m_made.push_back(perPhoto == 1 ? std::move(made[i]) : JoinTemplates({made[i], made[i + 1]}));
+        m_made.push_back(perPhoto == 1 ? std::move(made[i])
+                                       : JoinTemplates(std::vector<TemplateBuffer>(
+                                             made.begin() + static_cast<std::ptrdiff_t>(i),
+                                             made.begin() + static_cast<std::ptrdiff_t>(i + perPhoto))));
 }
 
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
