@@ -68,6 +68,10 @@ def test_faces_templates_and_scores_are_the_tool_s(model, photos, tmp_path):
     # Its third is the face cut with the eyes a pixel further apart.
     tool("template", a_path, "-o", tmp_path / "w.tpl", "--single-vector", "--eyes", "%d,%d,%d,%d" % (lx - 1, ly, rx + 1, ry))
     np.testing.assert_array_equal(velmora.Template.load(tmp_path / "w.tpl").vectors[0], ta.vectors[2])
+    # Eyes 3 pixels apart cannot come 2 closer: the face as found (and its mirror image) stands in.
+    tool("template", a_path, "-o", tmp_path / "c.tpl", "--eyes", "%d,%d,%d,%d" % (lx, ly, lx + 3, ly))
+    close = velmora.Template.load(tmp_path / "c.tpl").vectors
+    assert (close[4:] == close[:2]).all() and not (close[2] == close[0]).all()
     ta.save(tmp_path / "py.tpl")
     assert tool("compare", tmp_path / "py.tpl", tmp_path / "a.tpl", "--mode", "max")["score"] == pytest.approx(1.0)
 
