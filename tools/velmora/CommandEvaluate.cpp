@@ -189,7 +189,8 @@ private:
 // people, on top of the statistics of the people the model was trained on.
 // Each photo joins as six faces (AugmentFace): with five photos a person
 // otherwise gives the discriminant stage too little within-person variation
-// (ORL rank-1 97.0% against 95.5% with the face and its mirror image alone).
+// (ORL rank-1 97.0% against 95.5% with the face and its mirror image alone,
+// with templates of two vectors in mode max).
 // Returns the faces used.
 long AdaptToEnrolled(Recognizer& recognizer, FaceTemplates& templates, const std::vector<Person>& people,
                      const IncrementalSetup& setup, const std::string& statsPath)
@@ -620,8 +621,9 @@ void WriteLfwRoc(const LfwRun& run, const EvaluateLfwOptions& options)
         series.push_back({"fold " + std::to_string(r.fold), RocCurve(r.scores), r.eer.rate});
     if (run.results.size() > 1)
         series.push_back({"all folds", RocCurve(run.summary.pooled), run.summary.pooledEer.rate});
-    WriteRocSvg(options.roc, "LFW verification: " + (run.perFoldTraining ? std::string("per-fold ") + RecipeName(run.recipe) : std::filesystem::path(run.modelPath).filename().string()),
-                series);
+    const std::string source = run.perFoldTraining ? std::string("per-fold ") + RecipeName(run.recipe)
+                                                   : std::filesystem::path(run.modelPath).filename().string();
+    WriteRocSvg(options.roc, "LFW verification: " + source, series);
 }
 
 void WriteLfwCalibration(const LfwRun& run, const EvaluateLfwOptions& options)
@@ -704,8 +706,8 @@ void ReportLfwText(const LfwRun& run, const EvaluateLfwOptions& options, std::os
 {
     const LfwSummary& summary = run.summary;
     const std::string method = run.perFoldTraining
-                                   ? std::string("a model per fold, recipe ") + RecipeName(run.recipe) + ", trained on " +
-                                         options.trainSamples + " without the fold's people"
+                                   ? std::string("a model per fold, recipe ") + RecipeName(run.recipe) +
+                                         ", trained on " + options.trainSamples + " without the fold's people"
                                    : "model " + run.modelPath;
     out << "LFW verification on " << options.pairs << ", " << method << ", mode " << CompareModeName(options.mode)
         << '\n'
@@ -818,7 +820,8 @@ RegisteredCommand AddEvaluateOrl(CLI::App& evaluate, CommandContext& context)
         ->required();
     command->add_option("--enroll", orl.enrolNumbers, "Photo numbers to enrol (default 1-5)");
     command->add_option("--probe", orl.probeNumbers, "Photo numbers to identify (default 6-10)");
-    command->add_option("--mode", args->mode, "Matching of a probe with a person's vectors: line (the default), max or mean")
+    command->add_option("--mode", args->mode,
+                        "Matching of a probe with a person's vectors: line (the default), max or mean")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--csv", orl.csv, "Write every probe's answer and score to this CSV file");
     command->add_flag("--adapt", orl.adapt,
@@ -880,7 +883,8 @@ RegisteredCommand AddEvaluateLfw(CLI::App& evaluate, CommandContext& context)
     command->add_option("--folds", lfw.folds,
                         "Folds to evaluate, e.g. 1-5 or 5 (default all). With one fold its own equal-error "
                         "threshold is used and reported, which is how a model is calibrated");
-    command->add_option("--mode", args->mode, "Comparison mode: mean (the default), max or line (with --single-vector: all alike)")
+    command->add_option("--mode", args->mode,
+                        "Comparison mode: mean (the default), max or line (with --single-vector: all alike)")
         ->check(CLI::IsMember({"max", "mean", "line"}, CLI::ignore_case));
     command->add_option("--csv", lfw.csv, "Write every pair's score to this CSV file (fold, pair, same, score, ...)");
     command->add_option("--roc", lfw.roc, "Draw the ROC curves into this SVG file");
