@@ -37,19 +37,13 @@ std::optional<Calibration> FindThreshold(const CompareOptions& options)
         c.source = "--threshold";
         return c;
     }
-    std::optional<Calibration> c;
-    if (!options.model.empty()) {
-        c = ReadCalibration(ResolveModelPath(options.model));
-    } else {
-        try {
-            c = ReadCalibration(ResolveModelPath(""));
-        } catch (const CliError&) {
-            return std::nullopt; // no default model to judge by: the score alone is printed
-        }
+    if (!options.model.empty())
+        return ReadCalibration(ResolveModelPath(options.model));
+    try {
+        return ReadCalibration(ResolveModelPath(""));
+    } catch (const CliError&) {
+        return std::nullopt; // no default model to judge by: the score alone is printed
     }
-    if (c)
-        c->threshold = c->ThresholdFor(CompareModeName(options.mode));
-    return c;
 }
 
 } // namespace
@@ -82,12 +76,13 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
         throw CliError(kExitFailure, "cannot compare " + options.a + " with " + options.b +
                                          ": their templates do not match in dimension");
     const bool judged = calibration.has_value();
-    const bool same = judged && score >= calibration->threshold;
+    const double threshold = judged ? calibration->ThresholdFor(CompareModeName(options.mode)) : 0.0;
+    const bool same = judged && score >= threshold;
 
     if (context.json) {
         Json doc = {{"a", options.a}, {"b", options.b}, {"mode", CompareModeName(options.mode)}, {"score", score}};
         if (judged) {
-            doc["threshold"] = calibration->threshold;
+            doc["threshold"] = threshold;
             doc["same_person"] = same;
         }
         PrintJson(context.out, doc);
@@ -96,7 +91,7 @@ int RunCompare(const CompareOptions& options, const CommandContext& context)
         std::snprintf(line, sizeof line, "%.6f", score);
         context.out << "score " << line << " (mode " << CompareModeName(options.mode) << ")\n";
         if (judged) {
-            std::snprintf(line, sizeof line, "%.6f", calibration->threshold);
+            std::snprintf(line, sizeof line, "%.6f", threshold);
             context.out << (same ? "same person" : "different people") << " (threshold " << line << " from "
                         << calibration->source << ")\n";
         }

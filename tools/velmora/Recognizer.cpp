@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "ExitCodes.h"
@@ -215,8 +216,9 @@ void TemplateBatch::Flush()
     for (size_t i = 0; i < count; i += perPhoto)
         m_made.push_back(perPhoto == 1 ? std::move(made[i])
                                        : JoinTemplates(std::vector<TemplateBuffer>(
-                                             made.begin() + static_cast<std::ptrdiff_t>(i),
-                                             made.begin() + static_cast<std::ptrdiff_t>(i + perPhoto))));
+                                             std::make_move_iterator(made.begin() + static_cast<std::ptrdiff_t>(i)),
+                                             std::make_move_iterator(made.begin() +
+                                                                     static_cast<std::ptrdiff_t>(i + perPhoto)))));
 }
 
 EyePair EyesOrFirstFace(Recognizer& recognizer, GreyImage& image, const std::optional<EyePair>& given,
