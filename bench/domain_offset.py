@@ -92,10 +92,11 @@ def main():
         same = np.concatenate([lfw_same, scores(cal_same, orl)])
         diff = np.concatenate([lfw_diff, scores(cal_diff, orl)])
         t = min(np.unique(np.concatenate([same, diff])), key=lambda t: abs(np.mean(same < t) - np.mean(diff >= t)))
-        ts, td = scores(test_same, orl), scores(test_diff, orl)
-        print(f"{label:13s} direction projected out: threshold {t:.4f}; LFW fold 1 same {100 * np.mean(lfw_same >= t):.1f}%"
-              f" different {100 * np.mean(lfw_diff < t):.1f}%; ORL s21-s40 same {100 * np.mean(ts >= t):.0f}%"
-              f" different {100 * np.mean(td < t):.0f}%")
+        print(f"{label} direction projected out: threshold {t:.4f}")
+        for name, s, d in (("LFW fold 1", lfw_same, lfw_diff),
+                           ("ORL s1-s20", scores(cal_same, orl), scores(cal_diff, orl)),
+                           ("ORL s21-s40", scores(test_same, orl), scores(test_diff, orl))):
+            print(f"  {name:12s} same person {100 * np.mean(s >= t):5.1f}%, different people {100 * np.mean(d < t):5.1f}%")
 
 
 if __name__ == "__main__":
