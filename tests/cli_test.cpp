@@ -142,7 +142,9 @@ TEST(CliModelFiles, ExplicitPathEnvironmentAndCalibration)
     EXPECT_FALSE(ReadCalibration(model).has_value());
     dir.Write("m.model.json", "{\"threshold\": 0.625, \"pairs\": 600}");
     EXPECT_EQ(ReadCalibration(model).value().threshold, 0.625);
-    for (const char* bad : {"{\"threshold\": \"high\"}", "{\"threshold\": 0.6", "{\"threshold\": 1e999}", "[0.6]", ""}) {
+    for (const char* bad : {"{\"threshold\": \"high\"}", "{\"threshold\": 0.6", "{\"threshold\": 1e999}", "[0.6]", "",
+                            "{\"threshold\": 0.6, \"thresholds\": [0.6]}",
+                            "{\"threshold\": 0.6, \"thresholds\": {\"max\": 0.6, \"line\": null}}"}) {
         dir.Write("m.model.json", bad);
         EXPECT_TRUE(Fails([&] { ReadCalibration(model); }, kExitModel, "cannot read the calibration file")) << bad;
     }
