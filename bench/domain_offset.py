@@ -15,9 +15,13 @@ import argparse
 import glob
 import os
 import struct
+import sys
 
 import numpy as np
 import velmora
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import recipe_table  # noqa: E402
 
 
 def unit(v):
@@ -46,17 +50,13 @@ def main():
             return None  # no face found: the pair is left out
 
     orl = {(p, k): vectors(f"{args.data}/orl/s{p}/{k}.pgm") for p in range(1, 41) for k in range(1, 11)}
-    lfw_pairs = []
-    with open(f"{args.data}/lfw/pairs_dev.txt") as f:
-        for line in f.read().split("\n")[1:601]:  # fold 1
-            c = line.split("\t")
-            a, b = (c[0], int(c[1])), (c[0], int(c[2])) if len(c) == 3 else (c[2], int(c[3]))
-            lfw_pairs.append((a, b, len(c) == 3))
+    fold1 = recipe_table.read_folds(f"{args.data}/lfw/pairs_dev.txt")[0]
+    lfw_pairs = [((a, i), (b, j), same) for a, i, b, j, same in fold1]
     lfw = {}
     for a, b, _ in lfw_pairs:
         for name, i in (a, b):
             if (name, i) not in lfw:
-                lfw[name, i] = vectors(f"{args.data}/lfw/{name}/{name}_{i:04d}.jpg")
+                lfw[name, i] = vectors(recipe_table.photo_path(f"{args.data}/lfw", name, i))
     bioid = [v for v in map(vectors, sorted(glob.glob(f"{args.data}/bioid/*.pgm"))) if v is not None]
 
     means = {"LFW fold 1": set_mean([v for v in lfw.values() if v is not None]),

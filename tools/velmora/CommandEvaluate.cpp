@@ -557,10 +557,11 @@ void ScoreFoldPairs(LfwScoring& scoring, const PairFold& fold, const EvaluateLfw
         };
         if (!a || !b)
             ++r.pairsWithoutTemplate;
-        r.scores.push_back({scoreIn(options.mode), p.same});
+        const ScoredPair scored{scoreIn(options.mode), p.same};
+        r.scores.push_back(scored);
         if (options.calibrate)
             for (const CompareMode mode : {CompareMode::Max, CompareMode::Mean, CompareMode::Line})
-                r.modeScores[mode].push_back({scoreIn(mode), p.same});
+                r.modeScores[mode].push_back(mode == options.mode ? scored : ScoredPair{scoreIn(mode), p.same});
     }
 }
 
